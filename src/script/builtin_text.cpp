@@ -1,0 +1,106 @@
+// Text built-ins: tohex, len, asc, pos, ucase, lcase, mid, del, chr, trim. They work on bytes;
+// case changes touch ASCII letters only.
+#include <algorithm>
+#include <cstdint>
+
+#include "script/builtin_functions.h"
+#include "script/numbers.h"
+
+namespace orvelle::script::builtin {
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Every byte of code 32 or below counts as blank for trim, control characters included.
+bool IsTrimmed(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
+
+std::string MapBytes(std::string text, char from, char to, int shift) {
+  for (char& c : text) {
+    if (c >= from && c <= to) c = static_cast<char>(c + shift);
+  }
+  return text;
+}
+
+}  // namespace
+
+BuiltinValue Tohex(BuiltinEnv&, Args args) {
+  std::string out;
+  out.reserve(args[0].size() * 3);
+  for (char c : args[0]) {
+    auto code = static_cast<unsigned char>(c);
+    if (!out.empty()) out += ' ';
+    out += kHexDigits[code >> 4];
+    out += kHexDigits[code & 0x0F];
+  }
+  return BuiltinValue::Text(std::move(out));
+}
+
+BuiltinValue Len(BuiltinEnv&, Args args) {
+  return BuiltinValue::Number(static_cast<double>(args[0].size()));
+}
+
+BuiltinValue Asc(BuiltinEnv& env, Args args) {
+  if (args[0].size() != 1) return BadArgument(env, "asc: unexpected argument.");
+  return BuiltinValue::Number(static_cast<unsigned char>(args[0][0]));
+}
+
+BuiltinValue Pos(BuiltinEnv&, Args args) {
+  const std::string& needle = args[0];
+  const std::string& text = args[1];
+  if (needle.empty() || text.empty()) return BuiltinValue::Number(0);
+  std::size_t at = text.find(needle);
+  return BuiltinValue::Number(at == std::string::npos ? 0 : static_cast<double>(at + 1));
+}
+
+BuiltinValue Ucase(BuiltinEnv&, Args args) {
+  return BuiltinValue::Text(MapBytes(args[0], 'a', 'z', 'A' - 'a'));
+}
+
+BuiltinValue Lcase(BuiltinEnv&, Args args) {
+  return BuiltinValue::Text(MapBytes(args[0], 'A', 'Z', 'a' - 'A'));
+}
+
+BuiltinValue Mid(BuiltinEnv& env, Args args) {
+  auto start = ParseIntegerText(args[1]);
+  auto count = ParseIntegerText(args[2]);
+  if (!start || !count) return BadArgument(env, "mid: unexpected argument.");
+  const std::string& text = args[0];
+  // 64-bit so start + count cannot overflow for extreme 32-bit arguments.
+  std::int64_t first = std::max<std::int64_t>(*start, 1);
+  auto size = static_cast<std::int64_t>(text.size());
+  if (first > size || *count < 0) return BuiltinValue::Text({});
+  std::int64_t take = std::min<std::int64_t>(*count, size - first + 1);
+  return BuiltinValue::Text(
+      text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(take)));
+}
+
+BuiltinValue Del(BuiltinEnv& env, Args args) {
+  auto start = ParseIntegerText(args[1]);
+  auto count = ParseIntegerText(args[2]);
+  if (!start || !count) return BadArgument(env, "del: unexpected argument.");
+  std::string text = args[0];
+  auto size = static_cast<std::int64_t>(text.size());
+  if (*start < 1 || *start > size || *count <= 0) return BuiltinValue::Text(std::move(text));
+  std::int64_t removed = std::min<std::int64_t>(*count, size - *start + 1);
+  text.erase(static_cast<std::size_t>(*start - 1), static_cast<std::size_t>(removed));
+  return BuiltinValue::Text(std::move(text));
+}
+
+BuiltinValue Chr(BuiltinEnv& env, Args args) {
+  auto code = ParseIntegerText(args[0]);
+  if (!code) return BadArgument(env, "chr: unexpected argument.");
+  // Only the low eight bits count, so 321 and 65 are both A and -1 is code 255.
+  auto byte = static_cast<unsigned char>(static_cast<std::uint32_t>(*code) & 0xFFu);
+  return BuiltinValue::Text(std::string(1, static_cast<char>(byte)));
+}
+
+BuiltinValue Trim(BuiltinEnv&, Args args) {
+  std::string_view text = args[0];
+  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
+  return BuiltinValue::Text(std::string(text));
+}
+
+}  // namespace orvelle::script::builtin
