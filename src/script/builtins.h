@@ -1,0 +1,48 @@
+// The table of built-in functions: how each is named, how many arguments it takes, and the
+// function that does its work on the arguments' texts.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "host.h"
+
+namespace orvelle::script {
+
+// What a built-in hands back: a text (spliced as a quoted literal) or a number (spliced as its
+// text form).
+struct BuiltinValue {
+  enum class Kind { kText, kNumber };
+  Kind kind = Kind::kText;
+  std::string text;
+  double number = 0;
+
+  static BuiltinValue Text(std::string t) { return {Kind::kText, std::move(t), 0}; }
+  static BuiltinValue Number(double n) { return {Kind::kNumber, {}, n}; }
+};
+
+// What a built-in may reach while it works.
+struct BuiltinEnv {
+  ScriptHost& host;
+  std::int64_t counter_frequency;   // read once when the engine was created
+  const std::string& last_error;    // for geterror
+  std::string error;                // set to the message when an argument is bad
+  bool call_failed = false;         // set by receive when the buffer cannot be read
+};
+
+using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string> args);
+
+struct BuiltinSpec {
+  std::string_view name;
+  int arg_count;
+  BuiltinFn fn;
+  // Names of the vocabulary without action: the call fails, error is left alone.
+  bool inert = false;
+};
+
+// The built-in with exactly this name and argument count, or nullptr.
+const BuiltinSpec* FindBuiltin(std::string_view name, std::size_t arg_count);
+
+}  // namespace orvelle::script

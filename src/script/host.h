@@ -1,0 +1,80 @@
+// The engine's only way out to the program: output list, settings, the split list, the random
+// generator, the clock, the serial port and the message pump. The app implements it; tests fake it.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvelle::script {
+
+// The script's view of the program's one serial port and its receive buffer. Every operation
+// reports failure by returning false; the engine turns that into the statement's message.
+class SerialAccess {
+ public:
+  virtual ~SerialAccess() = default;
+
+  struct OpenRequest {
+    std::string port;  // already upper-cased
+    std::string baud_rate, data_bits, parity, stop_bits, flow_control;
+  };
+  virtual bool OpenPort(const OpenRequest& request) = 0;
+  virtual bool ClosePort() = 0;
+  virtual bool Send(std::string_view bytes) = 0;
+  virtual bool FlushReceived() = 0;                 // empties the receive buffer
+  virtual bool RemoveReceived(std::int64_t count) = 0;  // drops the first count bytes
+  virtual bool Receive(std::string& out) = 0;       // the whole receive buffer, unchanged
+  virtual std::string EnumPorts() = 0;
+  virtual std::string IsOpenText() = 0;  // empty when the port is closed
+
+  enum class ModemLine { kRts, kDtr };
+  enum class ModemSignal { kCts, kDsr, kRlsd, kRing };
+  // Set or clear an output line; a silent no-op on a closed port.
+  virtual void SetModemLine(ModemLine line, bool on) = 0;
+  // "1" or "0" on an open port; empty text on a closed one.
+  virtual std::string ModemSignalText(ModemSignal signal) = 0;
+};
+
+// A machine without a serial port: the host's behaviour until a real port is wired in.
+class NoSerialPort final : public SerialAccess {
+ public:
+  bool OpenPort(const OpenRequest&) override { return false; }
+  bool ClosePort() override { return true; }
+  bool Send(std::string_view) override { return false; }
+  bool FlushReceived() override { return true; }
+  bool RemoveReceived(std::int64_t) override { return true; }
+  bool Receive(std::string& out) override {
+    out.clear();
+    return true;
+  }
+  std::string EnumPorts() override { return {}; }
+  std::string IsOpenText() override { return {}; }
+  void SetModemLine(ModemLine, bool) override {}
+  std::string ModemSignalText(ModemSignal) override { return {}; }
+};
+
+class ScriptHost {
+ public:
+  virtual ~ScriptHost() = default;
+
+  // Appends one entry to the output list (the page body).
+  virtual void AppendOutput(std::string line) = 0;
+  // The configuration value of key; empty when absent.
+  virtual std::string GetSetting(std::string_view key) = 0;
+  // The program-wide list that split fills and extract reads.
+  virtual std::vector<std::string>& SplitParts() = 0;
+  // A pseudo-random whole number in [0, n); n >= 1.
+  virtual std::uint32_t Random(std::uint32_t n) = 0;
+  // Local calendar time now.
+  virtual std::tm LocalTime() = 0;
+  // The high-resolution counter: ticks and ticks per second.
+  virtual std::int64_t CounterTicks() = 0;
+  virtual std::int64_t CounterFrequency() = 0;
+  virtual SerialAccess& Serial() = 0;
+  // Called once per executed line; lets a desktop front end stay responsive.
+  virtual void PumpMessages() = 0;
+};
+
+}  // namespace orvelle::script

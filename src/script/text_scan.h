@@ -1,0 +1,49 @@
+// Character classes and the text scanners of the language: trimming, blank stripping, argument
+// splitting, relation operators and the two orderings of comparisons.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvelle::script {
+
+inline bool IsOperatorChar(char c) {
+  return c == '%' || c == '&' || c == '*' || c == '+' || c == '-' || c == '/' || c == '\\' ||
+         c == '^';
+}
+// A "(" directly after one of these (or at the start) opens a plain group.
+inline bool IsSubExprMark(char c) { return c == ' ' || c == '(' || c == ')' || IsOperatorChar(c); }
+// These end a function name collected backwards.
+inline bool IsNameStop(char c) { return IsSubExprMark(c) || c == ','; }
+inline bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+
+// Removes leading and trailing characters of code 32 or less.
+std::string_view Trim(std::string_view text);
+// Trims, then deletes every blank that stands outside double quotes.
+std::string StripBlanks(std::string_view text);
+
+struct SplitResult {
+  std::string name;
+  std::vector<std::string> args;
+};
+// Splits `name(arg, arg, ...)` at top-level commas outside quotes.
+SplitResult SplitCall(std::string_view text);
+
+// Relation operators in the order they are searched.
+enum class RelOp { kEqual, kGreater, kLess, kGreaterEqual, kLessEqual, kNotEqual };
+struct RelOpMatch {
+  bool found = false;
+  RelOp op = RelOp::kEqual;
+  std::size_t position = 0;  // 0-based index of the operator's first character
+};
+RelOpMatch FindRelOp(std::string_view text);
+
+// The two sides as numbers, or as the sums of their character codes when either is no number.
+void CompareNumbers(std::string_view left, std::string_view right, double& a, double& b);
+bool CompareTexts(RelOp op, std::string_view left, std::string_view right, double a, double b);
+
+// ASCII lower case, for case-insensitive names.
+std::string LowerAscii(std::string_view text);
+
+}  // namespace orvelle::script

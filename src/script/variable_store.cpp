@@ -1,0 +1,106 @@
+// Variable slots: a hash from the lower-cased name to a stable slot.
+#include "variable_store.h"
+
+#include <algorithm>
+
+#include "text_scan.h"
+
+namespace orvelle::script {
+
+VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
+  std::string key = LowerAscii(name);
+  auto it = index_.find(key);
+  if (it != index_.end()) return it->second;
+  Slot& slot = slots_.emplace_back();
+  slot.name = std::string(name);
+  index_.emplace(std::move(key), &slot);
+  return &slot;
+}
+
+const VariableStore::Slot* VariableStore::Find(std::string_view name) const {
+  auto it = index_.find(LowerAscii(name));
+  return it == index_.end() ? nullptr : it->second;
+}
+
+std::string_view VariableStore::Read(std::string_view name) const {
+  const Slot* slot = Find(name);
+  return slot && slot->defined ? std::string_view(slot->value) : std::string_view();
+}
+
+void VariableStore::Define(Slot& slot) {
+  if (!slot.defined) {
+    slot.defined = true;
+    slot.order = next_order_++;
+  }
+}
+
+void VariableStore::Write(std::string_view name, std::string_view value) {
+  std::size_t equals = name.find('=');
+  if (equals != std::string_view::npos) {
+    // A name holding "=" would be listed as name=rest=value, which reads back as the variable
+    // before the "="; only an undefined one can take that value.
+    if (value.empty()) return;
+    Slot* slot = Resolve(name.substr(0, equals));
+    if (slot->defined) return;
+    std::string joined = std::string(name.substr(equals + 1)) + "=" + std::string(value);
+    WriteSlot(*slot, name.substr(0, equals), joined);
+    return;
+  }
+  if (value.empty()) {
+    const Slot* found = Find(name);
+    if (!found || !found->defined) return;
+  }
+  WriteSlot(*Resolve(name), name, value);
+}
+
+void VariableStore::WriteSlot(Slot& slot, std::string_view name, std::string_view value) {
+  slot.canonical_integer = false;
+  slot.number.known = false;
+  if (value.empty()) {
+    slot.defined = false;
+    slot.value.clear();
+    return;
+  }
+  if (slot.name != name) slot.name.assign(name);
+  slot.value.assign(value);
+  Define(slot);
+}
+
+void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
+  slot.canonical_integer = false;
+  if (value.text.empty()) {
+    slot.defined = false;
+    slot.value.clear();
+    slot.number.known = false;
+    return;
+  }
+  if (slot.name != name) slot.name.assign(name);
+  slot.value.swap(value.text);
+  slot.number = value.number;
+  Define(slot);
+}
+
+void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
+  if (slot.name != name) slot.name.assign(name);
+  if (slot.defined && slot.canonical_integer && slot.number.value == static_cast<double>(value)) {
+    return;  // already holds exactly this text
+  }
+  slot.value.clear();
+  AppendInteger(slot.value, value);
+  slot.number = NumberInfo::Exact(static_cast<double>(value));
+  slot.canonical_integer = true;
+  Define(slot);
+}
+
+std::vector<std::string> VariableStore::Entries() const {
+  std::vector<const Slot*> live;
+  for (const Slot& slot : slots_) {
+    if (slot.defined) live.push_back(&slot);
+  }
+  std::sort(live.begin(), live.end(), [](auto* a, auto* b) { return a->order < b->order; });
+  std::vector<std::string> out;
+  for (const Slot* slot : live) out.push_back(slot->name + "=" + slot->value);
+  return out;
+}
+
+}  // namespace orvelle::script

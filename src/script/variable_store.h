@@ -1,0 +1,58 @@
+// The engine's variables: names compared without regard to case, values always text, empty text
+// meaning "no such variable". Each name gets a stable slot so cached lines can reach it in O(1).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "value.h"
+
+namespace orvelle::script {
+
+class VariableStore {
+ public:
+  struct Slot {
+    std::string name;        // spelling of the last write
+    std::string value;       // empty when undefined
+    bool defined = false;
+    std::uint64_t order = 0;  // position in the ordered list, for listing
+    mutable NumberInfo number;
+    bool canonical_integer = false;  // value is exactly the decimal text of number.value
+
+    const NumberInfo& Number() const {
+      if (!number.known) number = NumberInfo::Of(value);
+      return number;
+    }
+  };
+
+  // The slot of a name, created (undefined) when absent. Stable for the store's life.
+  Slot* Resolve(std::string_view name);
+  // The slot of a name, or nullptr when no slot exists.
+  const Slot* Find(std::string_view name) const;
+
+  std::string_view Read(std::string_view name) const;
+  // Writes the text; empty text deletes the variable.
+  void Write(std::string_view name, std::string_view value);
+  void WriteSlot(Slot& slot, std::string_view name, std::string_view value);
+  // Moves a computed value in, keeping what is known of it as a number.
+  void WriteSlot(Slot& slot, std::string_view name, Value& value);
+  // Writes the decimal text of a whole number.
+  void WriteInteger(Slot& slot, std::string_view name, std::int64_t value);
+
+  // The defined variables as name=value entries, in list order.
+  std::vector<std::string> Entries() const;
+
+ private:
+  void Define(Slot& slot);
+
+  std::deque<Slot> slots_;
+  std::unordered_map<std::string, Slot*> index_;  // lower-cased name -> slot
+  std::uint64_t next_order_ = 0;
+};
+
+}  // namespace orvelle::script
