@@ -1,0 +1,26 @@
+// Line lists of page and configuration text: splitting on any line break, joining with CR LF,
+// and reading a file's bytes into lines.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvelle::webfront {
+
+// Splits text into lines. A line ends at CR LF, a lone LF or a lone CR; a NUL byte ends the
+// text; text after the last line break is a last line only when it is not empty.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Joins lines into one text, every line followed by CR LF.
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// Reads the whole file as bytes. Throws std::runtime_error naming the file and the cause when it
+// is missing or cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path);
+
+// Reads a page file and splits it with SplitLines. Throws like ReadFileBytes.
+std::vector<std::string> LoadPageLines(const std::string& path);
+
+}  // namespace orvelle::webfront
