@@ -1,0 +1,80 @@
+// TTCPConnection: buffered reading and writing over one accepted socket, with time bounds.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+
+#include "http/socket_handle.h"
+
+namespace orvelle::http {
+
+// One receive call asks for at most this much; also the chunk size for stream bodies.
+inline constexpr std::size_t kReceiveChunk = 32768;
+inline constexpr std::size_t kSendChunk = 32768;
+// A reader that sends nothing for this long is dropped; slow clients must not pin threads.
+inline constexpr std::chrono::milliseconds kReadIdleTimeout{30'000};
+// A reader that accepts no bytes for this long is dropped, for the same reason.
+inline constexpr std::chrono::milliseconds kWriteStallTimeout{60'000};
+// After the response, how long unread request bytes are drained so the close does not turn
+// into a reset that destroys the response in flight.
+inline constexpr std::chrono::milliseconds kLingerTime{1'000};
+// ... and how many bytes such a drain reads at most.
+inline constexpr std::size_t kMaxLingerBytes = 1024 * 1024;
+
+struct TConnectionTimeouts {
+  std::chrono::milliseconds ReadIdle = kReadIdleTimeout;
+  std::chrono::milliseconds WriteStall = kWriteStallTimeout;
+  std::chrono::milliseconds Linger = kLingerTime;
+};
+
+class TTCPConnection {
+ public:
+  TTCPConnection(TSocketHandle socket, TConnectionTimeouts timeouts);
+  TTCPConnection(const TTCPConnection&) = delete;
+  TTCPConnection& operator=(const TTCPConnection&) = delete;
+
+  TSocketHandle& Binding() { return socket_; }
+  const TSocketHandle& Binding() const { return socket_; }
+  bool Connected() const { return !closed_; }
+  bool ClosedGracefully() const { return peer_closed_; }
+
+  // Receives up to kReceiveChunk bytes into the input buffer and returns them; empty when the
+  // peer has closed. Throws EReadTimeout after the idle time without data.
+  std::string_view ReceiveChunk();
+  // Drops the bytes received so far, once a caller has consumed what ReceiveChunk returned.
+  void DiscardInput() { input_.clear(); }
+  // A line up to LF (one CR before it removed); throws EConnClosedGracefully when the peer
+  // closes first and ESocketError "Message too long." for a line over `max_length`.
+  std::string ReadLn(std::size_t max_length);
+  // Exactly `count` bytes; throws EConnClosedGracefully when the peer closes first.
+  std::string ReadBytes(std::size_t count);
+
+  // Sends all bytes; with `more` the kernel may hold them back for the next write.
+  void Write(std::string_view bytes, bool more = false);
+  void WriteLn(std::string_view text) { Write(std::string(text) + "\r\n"); }
+  // Sends `size` bytes of `stream` from its current position in kSendChunk pieces.
+  void WriteStream(std::istream& stream, std::int64_t size);
+  // Sends `size` bytes of the open file `fd` from offset 0 without copying them through memory.
+  std::int64_t WriteFile(int fd, std::int64_t size);
+
+  // Ends the conversation: shuts the sending side, drains unread input for a bounded time.
+  void Disconnect();
+  // Wakes a thread blocked on this socket; safe to call from another thread.
+  void Abort();
+
+ private:
+  bool WaitReadable(std::chrono::milliseconds timeout);
+  void Linger();
+  void CheckOpen() const;
+
+  TSocketHandle socket_;
+  TConnectionTimeouts timeouts_;
+  std::string input_;  // received and not yet consumed
+  bool closed_ = false;
+  bool peer_closed_ = false;
+};
+
+}  // namespace orvelle::http

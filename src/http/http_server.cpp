@@ -1,0 +1,152 @@
+// One request per connection: read, hand to the handler, write the response, close.
+#include "http/http_server.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+
+#include "http/exceptions.h"
+#include "http/status_text.h"
+
+namespace orvelle::http {
+namespace {
+
+bool IsBlankText(const std::string& text) {
+  return text.find_first_not_of(' ') == std::string::npos;
+}
+
+// A handler failed before anything was sent: the message becomes a 500 body. Sent as plain
+// text, since the message may carry request data that must not be read as HTML.
+void TurnIntoServerError(THTTPResponseInfo& response, const std::string& message) {
+  if (response.HeaderSent) return;  // appending now would corrupt a body already announced
+  response.StatusCode(500);
+  response.Realm.clear();
+  response.ContentType = "text/plain";
+  response.ContentLength = -1;
+  response.ContentStream.reset();
+  response.ContentText = message;
+}
+
+}  // namespace
+
+THTTPServer::THTTPServer(TServerLimits limits, std::string mime_types_path)
+    : TTCPServer(limits), mime_table_(std::move(mime_types_path)) {
+  DefaultPort = 80;
+}
+
+THTTPServer::~THTTPServer() {
+  Shutdown();
+}
+
+void THTTPServer::DoExecute(TPeerThread& thread) {
+  TTCPConnection& connection = thread.Connection();
+  TParseStatus status;
+  TParsedRequest request = ReadRequest(thread, status);
+  switch (status) {
+    case TParseStatus::kComplete:
+      Answer(thread, std::move(request));
+      break;
+    case TParseStatus::kOtherMethod:
+      if (OnCommandOther) {
+        OnCommandOther(thread, request.Line.Method, request.Line.Target, request.Line.Version);
+      }
+      break;
+    case TParseStatus::kBadRequest:
+      AnswerStatus(connection, 400);
+      break;
+    case TParseStatus::kTooLarge:
+      AnswerStatus(connection, 413);
+      break;
+    case TParseStatus::kMalformedCommand:
+      connection.Disconnect();
+      throw EHTTPErrorParsingCommand();
+    case TParseStatus::kClosedEarly:
+    case TParseStatus::kNeedMore:
+      connection.Disconnect();
+      throw EConnClosedGracefully();
+  }
+  connection.Disconnect();
+}
+
+TParsedRequest THTTPServer::ReadRequest(TPeerThread& thread, TParseStatus& status) {
+  TTCPConnection& connection = thread.Connection();
+  TRequestParser parser(Limits().Request, static_cast<bool>(OnCommandGet));
+  while (parser.Status() == TParseStatus::kNeedMore) {
+    const std::string_view chunk = connection.ReceiveChunk();
+    if (chunk.empty()) {
+      parser.FinishInput();
+    } else {
+      parser.Feed(chunk);
+    }
+    connection.DiscardInput();
+  }
+  status = parser.Status();
+  return parser.TakeRequest();
+}
+
+void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
+  TTCPConnection& connection = thread.Connection();
+  THTTPRequestInfo request_info =
+      THTTPRequestInfo::FromParsed(std::move(request), connection.Binding().PeerIP, ParseParams);
+  THTTPResponseInfo response(connection);
+  ApplyServerSoftware(response);
+  try {
+    OnCommandGet(thread, request_info, response);
+  } catch (const std::exception& e) {
+    TurnIntoServerError(response, e.what());
+  } catch (...) {
+    TurnIntoServerError(response, "Unknown exception.");
+  }
+  if (!response.HeaderSent) response.SendHeader();
+  // A HEAD response announces the body's length but never carries the body.
+  const bool body_due = !response.ContentText.empty() || response.ContentStream != nullptr;
+  if (body_due && request_info.Command != "HEAD") response.SendBody();
+}
+
+void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
+  THTTPResponseInfo response(connection);
+  ApplyServerSoftware(response);
+  response.StatusCode(status_code);
+  response.ContentType = "text/plain";
+  response.ContentText = response.StatusText;
+  response.SendHeader();
+  response.SendBody();
+}
+
+void THTTPServer::ApplyServerSoftware(THTTPResponseInfo& response) const {
+  if (!IsBlankText(ServerSoftware)) response.ServerSoftware = ServerSoftware;
+}
+
+void THTTPServer::RejectConnection(TSocketHandle& socket) {
+  const std::string text = StatusText(503);
+  const std::string answer = "HTTP/1.1 503 " + text + "\r\nContent-Type: text/plain\r\n" +
+                             "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n" + text;
+  // The listener must never block on a client: whatever does not fit at once is dropped.
+  ::send(socket.Handle(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+  ::shutdown(socket.Handle(), SHUT_WR);
+  char scratch[4096];
+  for (int i = 0; i < 16 && ::recv(socket.Handle(), scratch, sizeof scratch, MSG_DONTWAIT) > 0;
+       ++i) {
+  }
+  socket.CloseSocket();
+}
+
+std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& ResponseInfo,
+                                   const std::string& file_name) {
+  if (ResponseInfo.ContentType.empty())
+    ResponseInfo.ContentType = mime_table_.FileMimeType(file_name);
+  // O_NONBLOCK: opening a FIFO must not hang the thread; it is refused below as not a file.
+  UniqueFd file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!file.Valid()) throw EFOpenError(file_name, errno);
+  struct stat info {};
+  if (::fstat(file.Get(), &info) != 0) throw EFOpenError(file_name, errno);
+  if (!S_ISREG(info.st_mode)) throw EFOpenError(file_name, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  // One open for size and content: the length announced is the length of what is sent.
+  ResponseInfo.ContentLength = info.st_size;
+  ResponseInfo.SendHeader();
+  return AThread.Connection().WriteFile(file.Get(), info.st_size);
+}
+
+}  // namespace orvelle::http

@@ -1,0 +1,57 @@
+// THTTPServer: the HTTP request cycle on top of TTCPServer, and SendFile.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "http/mime_table.h"
+#include "http/request_info.h"
+#include "http/response_info.h"
+#include "http/tcp_server.h"
+
+namespace orvelle::http {
+
+class THTTPServer : public TTCPServer {
+ public:
+  using TCommandGetEvent = std::function<void(TPeerThread& AThread, THTTPRequestInfo& RequestInfo,
+                                              THTTPResponseInfo& ResponseInfo)>;
+  using TCommandOtherEvent =
+      std::function<void(TPeerThread& Thread, const std::string& asCommand,
+                         const std::string& asData, const std::string& asVersion)>;
+
+  explicit THTTPServer(TServerLimits limits = {}, std::string mime_types_path = kSystemMimeTypes);
+  ~THTTPServer() override;
+
+  bool ParseParams = true;
+  std::string ServerSoftware;
+  // Server-side sessions stay off in this program; kept so the owner can state it.
+  bool SessionState = false;
+  bool AutoStartSession = false;
+  int SessionTimeOut = 0;
+
+  // Assign before activation.
+  TCommandGetEvent OnCommandGet;
+  TCommandOtherEvent OnCommandOther;
+
+  TMimeTable& MimeTable() { return mime_table_; }
+
+  // Sends the header and the whole file as the response; returns the bytes of the file sent.
+  // Throws EFOpenError before sending anything when the file cannot be opened.
+  std::int64_t SendFile(TPeerThread& AThread, THTTPResponseInfo& ResponseInfo,
+                        const std::string& file_name);
+
+ protected:
+  void DoExecute(TPeerThread& thread) override;
+  void RejectConnection(TSocketHandle& socket) override;
+
+ private:
+  TParsedRequest ReadRequest(TPeerThread& thread, TParseStatus& status);
+  void Answer(TPeerThread& thread, TParsedRequest request);
+  void AnswerStatus(TTCPConnection& connection, int status_code);
+  void ApplyServerSoftware(THTTPResponseInfo& response) const;
+
+  TMimeTable mime_table_;
+};
+
+}  // namespace orvelle::http

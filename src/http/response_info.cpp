@@ -1,0 +1,76 @@
+// The header block's order and the body writers of the response record.
+#include "http/response_info.h"
+
+#include <algorithm>
+
+#include "http/connection.h"
+#include "http/exceptions.h"
+#include "http/status_text.h"
+
+namespace orvelle::http {
+namespace {
+
+// CR or LF inside a value would let it start a header line of its own (response splitting).
+std::string OneLine(std::string text) {
+  std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
+  return text;
+}
+
+}  // namespace
+
+std::int64_t StreamSize(std::istream& stream) {
+  stream.clear();
+  stream.seekg(0, std::ios::end);
+  const auto size = static_cast<std::int64_t>(stream.tellg());
+  stream.seekg(0, std::ios::beg);
+  return std::max<std::int64_t>(size, 0);
+}
+
+void THTTPResponseInfo::StatusCode(int code) {
+  status_code_ = code;
+  StatusText = http::StatusText(code);
+}
+
+void THTTPResponseInfo::SendHeader() {
+  if (HeaderSent) throw EHTTPHeaderAlreadyWritten();
+  HeaderSent = true;
+  Headers.SetValue("Server", OneLine(ServerSoftware));
+  Headers.SetValue("Content-Type", OneLine(ContentType));
+  if (ContentLength == -1) {
+    if (!ContentText.empty()) {
+      ContentLength = static_cast<std::int64_t>(ContentText.size());
+    } else if (ContentStream) {
+      ContentLength = StreamSize(*ContentStream);
+    }
+  }
+  if (ContentLength >= 0) Headers.SetValue("Content-Length", std::to_string(ContentLength));
+  if (!Realm.empty()) {
+    StatusCode(401);
+    Headers.SetValue("WWW-Authenticate", "Basic realm=\"" + OneLine(Realm) + "\"");
+  }
+  // A body that follows may share the header's packet.
+  connection_.Write(HeaderBlock(), ContentLength > 0);
+}
+
+std::string THTTPResponseInfo::HeaderBlock() const {
+  std::string block =
+      "HTTP/1.1 " + std::to_string(status_code_) + " " + OneLine(StatusText) + "\r\n";
+  for (std::size_t i = 0; i < Cookies.Count(); ++i) {
+    block += "Set-Cookie: " + OneLine(Cookies[i].CookieText()) + "\r\n";
+  }
+  for (const std::string& line : Headers.Lines()) block += OneLine(line) + "\r\n";
+  block += "\r\n";
+  return block;
+}
+
+void THTTPResponseInfo::SendBody() {
+  if (!ContentText.empty()) {
+    connection_.Write(ContentText);
+    ContentText.clear();
+  } else if (ContentStream) {
+    const std::int64_t size = StreamSize(*ContentStream);
+    connection_.WriteStream(*ContentStream, size);
+  }
+}
+
+}  // namespace orvelle::http

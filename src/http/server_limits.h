@@ -1,0 +1,20 @@
+// TServerLimits: every bound the server puts on clients, with the defaults it runs with.
+#pragma once
+
+#include <cstddef>
+
+#include "http/connection.h"
+#include "http/request_parser.h"
+
+namespace orvelle::http {
+
+// Threads are one per connection; beyond this many a flood would exhaust memory and fds.
+inline constexpr std::size_t kMaxConnections = 1024;
+
+struct TServerLimits {
+  TRequestLimits Request;
+  TConnectionTimeouts Timeouts;
+  std::size_t MaxConnections = kMaxConnections;
+};
+
+}  // namespace orvelle::http

@@ -1,0 +1,90 @@
+// Socket creation, binding, listening and accepting over POSIX sockets.
+#include "http/socket_handle.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+
+#include "http/exceptions.h"
+#include "http/socket_errors.h"
+
+namespace orvelle::http {
+namespace {
+
+std::string DottedDecimal(const sockaddr_in& address) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
+  return text;
+}
+
+void Check(int result) {
+  if (result < 0) ThrowSocketError(errno);
+}
+
+}  // namespace
+
+void TSocketHandle::Bind() {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(Port));
+  if (IP.empty()) {
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+  } else if (::inet_pton(AF_INET, IP.c_str(), &address.sin_addr) != 1) {
+    throw ESocketError(SocketErrorNumber(EADDRNOTAVAIL));
+  }
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.Valid()) throw EInvalidSocket();
+  const int one = 1;
+  Check(::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one));
+  if (::bind(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) < 0) {
+    if (errno == EADDRINUSE) throw ECouldNotBindSocket();
+    ThrowSocketError(errno);
+  }
+  fd_ = std::move(fd);
+  ReadAddresses();
+}
+
+void TSocketHandle::Listen(int backlog) {
+  Check(::listen(fd_.Get(), backlog));
+}
+
+TSocketHandle TSocketHandle::Accept() {
+  UniqueFd fd(::accept4(fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!fd.Valid()) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
+      return TSocketHandle{};
+    }
+    ThrowSocketError(errno);
+  }
+  // Header and body go out as separate writes; without this the body waits for a delayed ACK.
+  const int one = 1;
+  ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  TSocketHandle handle(std::move(fd));
+  handle.ReadAddresses();
+  return handle;
+}
+
+void TSocketHandle::ReadAddresses() {
+  sockaddr_in local{};
+  socklen_t length = sizeof local;
+  Check(::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&local), &length));
+  IP = DottedDecimal(local);
+  Port = ntohs(local.sin_port);
+  sockaddr_in peer{};
+  length = sizeof peer;
+  if (::getpeername(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+    PeerIP = DottedDecimal(peer);
+    PeerPort = ntohs(peer.sin_port);
+  }
+}
+
+void TSocketHandle::CloseSocket() {
+  fd_.Reset();
+  PeerIP.clear();
+  PeerPort = 0;
+}
+
+}  // namespace orvelle::http

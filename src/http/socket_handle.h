@@ -1,0 +1,38 @@
+// TSocketHandle: one IPv4 stream socket with its local and peer addresses.
+#pragma once
+
+#include <string>
+
+#include "http/unique_fd.h"
+
+namespace orvelle::http {
+
+class TSocketHandle {
+ public:
+  TSocketHandle() = default;
+  TSocketHandle(std::string ip, int port) : IP(std::move(ip)), Port(port) {}
+
+  std::string IP;      // local address; empty means all interfaces
+  int Port = 0;        // local port; 0 lets the system choose, read back after Bind
+  std::string PeerIP;  // dotted decimal, filled at accept, cleared at close
+  int PeerPort = 0;
+
+  bool HandleAllocated() const { return fd_.Valid(); }
+  int Handle() const { return fd_.Get(); }
+
+  // Creates the socket, sets address reuse, binds to IP:Port and reads the bound address back.
+  // Throws ECouldNotBindSocket when the address is in use, ESocketError otherwise.
+  void Bind();
+  void Listen(int backlog);
+  // Accepts one pending connection; returns a handle without a socket when none is pending.
+  TSocketHandle Accept();
+  void CloseSocket();
+
+ private:
+  explicit TSocketHandle(UniqueFd fd) : fd_(std::move(fd)) {}
+  void ReadAddresses();
+
+  UniqueFd fd_;
+};
+
+}  // namespace orvelle::http

@@ -1,0 +1,94 @@
+// TTCPServer: bindings, activation, the listener thread, and one thread per connection.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "http/peer_thread.h"
+#include "http/server_limits.h"
+#include "http/socket_handle.h"
+#include "http/thread_manager.h"
+#include "http/unique_fd.h"
+
+namespace orvelle::http {
+
+// The bindings of a server; an added binding takes the server's DefaultPort at that moment.
+class TSocketHandles {
+ public:
+  explicit TSocketHandles(const int& default_port) : default_port_(default_port) {}
+  TSocketHandle& Add() { return items_.emplace_back(std::string{}, default_port_); }
+  void Clear() { items_.clear(); }
+  std::size_t Count() const { return items_.size(); }
+  TSocketHandle& operator[](std::size_t i) { return items_[i]; }
+  auto begin() { return items_.begin(); }
+  auto end() { return items_.end(); }
+
+ private:
+  const int& default_port_;
+  std::deque<TSocketHandle> items_;  // deque: Add() must not move earlier bindings
+};
+
+class TTCPServer {
+ public:
+  using TThreadEvent = std::function<void(TPeerThread&)>;
+  using TErrorEvent = std::function<void(const std::string&)>;
+
+  explicit TTCPServer(TServerLimits limits = {});
+  TTCPServer(const TTCPServer&) = delete;
+  TTCPServer& operator=(const TTCPServer&) = delete;
+  virtual ~TTCPServer();
+
+  bool Active() const { return active_; }
+  // Starts or stops listening. Throws ECouldNotBindSocket or ESocketError when a binding
+  // cannot be opened; the server then stays inactive.
+  void Active(bool value);
+
+  int DefaultPort = 0;
+  TSocketHandles& Bindings() { return bindings_; }
+  std::chrono::milliseconds TerminateWaitTime{5000};
+  std::chrono::milliseconds AcceptWait{1000};
+
+  // Events; assign them before activation.
+  TThreadEvent OnConnect;
+  TThreadEvent OnDisconnect;
+  TThreadEvent OnExecute;
+  // Reports a failure the listener survived (for example running out of file descriptors).
+  TErrorEvent OnListenerError;
+
+  // Connection threads alive now.
+  std::size_t ConnectionCount() const { return threads_.Count(); }
+
+ protected:
+  // One step of work on a connection; the plain server runs OnExecute.
+  virtual void DoExecute(TPeerThread& thread);
+  // Answers a connection turned away because MaxConnections are live; the plain server
+  // just closes it.
+  virtual void RejectConnection(TSocketHandle& socket);
+  // Deactivates and joins every connection thread; derived classes call it first thing in
+  // their destructor so no thread runs into a half-destroyed object.
+  void Shutdown();
+
+  const TServerLimits& Limits() const { return limits_; }
+
+ private:
+  void Activate();
+  void Deactivate();
+  void Listen(std::stop_token stop);
+  void AcceptFrom(TSocketHandle& binding);
+  void PauseAfterError(const std::string& message);
+  void RunPeer(TPeerThread& thread);
+  void Wake();
+
+  TServerLimits limits_;
+  TSocketHandles bindings_{DefaultPort};
+  bool active_ = false;
+  UniqueFd wake_;  // eventfd that ends the listener's wait
+  TThreadMgrDefault threads_;
+  std::jthread listener_;
+};
+
+}  // namespace orvelle::http
