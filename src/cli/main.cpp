@@ -1,2 +1,55 @@
-// Entry point of the orvelle executable (command line in cli_options).
-int main() { return 0; }
+// Entry point of the orvelle executable: parses the command line and runs the chosen command.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <filesystem>
+#include <iostream>
+
+#include "render_command.h"
+
+namespace {
+
+std::filesystem::path ExecutableFolder() {
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::current_path() : exe.parent_path();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Orvelle: puts a serial device on the web. Serves the folder web/ of its home "
+      "over HTTP and runs script pages (.ovs)."};
+  app.set_version_flag("--version", std::string("orvelle ") + ORVELLE_VERSION);
+  std::string home;
+  int port = 0;
+  app.add_option("--home", home,
+                 "Folder holding config.ini and web/ (default: the executable's folder)");
+  app.add_option("--port", port, "Override the \"Server port\" setting")
+      ->check(CLI::Range(1, 65535));
+  app.fallthrough();
+
+  orvelle::cli::RenderOptions render;
+  CLI::App* render_cmd =
+      app.add_subcommand("render", "Run one script page and write the response body to stdout");
+  render_cmd->add_option("file", render.file, "The page file")->required();
+  render_cmd->add_option("params", render.params, "Request parameters as NAME=VALUE, in order");
+  render_cmd->add_flag("--plain", render.plain,
+                       "Evaluate every line from its text, without the cached fast path");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "orvelle: " << e.what() << " (see orvelle --help)\n";
+    return 2;
+  }
+  render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
+  std::cerr << "orvelle: this build has no HTTP server yet; use 'orvelle render FILE'\n";
+  return 2;
+}

@@ -26,10 +26,10 @@ struct BuiltinValue {
 // What a built-in may reach while it works.
 struct BuiltinEnv {
   ScriptHost& host;
-  std::int64_t counter_frequency;   // read once when the engine was created
-  const std::string& last_error;    // for geterror
-  std::string error;                // set to the message when an argument is bad
-  bool call_failed = false;         // set by receive when the buffer cannot be read
+  std::int64_t counter_frequency;  // read once when the engine was created
+  const std::string& last_error;   // for geterror
+  std::string error;               // set to the message when an argument is bad
+  bool call_failed = false;        // set by receive when the buffer cannot be read
 };
 
 using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string> args);

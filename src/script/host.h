@@ -23,9 +23,9 @@ class SerialAccess {
   virtual bool OpenPort(const OpenRequest& request) = 0;
   virtual bool ClosePort() = 0;
   virtual bool Send(std::string_view bytes) = 0;
-  virtual bool FlushReceived() = 0;                 // empties the receive buffer
+  virtual bool FlushReceived() = 0;                     // empties the receive buffer
   virtual bool RemoveReceived(std::int64_t count) = 0;  // drops the first count bytes
-  virtual bool Receive(std::string& out) = 0;       // the whole receive buffer, unchanged
+  virtual bool Receive(std::string& out) = 0;           // the whole receive buffer, unchanged
   virtual std::string EnumPorts() = 0;
   virtual std::string IsOpenText() = 0;  // empty when the port is closed
 

@@ -11,11 +11,15 @@
 namespace orvelle::script {
 namespace {
 
-constexpr int kFastDigits = 15;  // up to 15 digits, accumulating in a double is exact
+constexpr int kFastDigits = 15;             // up to 15 digits, accumulating in a double is exact
 constexpr long double kPlainLimit = 1e15L;  // at and beyond this, numbers are written with "E"
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool AtEnd(std::string_view s, std::size_t i) { return i >= s.size() || s[i] == '\0'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool AtEnd(std::string_view s, std::size_t i) {
+  return i >= s.size() || s[i] == '\0';
+}
 
 // Scans the number syntax. Returns true when complete; start/end bound the numeric part.
 struct Scan {
@@ -145,10 +149,14 @@ std::optional<std::uint32_t> ParseHexDigits(std::string_view s) {
   std::uint64_t value = 0;
   for (char c : s) {
     int digit;
-    if (IsDigit(c)) digit = c - '0';
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else return std::nullopt;
+    if (IsDigit(c))
+      digit = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      digit = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      digit = c - 'A' + 10;
+    else
+      return std::nullopt;
     value = value * 16 + digit;
     if (value > 0xFFFFFFFFull) return std::nullopt;
   }
@@ -174,8 +182,10 @@ std::optional<std::int32_t> ParseIntegerText(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
   std::size_t prefix = 0;
-  if (text[0] == '$' || text[0] == 'x' || text[0] == 'X') prefix = 1;
-  else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) prefix = 2;
+  if (text[0] == '$' || text[0] == 'x' || text[0] == 'X')
+    prefix = 1;
+  else if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+    prefix = 2;
   if (prefix > 0) {
     auto bits = ParseHexDigits(text.substr(prefix));
     if (!bits) return std::nullopt;

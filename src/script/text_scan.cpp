@@ -98,12 +98,18 @@ void CompareNumbers(std::string_view left, std::string_view right, double& a, do
 
 bool CompareTexts(RelOp op, std::string_view left, std::string_view right, double a, double b) {
   switch (op) {
-    case RelOp::kEqual: return left == right;
-    case RelOp::kNotEqual: return left != right;
-    case RelOp::kGreater: return a > b;
-    case RelOp::kLess: return a < b;
-    case RelOp::kGreaterEqual: return left == right || a > b;
-    case RelOp::kLessEqual: return left == right || a < b;
+    case RelOp::kEqual:
+      return left == right;
+    case RelOp::kNotEqual:
+      return left != right;
+    case RelOp::kGreater:
+      return a > b;
+    case RelOp::kLess:
+      return a < b;
+    case RelOp::kGreaterEqual:
+      return left == right || a > b;
+    case RelOp::kLessEqual:
+      return left == right || a < b;
   }
   return false;
 }

@@ -13,10 +13,16 @@ inline bool IsOperatorChar(char c) {
          c == '^';
 }
 // A "(" directly after one of these (or at the start) opens a plain group.
-inline bool IsSubExprMark(char c) { return c == ' ' || c == '(' || c == ')' || IsOperatorChar(c); }
+inline bool IsSubExprMark(char c) {
+  return c == ' ' || c == '(' || c == ')' || IsOperatorChar(c);
+}
 // These end a function name collected backwards.
-inline bool IsNameStop(char c) { return IsSubExprMark(c) || c == ','; }
-inline bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
+inline bool IsNameStop(char c) {
+  return IsSubExprMark(c) || c == ',';
+}
+inline bool IsControlOrBlank(char c) {
+  return static_cast<unsigned char>(c) <= 32;
+}
 
 // Removes leading and trailing characters of code 32 or less.
 std::string_view Trim(std::string_view text);

@@ -17,8 +17,8 @@ namespace orvelle::script {
 class VariableStore {
  public:
   struct Slot {
-    std::string name;        // spelling of the last write
-    std::string value;       // empty when undefined
+    std::string name;   // spelling of the last write
+    std::string value;  // empty when undefined
     bool defined = false;
     std::uint64_t order = 0;  // position in the ordered list, for listing
     mutable NumberInfo number;

@@ -1,0 +1,464 @@
+// The tree form of an expression and its evaluation (see compiled_expression.h).
+#include "compiled_expression.h"
+
+#include <cfloat>
+#include <cmath>
+
+#include "Uscripteng.h"
+#include "text_scan.h"
+
+namespace orvelle::script {
+
+namespace {
+constexpr int kMaxTreeDepth = 64;           // deeper nesting is left to the text algorithm
+constexpr long double kExactLimit = 1e15L;  // whole numbers below this print as plain digits
+
+// A reference to an operand's current value, without copying its text.
+struct OperandRef {
+  std::string_view text;
+  const VariableStore::Slot* slot = nullptr;
+  const Value* value = nullptr;
+  const NumberInfo& Number() const { return slot ? slot->Number() : value->Number(); }
+};
+
+bool Arithmetic(double a, double b, char op, long double& r) {
+  switch (op) {
+    case '+':
+      r = static_cast<long double>(a) + b;
+      break;
+    case '-':
+      r = static_cast<long double>(a) - b;
+      break;
+    case '*':
+      r = static_cast<long double>(a) * b;
+      break;
+    case '/':
+      if (b == 0) return false;  // division by zero and 0/0
+      r = static_cast<long double>(a) / b;
+      break;
+    default:
+      return false;
+  }
+  // A result that a double cannot hold is an overflow of the arithmetic.
+  return std::isfinite(r) && std::fabs(r) <= DBL_MAX;
+}
+
+void SetNumber(Value& out, long double r) {
+  out.text.clear();
+  AppendNumberText(out.text, r);
+  if (r == 0) {
+    out.number = NumberInfo::Exact(0);
+  } else if (std::fabs(r) < kExactLimit && r == std::trunc(r)) {
+    out.number = NumberInfo::Exact(static_cast<double>(r));
+  } else {
+    out.number.known = false;
+  }
+}
+
+bool IsArithmetic(char op) {
+  return op == '+' || op == '-' || op == '*' || op == '/';
+}
+
+}  // namespace
+
+bool ApplyOperator(Value& result, std::string_view right_text, const NumberInfo* right_number,
+                   char op, bool first) {
+  if (op == '&') {
+    result.text.append(right_text);
+    result.number.known = false;
+    return true;
+  }
+  if (IsArithmetic(op)) {
+    double b = right_number ? right_number->value : NumberValue(right_text);
+    long double r;
+    if (!Arithmetic(result.Number().value, b, op, r)) return false;
+    SetNumber(result, r);
+    return true;
+  }
+  if (first) result.Clear();  // "%", "\" and "^" do nothing but empty a first value
+  return true;
+}
+
+bool ApplyOperator(Value& result, const Value& right, char op, bool first) {
+  const NumberInfo* number = IsArithmetic(op) ? &right.Number() : nullptr;
+  return ApplyOperator(result, right.text, number, op, first);
+}
+
+struct CompiledExpr::Operand {
+  enum class Kind { kEmpty, kConstant, kVariable, kCall, kGroup };
+  Kind kind = Kind::kEmpty;
+  Value constant;
+  VariableStore::Slot* slot = nullptr;
+  const BuiltinSpec* builtin = nullptr;
+  std::vector<Flat> args;          // a call's arguments; a group's one inner expression
+  std::size_t begin = 0, end = 0;  // span in the stripped text
+
+  // State of the latest evaluation.
+  mutable std::uint64_t epoch = 0;
+  mutable Value result;     // the value the spliced text reads as
+  mutable std::string raw;  // the text spliced in (a call's text result without its quotes)
+  mutable bool raw_quoted = false;
+  mutable const VariableStore::Slot* result_slot = nullptr;  // a group naming a variable
+};
+
+struct CompiledExpr::Flat {
+  std::vector<Operand> operands;
+  std::string ops;
+  bool has_complex = false;
+};
+
+namespace {
+
+using Flat = CompiledExpr::Flat;
+using Operand = CompiledExpr::Operand;
+
+enum class Context { kTop, kGroup, kArg };
+
+bool IsTokenChar(char c) {
+  return !IsOperatorChar(c) && c != '"' && c != '(' && c != ')' && c != ',' &&
+         static_cast<unsigned char>(c) > 32;
+}
+
+// Parses the stripped text into a tree; fails (leaving the text algorithm in charge) on any
+// shape whose splitting could depend on the values spliced in.
+class Parser {
+ public:
+  Parser(std::string_view s, VariableStore& store) : s_(s), store_(store) {}
+
+  bool ParseTop(Flat& flat) {
+    std::size_t pos = 0;
+    return ParseFlat(pos, Context::kTop, 0, flat) && pos == s_.size();
+  }
+
+ private:
+  bool ParseFlat(std::size_t& pos, Context ctx, int depth, Flat& flat) {
+    if (depth > kMaxTreeDepth) return false;
+    char prev = ctx == Context::kArg ? ',' : '(';
+    for (;;) {
+      Operand& op = flat.operands.emplace_back();
+      if (!ParseOperand(pos, prev, depth, op)) return false;
+      if (op.kind == Operand::Kind::kCall || op.kind == Operand::Kind::kGroup) {
+        flat.has_complex = true;
+      }
+      if (pos == s_.size()) return ctx == Context::kTop;
+      char c = s_[pos];
+      if (IsOperatorChar(c)) {
+        flat.ops += c;
+        prev = c;
+        ++pos;
+        continue;
+      }
+      if (c == ')' && ctx != Context::kTop) return true;
+      if (c == ',' && ctx == Context::kArg) return true;
+      return false;
+    }
+  }
+
+  bool ParseOperand(std::size_t& pos, char prev, int depth, Operand& op) {
+    op.begin = pos;
+    if (pos == s_.size()) return true;  // empty operand at the end
+    char c = s_[pos];
+    if (c == '"') return ParseLiteral(pos, op);
+    if (c == '(') {
+      if (prev == ',') return false;  // "(" after a comma names a function ending in ","
+      return ParseGroup(pos, depth, op);
+    }
+    std::size_t start = pos;
+    while (pos < s_.size() && IsTokenChar(s_[pos])) ++pos;
+    std::string_view token = s_.substr(start, pos - start);
+    if (pos < s_.size() && static_cast<unsigned char>(s_[pos]) < 32) return false;
+    if (pos < s_.size() && s_[pos] == '(') {
+      if (token.empty()) return false;
+      return ParseCall(pos, token, depth, op);
+    }
+    op.end = pos;
+    return MakeToken(token, op);
+  }
+
+  bool ParseLiteral(std::size_t& pos, Operand& op) {
+    std::size_t close = s_.find('"', pos + 1);
+    if (close == std::string_view::npos) return false;
+    std::string_view inner = s_.substr(pos + 1, close - pos - 1);
+    // The group search ignores quotes, so parentheses inside literals are taken as groups.
+    if (inner.find_first_of("()") != std::string_view::npos) return false;
+    op.kind = Operand::Kind::kConstant;
+    op.constant.SetText(inner);
+    pos = close + 1;
+    op.end = pos;
+    return true;
+  }
+
+  bool ParseGroup(std::size_t& pos, int depth, Operand& op) {
+    op.kind = Operand::Kind::kGroup;
+    ++pos;
+    Flat& inner = op.args.emplace_back();
+    if (!ParseFlat(pos, Context::kGroup, depth + 1, inner)) return false;
+    if (pos >= s_.size() || s_[pos] != ')') return false;
+    ++pos;
+    op.end = pos;
+    return true;
+  }
+
+  bool ParseCall(std::size_t& pos, std::string_view name, int depth, Operand& op) {
+    op.kind = Operand::Kind::kCall;
+    ++pos;  // past "("
+    if (pos < s_.size() && s_[pos] == ')') {
+      ++pos;
+    } else {
+      for (;;) {
+        Flat& arg = op.args.emplace_back();
+        if (!ParseFlat(pos, Context::kArg, depth + 1, arg)) return false;
+        if (pos >= s_.size()) return false;
+        if (s_[pos] == ')') {
+          ++pos;
+          break;
+        }
+        ++pos;  // past ","
+      }
+    }
+    op.end = pos;
+    if (!SplitsAlike(op)) return false;
+    op.builtin = FindBuiltin(name, op.args.size());
+    return true;
+  }
+
+  // The argument split of the call text must be the one the tree holds.
+  bool SplitsAlike(const Operand& op) {
+    SplitResult split = SplitCall(s_.substr(op.begin, op.end - op.begin));
+    return split.args.size() == op.args.size();
+  }
+
+  bool MakeToken(std::string_view token, Operand& op) {
+    if (token.empty()) {
+      op.kind = Operand::Kind::kEmpty;
+      op.constant.Clear();
+      return true;
+    }
+    if (IsNumber(token)) {
+      double v = NumberValue(token);
+      if (!std::isfinite(v)) return false;
+      op.kind = Operand::Kind::kConstant;
+      op.constant.SetText(NumberText(v));
+      op.constant.Number();
+      return true;
+    }
+    op.kind = Operand::Kind::kVariable;
+    op.slot = store_.Resolve(token);
+    return true;
+  }
+
+  std::string_view s_;
+  VariableStore& store_;
+};
+
+enum class Outcome { kOk, kFail, kUnsafe };
+
+bool SafeCallText(std::string_view t) {
+  return t.find_first_of("\"()") == std::string_view::npos;
+}
+
+bool SafeGroupText(std::string_view t) {
+  if (t.empty()) return false;
+  for (char c : t) {
+    if (!IsTokenChar(c)) return false;
+  }
+  return true;
+}
+
+class TreeEvaluator {
+ public:
+  TreeEvaluator(TExecute& engine, std::uint64_t epoch) : engine_(engine), epoch_(epoch) {}
+
+  Outcome Nested(const Flat& flat) {
+    if (!flat.has_complex) return Outcome::kOk;
+    for (const Operand& op : flat.operands) {
+      if (op.kind == Operand::Kind::kCall) {
+        Outcome r = Call(op);
+        if (r != Outcome::kOk) return r;
+      } else if (op.kind == Operand::Kind::kGroup) {
+        Outcome r = Group(op);
+        if (r != Outcome::kOk) return r;
+      }
+    }
+    return Outcome::kOk;
+  }
+
+  // Folds one evaluated flat expression into out.
+  bool Fold(const Flat& flat, Value& out) {
+    OperandRef first = Ref(flat.operands[0]);
+    if (flat.ops.empty()) {
+      Assign(out, first);
+      return true;
+    }
+    char op0 = flat.ops[0];
+    if (IsArithmetic(op0)) {
+      OperandRef second = Ref(flat.operands[1]);
+      long double r;
+      if (!Arithmetic(first.Number().value, second.Number().value, op0, r)) {
+        Assign(out, first);
+        return false;
+      }
+      SetNumber(out, r);
+    } else {
+      Assign(out, first);
+      OperandRef second = Ref(flat.operands[1]);
+      ApplyOperator(out, second.text, nullptr, op0, true);
+    }
+    for (std::size_t k = 1; k < flat.ops.size(); ++k) {
+      OperandRef right = Ref(flat.operands[k + 1]);
+      char op = flat.ops[k];
+      const NumberInfo* number = IsArithmetic(op) ? &right.Number() : nullptr;
+      if (!ApplyOperator(out, right.text, number, op, false)) return false;
+    }
+    return true;
+  }
+
+ private:
+  static void Assign(Value& out, const OperandRef& ref) {
+    out.text.assign(ref.text);
+    out.number = ref.slot ? ref.slot->number : ref.value->number;
+  }
+
+  OperandRef Ref(const Operand& op) {
+    switch (op.kind) {
+      case Operand::Kind::kVariable:
+        return {op.slot->value, op.slot, nullptr};
+      case Operand::Kind::kCall:
+      case Operand::Kind::kGroup:
+        if (op.result_slot) return {op.result_slot->value, op.result_slot, nullptr};
+        return {op.result.text, nullptr, &op.result};
+      default:
+        return {op.constant.text, nullptr, &op.constant};
+    }
+  }
+
+  Outcome Call(const Operand& op) {
+    for (const Flat& arg : op.args) {
+      Outcome r = Nested(arg);
+      if (r != Outcome::kOk) return r;
+    }
+    if (!op.builtin || op.builtin->inert) return Outcome::kFail;
+    std::string values[3];
+    bool ok = true;
+    for (std::size_t i = 0; i < op.args.size() && ok; ++i) {
+      Value v;
+      ok = Fold(op.args[i], v);
+      values[i] = std::move(v.text);
+    }
+    bool call_failed = false;
+    BuiltinValue value = engine_.CallBuiltin(
+        *op.builtin, std::span<const std::string>(values, op.args.size()), call_failed);
+    if (!ok || call_failed) return Outcome::kFail;
+    return Splice(op, value);
+  }
+
+  Outcome Splice(const Operand& op, BuiltinValue& value) {
+    op.epoch = epoch_;
+    op.result_slot = nullptr;
+    if (value.kind == BuiltinValue::Kind::kText) {
+      op.raw = std::move(value.text);
+      op.raw_quoted = true;
+      if (!SafeCallText(op.raw)) return Outcome::kUnsafe;
+      op.result.SetText(op.raw);
+      return Outcome::kOk;
+    }
+    op.raw = NumberText(value.number);
+    op.raw_quoted = false;
+    if (op.raw.find('-') != std::string::npos) return Outcome::kUnsafe;
+    return Reread(op);
+  }
+
+  Outcome Group(const Operand& op) {
+    const Flat& inner = op.args[0];
+    Outcome r = Nested(inner);
+    if (r != Outcome::kOk) return r;
+    Value v;
+    if (!Fold(inner, v)) return Outcome::kFail;
+    op.epoch = epoch_;
+    op.raw = std::move(v.text);
+    op.raw_quoted = false;
+    op.result_slot = nullptr;
+    if (!SafeGroupText(op.raw)) return Outcome::kUnsafe;
+    return Reread(op);
+  }
+
+  // The spliced text is read again as one token.
+  Outcome Reread(const Operand& op) {
+    if (IsNumber(op.raw)) {
+      double v = NumberValue(op.raw);
+      if (!std::isfinite(v)) return Outcome::kUnsafe;
+      op.result.SetText(NumberText(v));
+      return Outcome::kOk;
+    }
+    const VariableStore::Slot* slot = engine_.Store().Find(op.raw);
+    if (slot && slot->defined) {
+      op.result_slot = slot;
+    } else {
+      op.result.Clear();
+    }
+    return Outcome::kOk;
+  }
+
+  TExecute& engine_;
+  std::uint64_t epoch_;
+};
+
+// Rebuilds the text the text algorithm would hold: evaluated groups and calls replaced by the
+// texts spliced in for them.
+void Rebuild(const Flat& flat, std::string_view s, std::uint64_t epoch, std::string& out,
+             std::size_t& pos) {
+  for (const Operand& op : flat.operands) {
+    if (op.kind != Operand::Kind::kCall && op.kind != Operand::Kind::kGroup) continue;
+    if (op.epoch == epoch) {
+      out.append(s.substr(pos, op.begin - pos));
+      if (op.raw_quoted) out += '"';
+      out += op.raw;
+      if (op.raw_quoted) out += '"';
+      pos = op.end;
+    } else {
+      for (const Flat& arg : op.args) Rebuild(arg, s, epoch, out, pos);
+    }
+  }
+}
+
+}  // namespace
+
+CompiledExpr::CompiledExpr() = default;
+CompiledExpr::~CompiledExpr() = default;
+CompiledExpr::CompiledExpr(CompiledExpr&&) noexcept = default;
+CompiledExpr& CompiledExpr::operator=(CompiledExpr&&) noexcept = default;
+
+CompiledExpr CompiledExpr::Compile(std::string_view text, VariableStore& store, bool allow_tree) {
+  CompiledExpr expr;
+  expr.source_ = std::string(text);
+  if (!allow_tree) return expr;
+  expr.stripped_ = StripBlanks(text);
+  auto root = std::make_unique<Flat>();
+  if (Parser(expr.stripped_, store).ParseTop(*root)) expr.root_ = std::move(root);
+  return expr;
+}
+
+VariableStore::Slot* CompiledExpr::SoleVariable() const {
+  if (!root_ || root_->operands.size() != 1) return nullptr;
+  const Operand& op = root_->operands[0];
+  return op.kind == Operand::Kind::kVariable ? op.slot : nullptr;
+}
+
+bool CompiledExpr::Eval(TExecute& engine, Value& result) const {
+  if (!root_) return engine.EvalExpr(source_, result);
+  if (!root_->has_complex) return TreeEvaluator(engine, 0).Fold(*root_, result);
+  std::uint64_t epoch = engine.NextEpoch();
+  TreeEvaluator evaluator(engine, epoch);
+  Outcome outcome = evaluator.Nested(*root_);
+  if (outcome == Outcome::kFail) return false;
+  if (outcome == Outcome::kUnsafe) {
+    std::string text;
+    std::size_t pos = 0;
+    Rebuild(*root_, stripped_, epoch, text, pos);
+    text.append(std::string_view(stripped_).substr(pos));
+    return engine.EvalExprStripped(std::move(text), result);
+  }
+  return evaluator.Fold(*root_, result);
+}
+
+}  // namespace orvelle::script

@@ -1,0 +1,54 @@
+// An expression analysed once and evaluated many times. Texts of the plain shape (operands and
+// operators, calls and groups that nest cleanly) are evaluated from a tree; whenever a value
+// spliced at run time could change how the text splits, evaluation goes on from the exact text
+// the text algorithm would hold at that point, so both ways give the same bytes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "builtins.h"
+#include "value.h"
+#include "variable_store.h"
+
+namespace orvelle::script {
+
+class TExecute;
+
+class CompiledExpr {
+ public:
+  CompiledExpr();
+  ~CompiledExpr();
+  CompiledExpr(CompiledExpr&&) noexcept;
+  CompiledExpr& operator=(CompiledExpr&&) noexcept;
+
+  // allow_tree = false keeps the text algorithm for every evaluation.
+  static CompiledExpr Compile(std::string_view text, VariableStore& store, bool allow_tree);
+
+  // Same contract as TExecute::EvalExpr: on failure in a group or call, result is untouched;
+  // on a failing operator, result holds the value before it.
+  bool Eval(TExecute& engine, Value& result) const;
+
+  bool IsTree() const { return root_ != nullptr; }
+  // The variable slot when the whole expression is one variable name.
+  VariableStore::Slot* SoleVariable() const;
+
+  struct Flat;
+  struct Operand;
+
+ private:
+  std::string source_;
+  std::string stripped_;
+  std::unique_ptr<Flat> root_;
+};
+
+// Folds values left to right with one operator; shared by the text and the tree evaluators.
+// Returns false on an arithmetic error (result then keeps its previous value).
+bool ApplyOperator(Value& result, const Value& right, char op, bool first);
+bool ApplyOperator(Value& result, std::string_view right_text, const NumberInfo* right_number,
+                   char op, bool first);
+
+}  // namespace orvelle::script

@@ -1,0 +1,89 @@
+// Conditions evaluated on their text: parenthesised relations consumed group by group, joined by
+// the connector that first follows the first term.
+#include "Uscripteng.h"
+#include "compiled_condition.h"
+#include "text_scan.h"
+
+namespace orvelle::script {
+
+namespace {
+constexpr int kMaxConditionDepth = 200;  // nested sub-conditions; deeper ones fail
+
+// The end of the run of parentheses that opens at g: where the counts first match, or the end.
+std::size_t MatchingEnd(const std::string& s, std::size_t g) {
+  int opened = 0, closed = 0;
+  for (std::size_t i = g; i < s.size(); ++i) {
+    if (s[i] == '(') ++opened;
+    if (s[i] == ')') ++closed;
+    if (opened == closed) return i;
+  }
+  return s.size() - 1;
+}
+}  // namespace
+
+bool TExecute::EvalCondition(std::string_view text, bool& result) {
+  return EvalConditionAt(text, result, 0);
+}
+
+bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
+  if (depth > kMaxConditionDepth) return false;
+  std::string s = StripBlanks(text);
+  bool seen = false;
+  int connector = 0;
+  std::size_t from = 0;  // no ")" stands before this position
+  for (;;) {
+    std::size_t p = s.find(')', from);
+    if (p == std::string::npos) return true;
+    std::size_t o = p == 0 ? std::string::npos : s.rfind('(', p - 1);
+    if (o == std::string::npos) return false;
+    std::string inner = s.substr(o + 1, p - o - 1);
+    bool term = false;
+    std::size_t group_end;
+    if (o > 0 && s[o - 1] == '(' && FindRelOp(inner).found) {
+      std::size_t g = o - 1;
+      while (g > 0 && s[g - 1] == '(') --g;
+      group_end = MatchingEnd(s, g);
+      EvalConditionAt(s.substr(o, group_end - o + 1), term, depth + 1);
+    } else {
+      Relation relation;
+      if (!EvalRelation(inner, relation)) return false;
+      if (!relation.is_relation) {
+        s.replace(o, p - o + 1, relation.value.text);
+        from = o;
+        continue;
+      }
+      term = relation.truth;
+      group_end = p;
+    }
+    if (!seen) {
+      result = term;
+      seen = true;
+      connector = FindConnector(Trim(std::string_view(s).substr(group_end + 1)));
+    } else if (connector == 1) {
+      result = result && term;
+    } else if (connector == 2) {
+      result = result || term;
+    }
+    s.erase(o, group_end - o + 1);
+    from = o;
+  }
+}
+
+bool TExecute::EvalRelation(std::string_view text, Relation& relation) {
+  RelOpMatch match = FindRelOp(text);
+  if (match.found) {
+    Value left, right;
+    if (EvalExpr(Trim(text.substr(0, match.position)), left) &&
+        EvalExpr(Trim(text.substr(match.position + 2)), right)) {
+      double a, b;
+      CompareNumbers(left.text, right.text, a, b);
+      relation.is_relation = true;
+      relation.truth = CompareTexts(match.op, left.text, right.text, a, b);
+      return true;
+    }
+  }
+  relation.is_relation = false;
+  return EvalExpr(text, relation.value);
+}
+
+}  // namespace orvelle::script

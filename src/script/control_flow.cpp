@@ -1,0 +1,201 @@
+// The block statements: if/elseif/else/endif, for/next, while/wend and repeat/until. Bodies run
+// line by line through ExecLineAt; the parts of a block that are skipped are found by scans
+// whose results are cached per line in fast mode.
+#include <functional>
+
+#include "Uscripteng.h"
+#include "line_analysis.h"
+#include "numbers.h"
+
+namespace orvelle::script {
+
+namespace {
+
+// The skipped part of a false if: walks from the if line until an elseif or else at its own
+// level, or its endif.
+IfSkip ScanFalseIf(int pc, const std::function<std::string_view(int)>& read) {
+  int opened = 0, closed = 0;
+  for (;;) {
+    ++pc;
+    std::string_view line = read(pc);
+    if (opened == closed && BeginsWith(line, "elseif (")) {
+      return {IfSkip::Kind::kElseIf, pc, opened, closed};
+    }
+    if (BeginsWith(line, "if (")) ++opened;
+    if (line == "endif") ++closed;
+    if (opened == closed && line == "else") return {IfSkip::Kind::kElse, pc, opened, closed};
+    if (line == "endif" && closed == opened + 1) return {IfSkip::Kind::kEndIf, pc, opened, closed};
+  }
+}
+
+// From an else or elseif met in a taken branch to the if's own endif.
+int ScanPassing(int k, const std::function<std::string_view(int)>& read) {
+  int depth = 0;
+  for (;;) {
+    ++k;
+    std::string_view line = read(k);
+    if (BeginsWith(line, "if (")) ++depth;
+    if (line == "endif") {
+      if (depth == 0) return k;
+      --depth;
+    }
+  }
+}
+
+int ScanFalseWhile(int pc, const std::function<std::string_view(int)>& read) {
+  int opened = 0, closed = 0;
+  for (;;) {
+    ++pc;
+    std::string_view line = read(pc);
+    if (BeginsWith(line, "while (")) ++opened;
+    if (line == "wend") ++closed;
+    if (line == "wend" && closed == opened + 1) return pc;
+  }
+}
+
+template <typename T, typename Scan>
+T Cached(bool fast, std::optional<T>& cache, Scan scan) {
+  if (!fast) return scan();
+  if (!cache) cache = scan();
+  return *cache;
+}
+
+}  // namespace
+
+bool TExecute::ConditionOf(int k, bool& result) {
+  if (mode_ == Mode::kFast) return Info(k).condition->Eval(*this, result);
+  std::unique_ptr<LineInfo> info = Analyse(Trim(program_[k]), k);
+  return info->condition->Eval(*this, result);
+}
+
+void TExecute::ExecIf(int k, int& pc) {
+  bool result = false;
+  if (!ConditionOf(k, result)) return;
+  auto read = [this](int i) { return ReadLine(i); };
+  const bool fast = mode_ == Mode::kFast;
+  if (result) {
+    int line_index = pc + 1;
+    for (;;) {
+      std::string_view line = ReadLine(line_index);
+      if (line == "endif") break;
+      if (line == "else" || BeginsWith(line, "elseif (")) {
+        std::optional<int> none;
+        line_index = Cached(fast, fast ? Info(line_index).pass_end : none,
+                            [&] { return ScanPassing(line_index, read); });
+        break;
+      }
+      ExecLineAt(line_index, line_index);
+      ++line_index;
+    }
+    pc = line_index;
+    return;
+  }
+  std::optional<IfSkip> none;
+  IfSkip skip = Cached(fast, fast ? Info(k).if_skip : none, [&] { return ScanFalseIf(pc, read); });
+  pc = skip.position;
+  if (skip.kind == IfSkip::Kind::kEndIf) return;
+  if (skip.kind == IfSkip::Kind::kElseIf) {
+    ExecIf(pc, pc);
+    return;
+  }
+  // From the else on, lines run; the first endif that no nested block consumed closes the if.
+  int opened = skip.opened, closed = skip.closed;
+  ExecLineAt(pc, pc);  // the else line itself, which has no effect of its own
+  for (;;) {
+    ++pc;
+    std::string_view line = ReadLine(pc);
+    if (line == "endif") ++closed;
+    ExecLineAt(pc, pc);
+    if (line == "endif" && closed == opened + 1) return;
+  }
+}
+
+void TExecute::ExecFor(LineInfo& info, int& pc) {
+  if (!info.valid) return;
+  std::int64_t pass = 1;
+  for (;;) {
+    Value bounds[3];
+    for (int i = 0; i < 3; ++i) {
+      if (!info.args[i].Eval(*this, bounds[i])) return;
+    }
+    std::int32_t value[3];
+    for (int i = 0; i < 3; ++i) {
+      auto converted = VariantToInteger(bounds[i].text);
+      if (!converted) throw EScriptError("Invalid variant type conversion");
+      value[i] = *converted;
+    }
+    const std::int64_t start = value[0], end = value[1], step = value[2];
+    if (step == 0) throw EScriptError("Division by zero");
+    const std::int64_t count =
+        (end > start ? end - start : start - end) / (step > 0 ? step : -step);
+    if (!((start <= end && step > 0) || (end <= start && step < 0))) return;
+    const auto current =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(start + (pass - 1) * step));
+    int k = pc + 1;
+    while (ReadLine(k) != "next") {
+      SetLoopVariable(info, current);
+      ExecLineAt(k, k);
+      ++k;
+    }
+    ++pass;
+    if (pass - 1 > count || break_ || exit_ || abort_.load(std::memory_order_relaxed)) {
+      break_ = false;
+      pc = k;
+      return;
+    }
+  }
+}
+
+void TExecute::SetLoopVariable(LineInfo& info, std::int32_t value) {
+  if (mode_ == Mode::kFast) {
+    variables_.WriteInteger(*info.loop_slot, info.loop_name, value);
+  } else {
+    SetVar(info.loop_name, std::to_string(value));
+  }
+}
+
+void TExecute::ExecWhile(LineInfo& info, int& pc) {
+  const int k_while = pc;
+  bool result = false;
+  if (!ConditionOf(k_while, result)) return;
+  if (result) {
+    int k;
+    do {
+      k = pc + 1;
+      while (ReadLine(k) != "wend") {
+        ExecLineAt(k, k);
+        ++k;
+      }
+      // A condition that stops evaluating ends the loop instead of spinning on its last value.
+      if (!ConditionOf(k_while, result)) break;
+    } while (result && !break_ && !exit_ && !abort_.load(std::memory_order_relaxed));
+    pc = k;
+  } else {
+    auto read = [this](int i) { return ReadLine(i); };
+    std::optional<int> none;
+    const bool fast = mode_ == Mode::kFast;
+    pc = Cached(fast, fast ? info.wend : none, [&] { return ScanFalseWhile(pc, read); });
+  }
+  break_ = false;
+}
+
+void TExecute::ExecRepeat(int& pc) {
+  int k = pc + 1;
+  bool result = false;
+  for (;;) {
+    std::string_view line = ReadLine(k);
+    if (BeginsWith(line, "until (")) {
+      // As with while, an until condition that fails to evaluate ends the loop.
+      bool ok = ConditionOf(k, result);
+      if (!ok || result || break_ || exit_ || abort_.load(std::memory_order_relaxed)) break;
+      k = pc + 1;
+    } else {
+      ExecLineAt(k, k);
+      ++k;
+    }
+  }
+  pc = k;
+  break_ = false;
+}
+
+}  // namespace orvelle::script

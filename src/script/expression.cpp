@@ -1,0 +1,160 @@
+// Expressions evaluated on their text: innermost groups first, each replaced by the text of its
+// value, then the flat rest folded left to right.
+#include <cmath>
+
+#include "Uscripteng.h"
+#include "compiled_expression.h"
+#include "text_scan.h"
+
+namespace orvelle::script {
+
+namespace {
+
+// The text being rewritten, split at a cursor: `left` is the text before it, `right` the text
+// after it in reverse, so that replacing a group just before the cursor and searching on from
+// it cost no more than the characters involved.
+class GapText {
+ public:
+  explicit GapText(std::string text) : right_(text.rbegin(), text.rend()) {}
+
+  // Moves the cursor past the next ")"; false when there is none (cursor at the end).
+  bool AdvancePastClose() {
+    while (!right_.empty()) {
+      char c = right_.back();
+      right_.pop_back();
+      if (c == ')') return true;
+      left_ += c;
+    }
+    return false;
+  }
+  std::string& Left() { return left_; }
+  // Drops left_ from start on and puts text right after the cursor.
+  void Replace(std::size_t start, std::string_view text) {
+    left_.resize(start);
+    right_.append(text.rbegin(), text.rend());
+  }
+
+ private:
+  std::string left_;
+  std::string right_;
+};
+
+}  // namespace
+
+bool TExecute::EvalExpr(std::string_view text, Value& result) {
+  return EvalExprStripped(StripBlanks(text), result);
+}
+
+bool TExecute::EvalExprStripped(std::string text, Value& result) {
+  GapText s(std::move(text));
+  while (s.AdvancePastClose()) {
+    std::string& left = s.Left();
+    std::size_t o = left.rfind('(');
+    if (o == std::string::npos) return false;
+    std::string inner = left.substr(o + 1);
+    std::string splice;
+    std::size_t start = o;
+    if (o > 0 && !IsSubExprMark(left[o - 1])) {
+      start = o - 1;
+      while (start > 0 && !IsNameStop(left[start - 1])) --start;
+      BuiltinValue value;
+      if (!EvalBuiltin(left.substr(start, o - start) + "(" + inner + ")", value)) return false;
+      splice = value.kind == BuiltinValue::Kind::kText ? "\"" + value.text + "\""
+                                                       : NumberText(value.number);
+    } else {
+      Value value;
+      if (!EvalFlat(inner, value)) return false;
+      splice = std::move(value.text);
+    }
+    s.Replace(start, splice);
+  }
+  return EvalFlat(s.Left(), result);
+}
+
+bool TExecute::EvalFlat(std::string_view text, Value& result) {
+  std::string_view s = Trim(text);
+  std::vector<Value> operands;
+  std::string ops;
+  bool in_quote = false;
+  std::size_t token_start = 0;
+  auto take = [&](std::size_t end) {
+    Value& value = operands.emplace_back();
+    return EvalOperand(Trim(s.substr(token_start, end - token_start)), value) !=
+           OperandResult::kOverflow;
+  };
+  bool ok = true;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '"') in_quote = !in_quote;
+    if (in_quote || !IsOperatorChar(c)) continue;
+    ok = take(i) && ok;
+    ops += c;
+    token_start = i + 1;
+  }
+  ok = take(s.size()) && ok;
+  if (!ok) return false;  // a number literal beyond the range of a double
+  result = operands[0];
+  for (std::size_t k = 0; k < ops.size(); ++k) {
+    if (!ApplyOperator(result, operands[k + 1], ops[k], k == 0)) return false;
+  }
+  return true;
+}
+
+TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& value) {
+  if (IsNumber(token)) {
+    double number = NumberValue(token);
+    if (!std::isfinite(number)) {
+      value.Clear();
+      return OperandResult::kOverflow;
+    }
+    value.SetText(NumberText(number));
+    return OperandResult::kFound;
+  }
+  if (!token.empty() && token.front() == '"' && token.back() == '"') {
+    value.SetText(token.size() >= 2 ? token.substr(1, token.size() - 2) : std::string_view());
+    return OperandResult::kFound;
+  }
+  if (token.empty()) {  // an empty operand is empty text, never the variable with no name
+    value.Clear();
+    return OperandResult::kNotFound;
+  }
+  const VariableStore::Slot* slot = variables_.Find(token);
+  if (slot && slot->defined) {
+    value.text = slot->value;
+    value.number = slot->number;
+    return OperandResult::kFound;
+  }
+  value.Clear();
+  return OperandResult::kNotFound;
+}
+
+bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
+  SplitResult split = SplitCall(call_text);
+  const BuiltinSpec* spec = FindBuiltin(split.name, split.args.size());
+  if (!spec || spec->inert) return false;
+  std::string values[3];
+  bool ok = true;
+  for (std::size_t i = 0; i < split.args.size() && ok; ++i) {
+    Value value;
+    ok = EvalExpr(split.args[i], value);
+    values[i] = std::move(value.text);
+  }
+  bool call_failed = false;
+  result = CallBuiltin(*spec, std::span<const std::string>(values, split.args.size()), call_failed);
+  return ok && !call_failed;
+}
+
+BuiltinValue TExecute::CallBuiltin(const BuiltinSpec& spec, std::span<const std::string> args,
+                                   bool& call_failed) {
+  ClearError();
+  BuiltinEnv env{host_, counter_frequency_, last_error_, {}, false};
+  BuiltinValue value = spec.fn(env, args);
+  if (!env.error.empty()) {
+    ReportError(env.error);
+    value = BuiltinValue::Text("");
+  }
+  call_failed = env.call_failed;
+  return value;
+}
+
+}  // namespace orvelle::script

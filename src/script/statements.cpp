@@ -1,0 +1,69 @@
+// Statements with arguments that act outside the engine: files and the serial port.
+#include "Uscripteng.h"
+#include "file_ops.h"
+#include "line_analysis.h"
+#include "numbers.h"
+
+namespace orvelle::script {
+
+namespace {
+std::string UpperAscii(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+}  // namespace
+
+void TExecute::ExecStatement(LineInfo& info) {
+  if (!info.valid) return;
+  std::vector<std::string> args;
+  args.reserve(info.args.size());
+  for (const CompiledExpr& arg : info.args) {
+    Value value;
+    value.Clear();
+    arg.Eval(*this, value);  // the statement uses whatever the evaluation produced
+    args.push_back(std::move(value.text));
+  }
+  ClearError();
+  SerialAccess& serial = host_.Serial();
+  switch (info.row) {
+    case Row::kWriteFile: {
+      std::string message = AppendToFile(args[0], args[1]);
+      if (!message.empty()) ReportError(message);
+      return;
+    }
+    case Row::kDeleteFile: {
+      std::string message = DeleteFileAt(args[0]);
+      if (!message.empty()) ReportError(message);
+      return;
+    }
+    case Row::kOpenPort: {
+      SerialAccess::OpenRequest request{
+          UpperAscii(args[0]), args[1], args[2], args[3], args[4], args[5]};
+      if (!serial.OpenPort(request)) ReportError("error opening port");
+      return;
+    }
+    case Row::kClosePort:
+      if (!serial.ClosePort()) ReportError("error closing port");
+      return;
+    case Row::kSend:
+      if (!args[0].empty() && !serial.Send(args[0])) ReportError("error sending data");
+      return;
+    case Row::kFlush: {
+      if (args.empty()) {
+        if (!serial.FlushReceived()) ReportError("error flushing buffer");
+        return;
+      }
+      auto count = ParseIntegerText(args[0]);
+      if (!count || (*count > 0 && !serial.RemoveReceived(*count))) {
+        ReportError("error flushing buffer");
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+}  // namespace orvelle::script

@@ -1,0 +1,75 @@
+// The steps of a script request from the page file to the response body.
+#include "page_runner.h"
+
+#include "block_check.h"
+#include "page_text.h"
+#include "page_translation.h"
+
+namespace orvelle::webfront {
+
+void SeedVariables(script::TExecute& engine, const PageRequest& request) {
+  engine.SetVar("peerIP", request.peer_ip);
+  engine.SetVar("peerPort", std::to_string(request.peer_port));
+  engine.SetVar("q", "\"");
+  engine.SetVar("pc", ")");
+  engine.SetVar("po", "(");
+  for (const std::string& line : request.params) {
+    std::size_t equals = line.find('=');
+    if (equals == std::string::npos) {
+      engine.SetVar("", line);
+    } else {
+      engine.SetVar(std::string_view(line).substr(0, equals),
+                    std::string_view(line).substr(equals + 1));
+    }
+  }
+}
+
+namespace {
+
+// Clears the observer's view of the run however the run ends.
+class RunningMark {
+ public:
+  explicit RunningMark(const RunObserver& observer) : observer_(observer) {}
+  ~RunningMark() {
+    if (observer_) observer_(nullptr);
+  }
+  RunningMark(const RunningMark&) = delete;
+  RunningMark& operator=(const RunningMark&) = delete;
+
+ private:
+  const RunObserver& observer_;
+};
+
+void TranslateCheckRun(script::TExecute& engine, std::vector<std::string> lines,
+                       std::vector<std::string>& output, const RunObserver& observer) {
+  lines = SplitLines(TranslatePage(JoinLines(lines)));
+  std::string block_error = CheckBlocks(lines);
+  if (!block_error.empty()) {
+    output.push_back(std::move(block_error));
+    return;
+  }
+  RunningMark mark(observer);
+  if (observer) observer(&engine);
+  engine.Run(lines);
+}
+
+}  // namespace
+
+std::string RunPage(const PageRequest& request, script::ScriptHost& host,
+                    std::vector<std::string>& output, const RunObserver& observer,
+                    script::TExecute::Mode mode) {
+  script::TExecute engine(host, mode);
+  SeedVariables(engine, request);
+  output.clear();
+  std::vector<std::string> lines = LoadPageLines(request.path);
+  try {
+    TranslateCheckRun(engine, std::move(lines), output, observer);
+  } catch (const script::EStringListError&) {
+    // A block read past the last line ends the run without a line of its own.
+  } catch (const std::exception& error) {
+    output.push_back(std::string("Script engine error: ") + error.what());
+  }
+  return JoinLines(output);
+}
+
+}  // namespace orvelle::webfront
