@@ -46,9 +46,11 @@ std::string THeaderList::ValueAt(std::size_t index) const {
       StripLeadingBlanks(colon == std::string_view::npos ? line : line.substr(colon + 1)));
   for (std::size_t i = index + 1; i < lines_.size(); ++i) {
     const std::string_view next = lines_[i];
-    if (next.empty() || !IsBlankOrTab(next.front())) break;
+    const std::string_view folded = StripLeadingBlanks(next);
+    // A line of blanks only is the end of a request's header block, not a continuation.
+    if (next.empty() || !IsBlankOrTab(next.front()) || folded.empty()) break;
     if (!value.empty() && !IsBlankOrTab(value.back())) value += ' ';
-    value += StripLeadingBlanks(next);
+    value += folded;
   }
   return value;
 }
