@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running Orvelle needs on a Debian machine (run as root,
+# or with sudo available).
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  cmake ninja-build g++ clang libclang-rt-dev \
+  libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev \
+  media-types python3 >/dev/null
