@@ -11,6 +11,7 @@ namespace orvelle::script {
 
 namespace {
 constexpr int kMaxTreeDepth = 64;           // deeper nesting is left to the text algorithm
+constexpr std::size_t kMaxTreeText = 16 * 1024;  // longer expressions are not worth a tree
 constexpr long double kExactLimit = 1e15L;  // whole numbers below this print as plain digits
 
 // A reference to an operand's current value, without copying its text.
@@ -433,6 +434,7 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, VariableStore& store, 
   expr.source_ = std::string(text);
   if (!allow_tree) return expr;
   expr.stripped_ = StripBlanks(text);
+  if (expr.stripped_.size() > kMaxTreeText) return expr;
   auto root = std::make_unique<Flat>();
   if (Parser(expr.stripped_, store).ParseTop(*root)) expr.root_ = std::move(root);
   return expr;

@@ -72,32 +72,36 @@ bool TExecute::EvalExprStripped(std::string text, Value& result) {
 }
 
 bool TExecute::EvalFlat(std::string_view text, Value& result) {
+  // Operands are folded as they are met (reading them has no effects, so the order is not
+  // seen). An arithmetic failure keeps the value before it; a number literal beyond the range
+  // of a double fails the whole expression before anything is written.
   std::string_view s = Trim(text);
-  std::vector<Value> operands;
-  std::string ops;
-  bool in_quote = false;
-  std::size_t token_start = 0;
+  Value acc, operand;
+  bool failed = false, overflow = false, in_quote = false;
+  std::size_t op_count = 0, token_start = 0;
+  char pending = 0;
   auto take = [&](std::size_t end) {
-    Value& value = operands.emplace_back();
-    return EvalOperand(Trim(s.substr(token_start, end - token_start)), value) !=
-           OperandResult::kOverflow;
+    std::string_view token = Trim(s.substr(token_start, end - token_start));
+    Value& target = op_count == 0 ? acc : operand;
+    if (EvalOperand(token, target) == OperandResult::kOverflow) {
+      overflow = true;
+    } else if (op_count > 0 && !failed) {
+      failed = !ApplyOperator(acc, operand, pending, op_count == 1);
+    }
   };
-  bool ok = true;
-  for (std::size_t i = 0; i < s.size(); ++i) {
+  for (std::size_t i = 0; i < s.size() && !overflow; ++i) {
     char c = s[i];
     if (c == '"') in_quote = !in_quote;
     if (in_quote || !IsOperatorChar(c)) continue;
-    ok = take(i) && ok;
-    ops += c;
+    take(i);
+    ++op_count;
+    pending = c;
     token_start = i + 1;
   }
-  ok = take(s.size()) && ok;
-  if (!ok) return false;  // a number literal beyond the range of a double
-  result = operands[0];
-  for (std::size_t k = 0; k < ops.size(); ++k) {
-    if (!ApplyOperator(result, operands[k + 1], ops[k], k == 0)) return false;
-  }
-  return true;
+  if (!overflow) take(s.size());
+  if (overflow) return false;
+  result = std::move(acc);
+  return !failed;
 }
 
 TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& value) {
