@@ -67,6 +67,8 @@ std::string TTCPConnection::ReadLn(std::size_t max_length) {
   for (;;) {
     const auto lf = input_.find('\n', scanned);
     if (lf != std::string::npos) {
+      const std::size_t length = lf > 0 && input_[lf - 1] == '\r' ? lf - 1 : lf;
+      if (length > max_length) throw ESocketError(SocketErrorNumber(EMSGSIZE));
       std::string line = input_.substr(0, lf);
       input_.erase(0, lf + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
