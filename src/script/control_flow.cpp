@@ -53,6 +53,20 @@ int ScanFalseWhile(int pc, const std::function<std::string_view(int)>& read) {
   }
 }
 
+// A for bound as a whole number; plain decimal integers skip the text conversion.
+std::optional<std::int32_t> LoopBound(const Value& bound) {
+  const NumberInfo& number = bound.number;
+  const std::string& text = bound.text;
+  bool plain_digits =
+      !text.empty() && text.size() < 11 && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-');
+  if (number.known && number.is_number && plain_digits &&
+      text.find_first_not_of("-0123456789") == std::string::npos &&
+      number.value == static_cast<std::int32_t>(number.value)) {
+    return static_cast<std::int32_t>(number.value);
+  }
+  return VariantToInteger(text);
+}
+
 template <typename T, typename Scan>
 T Cached(bool fast, std::optional<T>& cache, Scan scan) {
   if (!fast) return scan();
@@ -120,7 +134,7 @@ void TExecute::ExecFor(LineInfo& info, int& pc) {
     }
     std::int32_t value[3];
     for (int i = 0; i < 3; ++i) {
-      auto converted = VariantToInteger(bounds[i].text);
+      auto converted = LoopBound(bounds[i]);
       if (!converted) throw EScriptError("Invalid variant type conversion");
       value[i] = *converted;
     }

@@ -1,0 +1,85 @@
+// Google Benchmark of the script engine on the reference workloads' inner loops, in both
+// evaluation modes; reports nanoseconds per loop pass.
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "script/Uscripteng.h"
+
+namespace {
+
+using orvelle::script::TExecute;
+
+class BenchHost final : public orvelle::script::ScriptHost {
+ public:
+  void AppendOutput(std::string line) override { last = std::move(line); }
+  std::string GetSetting(std::string_view) override { return {}; }
+  std::vector<std::string>& SplitParts() override { return parts; }
+  std::uint32_t Random(std::uint32_t) override { return 0; }
+  std::tm LocalTime() override { return {}; }
+  std::int64_t CounterTicks() override { return 0; }
+  std::int64_t CounterFrequency() override { return 1'000'000'000; }
+  orvelle::script::SerialAccess& Serial() override { return serial; }
+  void PumpMessages() override {}
+
+  std::string last;
+  std::vector<std::string> parts;
+  orvelle::script::NoSerialPort serial;
+};
+
+const std::vector<std::string> kLoop = {
+    "s = 0", "for (i, 1, n, 1)", "s = s + i", "if (s>>1000000000)", "s = s - 1000000000", "endif",
+    "next",  "echo (s)"};
+const std::vector<std::string> kStr = {
+    "s = \"\"",    "t = 0",           "for (i, 1, n, 1)", "s = s & \"xy\"", "u = mid (s, 2, 3)",
+    "k = len (s)", "t = t + len (u)", "if (k>>40)",       "s = \"\"",       "endif",
+    "next",        "echo (t)"};
+const std::vector<std::string> kCall = {"procedure bump",   "c = c + 1", "procend", "c = 0",
+                                        "for (i, 1, n, 1)", "bump",      "next",    "echo (c)"};
+
+void RunWorkload(benchmark::State& state, const std::vector<std::string>& lines,
+                 TExecute::Mode mode) {
+  const std::int64_t passes = state.range(0);
+  BenchHost host;
+  for (auto _ : state) {
+    TExecute engine(host, mode);
+    engine.SetVar("n", std::to_string(passes));
+    engine.Run(lines);
+    benchmark::DoNotOptimize(host.last);
+  }
+  state.SetItemsProcessed(state.iterations() * passes);
+  state.counters["ns_per_pass"] =
+      benchmark::Counter(static_cast<double>(state.iterations() * passes),
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void BM_Loop(benchmark::State& s) {
+  RunWorkload(s, kLoop, TExecute::Mode::kFast);
+}
+void BM_Str(benchmark::State& s) {
+  RunWorkload(s, kStr, TExecute::Mode::kFast);
+}
+void BM_Call(benchmark::State& s) {
+  RunWorkload(s, kCall, TExecute::Mode::kFast);
+}
+void BM_LoopPlain(benchmark::State& s) {
+  RunWorkload(s, kLoop, TExecute::Mode::kPlain);
+}
+void BM_StrPlain(benchmark::State& s) {
+  RunWorkload(s, kStr, TExecute::Mode::kPlain);
+}
+void BM_CallPlain(benchmark::State& s) {
+  RunWorkload(s, kCall, TExecute::Mode::kPlain);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Loop)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Str)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Call)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LoopPlain)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StrPlain)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CallPlain)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK_MAIN();
