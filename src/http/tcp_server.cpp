@@ -108,7 +108,12 @@ void TTCPServer::Listen(std::stop_token stop) {
     threads_.Reap();
     if (ready <= 0 || stop.stop_requested()) continue;
     for (std::size_t i = 0; i + 1 < set.size(); ++i) {
-      if (set[i].revents != 0) AcceptFrom(bindings_[i]);
+      if (set[i].revents == 0) continue;
+      try {
+        AcceptFrom(bindings_[i]);
+      } catch (const std::exception& e) {
+        PauseAfterError(e.what());  // the listener outlives any one failed connection
+      }
     }
   }
 }
