@@ -76,10 +76,10 @@ void BM_CallPlain(benchmark::State& s) {
 
 }  // namespace
 
-BENCHMARK(BM_Loop)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Str)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Call)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoopPlain)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StrPlain)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CallPlain)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Loop)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Str)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Call)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoopPlain)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StrPlain)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CallPlain)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -92,6 +92,7 @@ class TExecute {
   void ExecFor(LineInfo& info, int& pc);
   void ExecWhile(LineInfo& info, int& pc);
   void SetLoopVariable(LineInfo& info, std::int32_t value);
+  bool EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]);
   void ExecRepeat(int& pc);
   void CallProc(int header);
   void SkipDefinition(LineInfo& info, int& pc);

@@ -46,24 +46,48 @@ CompiledCondition CompiledCondition::Compile(std::string_view text, VariableStor
   return condition;
 }
 
+namespace {
+
+// One side of a relation: a variable or literal is read in place, anything else is evaluated.
+struct Side {
+  std::string_view text;
+  const NumberInfo* number = nullptr;
+};
+
+bool EvalSide(TExecute& engine, const CompiledExpr& expr, Value& scratch, Side& side) {
+  if (const VariableStore::Slot* slot = expr.SoleVariable()) {
+    side = {slot->value, &slot->Number()};
+    return true;
+  }
+  if (const Value* constant = expr.SoleConstant()) {
+    side = {constant->text, &constant->Number()};
+    return true;
+  }
+  if (!expr.Eval(engine, scratch)) return false;
+  side = {scratch.text, &scratch.Number()};
+  return true;
+}
+
+}  // namespace
+
 bool CompiledCondition::Eval(TExecute& engine, bool& result) const {
   if (!tree_) return engine.EvalCondition(text_, result);
   const bool initial = result;
   bool first = true;
   for (const Term& term : terms_) {
-    Value left, right;
-    if (!term.left.Eval(engine, left) || !term.right.Eval(engine, right)) {
+    Value left_value, right_value;
+    Side left, right;
+    if (!EvalSide(engine, term.left, left_value, left) ||
+        !EvalSide(engine, term.right, right_value, right)) {
       // A side that fails turns the group into a value; the sides are free of effects, so the
       // text algorithm can take over from the start.
       result = initial;
       return engine.EvalCondition(text_, result);
     }
     double a, b;
-    const NumberInfo& ln = left.Number();
-    const NumberInfo& rn = right.Number();
-    if (ln.is_number && rn.is_number) {
-      a = ln.value;
-      b = rn.value;
+    if (left.number->is_number && right.number->is_number) {
+      a = left.number->value;
+      b = right.number->value;
     } else {
       CompareNumbers(left.text, right.text, a, b);
     }

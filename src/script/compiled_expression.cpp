@@ -10,9 +10,9 @@
 namespace orvelle::script {
 
 namespace {
-constexpr int kMaxTreeDepth = 64;           // deeper nesting is left to the text algorithm
+constexpr int kMaxTreeDepth = 64;                // deeper nesting is left to the text algorithm
 constexpr std::size_t kMaxTreeText = 16 * 1024;  // longer expressions are not worth a tree
-constexpr long double kExactLimit = 1e15L;  // whole numbers below this print as plain digits
+constexpr long double kExactLimit = 1e15L;       // whole numbers below this print as plain digits
 
 // A reference to an operand's current value, without copying its text.
 struct OperandRef {
@@ -317,7 +317,7 @@ class TreeEvaluator {
  private:
   static void Assign(Value& out, const OperandRef& ref) {
     out.text.assign(ref.text);
-    out.number = ref.slot ? ref.slot->number : ref.value->number;
+    out.number = ref.Number();
   }
 
   OperandRef Ref(const Operand& op) {
@@ -363,8 +363,17 @@ class TreeEvaluator {
       op.result.SetText(op.raw);
       return Outcome::kOk;
     }
-    op.raw = NumberText(value.number);
     op.raw_quoted = false;
+    const double number = value.number;
+    if (number >= 0 && number < kExactLimit && number == std::trunc(number)) {
+      // Plain digits read back as the same number: no need to parse them again.
+      op.raw.clear();
+      AppendInteger(op.raw, static_cast<std::int64_t>(number));
+      op.result.text = op.raw;
+      op.result.number = NumberInfo::Exact(number);
+      return Outcome::kOk;
+    }
+    op.raw = NumberText(number);
     if (op.raw.find('-') != std::string::npos) return Outcome::kUnsafe;
     return Reread(op);
   }
@@ -438,6 +447,13 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, VariableStore& store, 
   auto root = std::make_unique<Flat>();
   if (Parser(expr.stripped_, store).ParseTop(*root)) expr.root_ = std::move(root);
   return expr;
+}
+
+const Value* CompiledExpr::SoleConstant() const {
+  if (!root_ || root_->operands.size() != 1) return nullptr;
+  const Operand& op = root_->operands[0];
+  bool constant = op.kind == Operand::Kind::kConstant || op.kind == Operand::Kind::kEmpty;
+  return constant ? &op.constant : nullptr;
 }
 
 VariableStore::Slot* CompiledExpr::SoleVariable() const {

@@ -35,6 +35,8 @@ class CompiledExpr {
   bool IsTree() const { return root_ != nullptr; }
   // The variable slot when the whole expression is one variable name.
   VariableStore::Slot* SoleVariable() const;
+  // The value when the whole expression is one literal (or empty).
+  const Value* SoleConstant() const;
 
   struct Flat;
   struct Operand;

@@ -54,13 +54,11 @@ int ScanFalseWhile(int pc, const std::function<std::string_view(int)>& read) {
 }
 
 // A for bound as a whole number; plain decimal integers skip the text conversion.
-std::optional<std::int32_t> LoopBound(const Value& bound) {
-  const NumberInfo& number = bound.number;
-  const std::string& text = bound.text;
+std::optional<std::int32_t> LoopBound(std::string_view text, const NumberInfo& number) {
   bool plain_digits =
       !text.empty() && text.size() < 11 && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-');
   if (number.known && number.is_number && plain_digits &&
-      text.find_first_not_of("-0123456789") == std::string::npos &&
+      text.find_first_not_of("-0123456789") == std::string_view::npos &&
       number.value == static_cast<std::int32_t>(number.value)) {
     return static_cast<std::int32_t>(number.value);
   }
@@ -128,16 +126,8 @@ void TExecute::ExecFor(LineInfo& info, int& pc) {
   if (!info.valid) return;
   std::int64_t pass = 1;
   for (;;) {
-    Value bounds[3];
-    for (int i = 0; i < 3; ++i) {
-      if (!info.args[i].Eval(*this, bounds[i])) return;
-    }
     std::int32_t value[3];
-    for (int i = 0; i < 3; ++i) {
-      auto converted = LoopBound(bounds[i]);
-      if (!converted) throw EScriptError("Invalid variant type conversion");
-      value[i] = *converted;
-    }
+    if (!EvalLoopBounds(info, value)) return;
     const std::int64_t start = value[0], end = value[1], step = value[2];
     if (step == 0) throw EScriptError("Division by zero");
     const std::int64_t count =
@@ -158,6 +148,34 @@ void TExecute::ExecFor(LineInfo& info, int& pc) {
       return;
     }
   }
+}
+
+bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
+  // All three are evaluated before any is converted: a failing evaluation ends the statement
+  // quietly, a bound that is no number ends the run.
+  Value values[3];
+  std::string_view texts[3];
+  const NumberInfo* numbers[3];
+  for (int i = 0; i < 3; ++i) {
+    const CompiledExpr& expr = info.args[i];
+    if (const VariableStore::Slot* slot = expr.SoleVariable()) {
+      texts[i] = slot->value;
+      numbers[i] = &slot->Number();
+    } else if (const Value* constant = expr.SoleConstant()) {
+      texts[i] = constant->text;
+      numbers[i] = &constant->Number();
+    } else {
+      if (!expr.Eval(*this, values[i])) return false;
+      texts[i] = values[i].text;
+      numbers[i] = &values[i].Number();
+    }
+  }
+  for (int i = 0; i < 3; ++i) {
+    std::optional<std::int32_t> converted = LoopBound(texts[i], *numbers[i]);
+    if (!converted) throw EScriptError("Invalid variant type conversion");
+    bounds[i] = *converted;
+  }
+  return true;
 }
 
 void TExecute::SetLoopVariable(LineInfo& info, std::int32_t value) {
