@@ -99,6 +99,8 @@ struct CompiledExpr::Operand {
   mutable Value result;     // the value the spliced text reads as
   mutable std::string raw;  // the text spliced in (a call's text result without its quotes)
   mutable bool raw_quoted = false;
+  mutable std::string arg_texts[3];  // a call's evaluated arguments
+  mutable Value arg_scratch;
   mutable const VariableStore::Slot* result_slot = nullptr;  // a group naming a variable
 };
 
@@ -339,12 +341,16 @@ class TreeEvaluator {
       if (r != Outcome::kOk) return r;
     }
     if (!op.builtin || op.builtin->inert) return Outcome::kFail;
-    std::string values[3];
+    // Argument buffers live in the node, so their capacity is reused from call to call.
+    std::string* values = op.arg_texts;
     bool ok = true;
-    for (std::size_t i = 0; i < op.args.size() && ok; ++i) {
-      Value v;
-      ok = Fold(op.args[i], v);
-      values[i] = std::move(v.text);
+    for (std::size_t i = 0; i < op.args.size(); ++i) {
+      if (!ok) {
+        values[i].clear();  // arguments after a failing one are not evaluated
+        continue;
+      }
+      ok = Fold(op.args[i], op.arg_scratch);
+      values[i].swap(op.arg_scratch.text);
     }
     bool call_failed = false;
     BuiltinValue value = engine_.CallBuiltin(
