@@ -2,10 +2,12 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 
 #include "render_command.h"
+#include "server_command.h"
 
 namespace {
 
@@ -26,8 +28,16 @@ int main(int argc, char** argv) {
   int port = 0;
   app.add_option("--home", home,
                  "Folder holding config.ini and web/ (default: the executable's folder)");
-  app.add_option("--port", port, "Override the \"Server port\" setting")
-      ->check(CLI::Range(1, 65535));
+  app.add_option("--port", port,
+                 "Override the \"Server port\" setting (0: any free port, shown in the log)")
+      ->check(CLI::Range(0, 65535));
+  // Test hooks, left out of --help: listen on one address only, and shorten a session minute.
+  std::string listen_ip;
+  long session_minute_ms = 0;
+  app.add_option("--listen-ip", listen_ip)->group("");
+  app.add_option("--session-minute-ms", session_minute_ms)
+      ->check(CLI::Range(1L, 60000L))
+      ->group("");
   app.fallthrough();
 
   orvelle::cli::RenderOptions render;
@@ -50,6 +60,8 @@ int main(int argc, char** argv) {
   }
   render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
   if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
-  std::cerr << "orvelle: this build has no HTTP server yet; use 'orvelle render FILE'\n";
-  return 2;
+  orvelle::cli::ServerCommandOptions server{render.home, std::nullopt, listen_ip,
+                                            std::chrono::milliseconds(session_minute_ms)};
+  if (app.count("--port") > 0) server.port = port;
+  return orvelle::cli::RunServer(server);
 }

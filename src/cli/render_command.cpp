@@ -45,7 +45,7 @@ int RunRender(const RenderOptions& options) {
   auto mode = options.plain ? script::TExecute::Mode::kPlain : script::TExecute::Mode::kFast;
   std::string body;
   try {
-    body = webfront::RunPage(request, host, host.Output(), {}, mode);
+    body = webfront::RunPage(request, host, host.Output(), nullptr, mode);
   } catch (const std::exception& error) {
     // The server answers these with status 500 and the message as the body.
     WriteAll(error.what());

@@ -26,39 +26,41 @@ void SeedVariables(script::TExecute& engine, const PageRequest& request) {
 
 namespace {
 
-// Clears the observer's view of the run however the run ends.
-class RunningMark {
+// Tells the observer that the request is over however the run ends; it is declared after the
+// engine, so it runs while the engine still exists.
+class FinishedMark {
  public:
-  explicit RunningMark(const RunObserver& observer) : observer_(observer) {}
-  ~RunningMark() {
-    if (observer_) observer_(nullptr);
+  explicit FinishedMark(RunObserver* observer) : observer_(observer) {}
+  ~FinishedMark() {
+    if (observer_) observer_->Finished();
   }
-  RunningMark(const RunningMark&) = delete;
-  RunningMark& operator=(const RunningMark&) = delete;
+  FinishedMark(const FinishedMark&) = delete;
+  FinishedMark& operator=(const FinishedMark&) = delete;
 
  private:
-  const RunObserver& observer_;
+  RunObserver* observer_;
 };
 
 void TranslateCheckRun(script::TExecute& engine, std::vector<std::string> lines,
-                       std::vector<std::string>& output, const RunObserver& observer) {
+                       std::vector<std::string>& output, RunObserver* observer) {
   lines = SplitLines(TranslatePage(JoinLines(lines)));
   std::string block_error = CheckBlocks(lines);
   if (!block_error.empty()) {
     output.push_back(std::move(block_error));
     return;
   }
-  RunningMark mark(observer);
-  if (observer) observer(&engine);
+  if (observer && !observer->Starting()) return;
   engine.Run(lines);
 }
 
 }  // namespace
 
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
-                    std::vector<std::string>& output, const RunObserver& observer,
+                    std::vector<std::string>& output, RunObserver* observer,
                     script::TExecute::Mode mode) {
   script::TExecute engine(host, mode);
+  FinishedMark finished(observer);
+  if (observer) observer->Created(engine);
   SeedVariables(engine, request);
   output.clear();
   std::vector<std::string> lines = LoadPageLines(request.path);

@@ -2,7 +2,6 @@
 // run it, and turn the output list into the response body.
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,14 +16,22 @@ struct PageRequest {
   int peer_port = 0;
 };
 
-// Called once the page is translated and checked, just before its run starts, with the engine
-// (so another thread can Abort it); and once more with nullptr when the run is over.
-using RunObserver = std::function<void(script::TExecute*)>;
+// Follows one page run so the owner of the script slot can publish and abort the engine.
+class RunObserver {
+ public:
+  virtual ~RunObserver() = default;
+  // The engine exists; from now on another thread may Abort it.
+  virtual void Created(script::TExecute& engine) = 0;
+  // The page is translated and checked; false skips the run (it was aborted meanwhile).
+  virtual bool Starting() = 0;
+  // Called however the request ends, while the engine still exists.
+  virtual void Finished() = 0;
+};
 
 // The body: every output entry followed by CR LF. Throws when the page cannot be read or a
 // parameter name is not acceptable (the server answers those with its own error).
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
-                    std::vector<std::string>& output, const RunObserver& observer = {},
+                    std::vector<std::string>& output, RunObserver* observer = nullptr,
                     script::TExecute::Mode mode = script::TExecute::Mode::kFast);
 
 // Seeds peerIP, peerPort, q, pc, po and one variable per parameter.

@@ -1,0 +1,77 @@
+// acActivateExecute: starting and stopping the server, the port setting and its fallback, a new
+// SessionCounter at each start.
+#include <fmt/format.h>
+
+#include <chrono>
+#include <random>
+
+#include "http/exceptions.h"
+#include "server_main.h"
+#include "webfront/setting_numbers.h"
+
+namespace orvelle::app {
+namespace {
+
+// Used when "Server port" is not a port number.
+constexpr int kFallbackPort = 80;
+// SessionCounter is drawn from 0 to this, as the cookie values always were.
+constexpr int kMaxFirstSessionCounter = 9998;
+constexpr int kMaxPort = 65535;
+
+std::int32_t DrawSessionCounter() {
+  std::mt19937 generator(
+      static_cast<std::uint32_t>(std::chrono::system_clock::now().time_since_epoch().count()));
+  return std::uniform_int_distribution<std::int32_t>(0, kMaxFirstSessionCounter)(generator);
+}
+
+}  // namespace
+
+void TfmHTTPServerMain::acActivateExecute() {
+  active_checked_ = !active_checked_;
+  if (!HTTPServer.Active()) PrepareBinding();
+  if (active_checked_) {
+    StartServer();
+  } else {
+    StopServer();
+  }
+}
+
+void TfmHTTPServerMain::PrepareBinding() {
+  HTTPServer.Bindings().Clear();
+  const auto port = webfront::ParseSettingInteger(GetSetting("Server port"));
+  // Out-of-range numbers would be truncated by the socket layer into some other port.
+  if (!port || *port < 0 || *port > kMaxPort) {
+    AddLog("Port value is incorrect. Using port 80.");
+    HTTPServer.DefaultPort = kFallbackPort;
+  } else {
+    HTTPServer.DefaultPort = *port;
+  }
+  HTTPServer.Bindings().Add().IP = options_.listen_ip;
+}
+
+void TfmHTTPServerMain::StartServer() {
+  try {
+    HTTPServer.Active(true);
+    session_.NewCounter(DrawSessionCounter());
+    http::TSocketHandle& binding = HTTPServer.Bindings()[0];
+    AddLog(fmt::format("Listening for HTTP connections on {}:{}.", binding.IP, binding.Port));
+    menu_caption_ = "Stop";
+  } catch (const http::EServerException& error) {
+    active_checked_ = false;
+    AddLog(
+        fmt::format("Exception {} in Activate. Error is:\"{}\".", error.ClassName(), error.what()));
+  } catch (const std::exception& error) {
+    active_checked_ = false;
+    AddLog(fmt::format("Exception Exception in Activate. Error is:\"{}\".", error.what()));
+  }
+}
+
+void TfmHTTPServerMain::StopServer() {
+  HTTPServer.Active(false);
+  session_.Close();
+  CP1.ClosePort();
+  AddLog("Stop listening, com port closed.");
+  menu_caption_ = "Start";
+}
+
+}  // namespace orvelle::app

@@ -1,0 +1,75 @@
+// AddLog and LogToFile: memo limit, the file opened and closed for every line, and the memo line
+// for a line the file did not take.
+#include "event_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "http/unique_fd.h"
+#include "log_prefix.h"
+
+namespace orvelle::app {
+
+TEventLog::TEventLog(std::filesystem::path log_file, SettingReader get_setting, Clock clock)
+    : log_file_(std::move(log_file)),
+      get_setting_(std::move(get_setting)),
+      clock_(clock ? std::move(clock) : Clock(LocalTimeNow)) {}
+
+void TEventLog::AddLog(std::string_view message) {
+  std::lock_guard lock(LogLock);
+  AppendMemo(Prefix() + std::string(message));
+  // The prefix is formatted again, so the file may carry the next minute.
+  LogToFile(Prefix() + std::string(message));
+}
+
+void TEventLog::AddMemoLine(std::string line) {
+  std::lock_guard lock(LogLock);
+  AppendMemo(std::move(line));
+}
+
+void TEventLog::SetSink(LineSink sink) {
+  std::lock_guard lock(LogLock);
+  sink_ = std::move(sink);
+}
+
+std::vector<std::string> TEventLog::Memo() const {
+  std::lock_guard lock(LogLock);
+  return memo_;
+}
+
+std::size_t TEventLog::MemoTextLength() const {
+  std::lock_guard lock(LogLock);
+  return memo_.empty() ? 0 : memo_chars_ + 2 * (memo_.size() - 1);
+}
+
+void TEventLog::LogToFile(const std::string& line) {
+  if (get_setting_("Log to file") != "yes") return;
+  if (!AppendToFile(line)) AppendMemo(Prefix() + "Not saved to file: " + line);
+}
+
+bool TEventLog::AppendToFile(const std::string& line) const {
+  http::UniqueFd file(::open(
+      log_file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+  if (!file.Valid()) return false;
+  // O_NONBLOCK above: a FIFO in place of the file must not hang the logging thread.
+  // One write call for the line and its CR LF keeps concurrent appenders from interleaving.
+  const std::string bytes = line + "\r\n";
+  return ::write(file.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+void TEventLog::AppendMemo(std::string line) {
+  const std::size_t text_length = memo_.empty() ? 0 : memo_chars_ + 2 * (memo_.size() - 1);
+  if (text_length > kMemoLimit) {
+    memo_.clear();
+    memo_chars_ = 0;
+  }
+  memo_chars_ += line.size();
+  memo_.push_back(std::move(line));
+  if (sink_) sink_(memo_.back());
+}
+
+std::string TEventLog::Prefix() const {
+  return LogDatePrefix(clock_());
+}
+
+}  // namespace orvelle::app

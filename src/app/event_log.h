@@ -1,0 +1,54 @@
+// The event log: AddLog dates a message and writes it to the memo and, when "Log to file" is
+// "yes", to web/log.txt; LogLock keeps each call's lines together and in order.
+#pragma once
+
+#include <cstddef>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvelle::app {
+
+// The memo is emptied when its text grows past this many characters, as the log view always did.
+inline constexpr std::size_t kMemoLimit = 60000;
+
+class TEventLog {
+ public:
+  using SettingReader = std::function<std::string(std::string_view)>;
+  using Clock = std::function<std::tm()>;
+  // Sees every memo line as it is added, under the log lock (the console, a window).
+  using LineSink = std::function<void(const std::string&)>;
+
+  TEventLog(std::filesystem::path log_file, SettingReader get_setting, Clock clock = {});
+
+  // Dated line to the memo and the file. Never throws: a file that cannot be opened or written
+  // gets a "Not saved to file: " line in the memo instead.
+  void AddLog(std::string_view message);
+  // A line to the memo as it stands, without date or file (the greeting lines).
+  void AddMemoLine(std::string line);
+
+  void SetSink(LineSink sink);
+  std::vector<std::string> Memo() const;
+  // Length of the memo text: its lines joined with CR LF.
+  std::size_t MemoTextLength() const;
+
+ private:
+  void LogToFile(const std::string& line);
+  bool AppendToFile(const std::string& line) const;
+  void AppendMemo(std::string line);
+  std::string Prefix() const;
+
+  std::filesystem::path log_file_;
+  SettingReader get_setting_;
+  Clock clock_;
+  LineSink sink_;
+  mutable std::mutex LogLock;
+  std::vector<std::string> memo_;
+  std::size_t memo_chars_ = 0;  // sum of the line lengths
+};
+
+}  // namespace orvelle::app

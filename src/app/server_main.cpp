@@ -1,0 +1,80 @@
+// The main window's handlers: creation, configuration at start, closing.
+#include "server_main.h"
+
+#include <chrono>
+
+namespace orvelle::app {
+namespace {
+
+// The greeting lines of the log, written as they stand.
+constexpr const char* kGreetings[] = {
+    "To get help please start the server then click \"Start browser\" button.",
+    "The help files contain examples written with scripts.",
+    "You can try an web RS232 terminal written with scripts.",
+};
+
+std::filesystem::path WebFolderOf(const std::filesystem::path& home) {
+  std::filesystem::path web = (std::filesystem::absolute(home) / "web").lexically_normal();
+  return web.has_filename() ? web : web.parent_path();
+}
+
+std::uint64_t ClockSeed() {
+  return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+}
+
+}  // namespace
+
+TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
+    : loop_(loop),
+      options_(std::move(options)),
+      web_folder_(WebFolderOf(options_.home)),
+      log_(web_folder_ / "log.txt",
+           [this](std::string_view key) { return settings_.GetSetting(key); }),
+      host_(settings_, CP1, ClockSeed()),
+      Timer1(loop_, [this] { Timer1Timer(); }),
+      session_(*this, session_timer_, options_.session_minute),
+      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_}) {
+  log_.SetSink(options_.console);
+  for (const char* line : kGreetings) log_.AddMemoLine(line);
+  HTTPServer.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
+                                   http::THTTPResponseInfo& response) {
+    dispatcher_.HTTPServerCommandGet(thread, request, response);
+  };
+  HTTPServer.OnCommandOther = [this](http::TPeerThread&, const std::string& command,
+                                     const std::string&,
+                                     const std::string&) { HTTPServerCommandOther(command); };
+  HTTPServer.OnListenerError = [this](const std::string& message) { AddLog(message); };
+}
+
+TfmHTTPServerMain::~TfmHTTPServerMain() {
+  dispatcher_.Slot().AbortCurrent();
+  if (HTTPServer.Active()) HTTPServer.Active(false);
+}
+
+std::string TfmHTTPServerMain::LoadSettings() {
+  std::string message;
+  settings_.LoadOrCreate(options_.home / "config.ini", message);
+  if (!message.empty()) AddLog(message);
+  if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
+  return message;
+}
+
+void TfmHTTPServerMain::Timer1Timer() {
+  if (GetSetting("Use session") != "yes") return;
+  session_.Expire();
+}
+
+void TfmHTTPServerMain::FormCloseQuery() {
+  dispatcher_.Slot().AbortCurrent();
+  if (active_checked_) acActivateExecute();
+}
+
+void TfmHTTPServerMain::HTTPServerCommandOther(const std::string& command) {
+  AddLog("Command other: " + command);
+}
+
+int TfmHTTPServerMain::ListeningPort() {
+  return HTTPServer.Bindings().Count() == 0 ? 0 : HTTPServer.Bindings()[0].Port;
+}
+
+}  // namespace orvelle::app

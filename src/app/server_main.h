@@ -1,0 +1,96 @@
+// TfmHTTPServerMain: the main window's state and handlers without any widget: the greeting
+// lines, the configuration at start, acActivateExecute, Timer1Timer, other methods, closing.
+// It owns the server, the serial port, the log and the web front's shared state.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/config_store.h"
+#include "app/event_log.h"
+#include "app/main_loop.h"
+#include "app/program_host.h"
+#include "http/http_server.h"
+#include "script/host.h"
+#include "webfront/request_dispatcher.h"
+#include "webfront/session_gate.h"
+
+namespace orvelle::app {
+
+struct ServerOptions {
+  std::filesystem::path home;  // holds config.ini and web/
+  std::optional<int> port;     // replaces "Server port" in memory, never in the file
+  std::string listen_ip;       // empty: all interfaces (tests use 127.0.0.1)
+  std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
+  TEventLog::LineSink console;  // sees every log line, greeting lines included
+};
+
+class TfmHTTPServerMain final : public webfront::DispatcherContext {
+ public:
+  TfmHTTPServerMain(MainLoop& loop, ServerOptions options);
+  ~TfmHTTPServerMain() override;
+  TfmHTTPServerMain(const TfmHTTPServerMain&) = delete;
+  TfmHTTPServerMain& operator=(const TfmHTTPServerMain&) = delete;
+
+  // Loads config.ini, creating it with the defaults when missing. Returns the message the user
+  // must see (already logged), or empty text.
+  std::string LoadSettings();
+
+  // Start when stopped, stop when running.
+  void acActivateExecute();
+  // The session timer fired.
+  void Timer1Timer();
+  // Abort the running script, stop the server (which closes the port).
+  void FormCloseQuery();
+
+  bool Active() const { return active_checked_; }  // the checked state of acActivate
+  const std::string& MenuCaption() const { return menu_caption_; }
+  int ListeningPort();  // the port of the first binding, as bound
+  std::int32_t SessionCounter() const { return session_.SessionCounter(); }
+  TEventLog& Log() { return log_; }
+  ConfigStore& Settings() { return settings_; }
+
+  std::string GetSetting(std::string_view key) override { return settings_.GetSetting(key); }
+  void AddLog(std::string_view message) override { log_.AddLog(message); }
+
+ private:
+  // Timer1 as the session rule sees it.
+  class SessionTimerOnLoop final : public webfront::SessionTimer {
+   public:
+    explicit SessionTimerOnLoop(LoopTimer& timer) : timer_(timer) {}
+    bool Enabled() const override { return timer_.Enabled(); }
+    void Start(std::chrono::milliseconds interval) override { timer_.Start(interval); }
+    void Restart() override { timer_.Restart(); }
+    void Stop() override { timer_.Stop(); }
+    bool StopUnlessRestarted() override { return timer_.StopUnlessRestarted(); }
+
+   private:
+    LoopTimer& timer_;
+  };
+
+  void PrepareBinding();
+  void StartServer();
+  void StopServer();
+  void HTTPServerCommandOther(const std::string& command);
+
+  MainLoop& loop_;
+  ServerOptions options_;
+  std::filesystem::path web_folder_;
+  ConfigStore settings_;
+  TEventLog log_;
+  http::TMimeTable mime_table_;
+  script::NoSerialPort CP1;  // no serial port yet: closing it on stop is a no-op
+  ProgramHost host_;
+  LoopTimer Timer1;
+  SessionTimerOnLoop session_timer_{Timer1};
+  webfront::SessionGate session_;
+  webfront::TRequestDispatcher dispatcher_;
+  bool active_checked_ = false;
+  std::string menu_caption_ = "Start";
+  http::THTTPServer HTTPServer;  // last: its threads stop before anything they use is freed
+};
+
+}  // namespace orvelle::app

@@ -1,0 +1,22 @@
+// The headless server: `orvelle [--home DIR] [--port N]` serving at once, log lines on stdout,
+// SIGINT or SIGTERM closing it as the main window's close would.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace orvelle::cli {
+
+struct ServerCommandOptions {
+  std::filesystem::path home;
+  std::optional<int> port;
+  std::string listen_ip;                       // hidden test hook: empty means all interfaces
+  std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
+};
+
+// Runs until a signal; 0 after a clean close, 1 when the server could not start.
+int RunServer(const ServerCommandOptions& options);
+
+}  // namespace orvelle::cli

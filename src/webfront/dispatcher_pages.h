@@ -1,0 +1,33 @@
+// The fixed pages the dispatcher answers with. "\r" is a lone CR the pages have always carried.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace orvelle::webfront {
+
+inline constexpr std::string_view kAuthRealm = "Orvelle server";
+inline constexpr std::string_view kSessionCookieName = "Orvelle";
+
+inline constexpr std::string_view kAuthenticationPage =
+    "<html><head><title>Error</title></head><body><h1>Authentication failed</h1>\r</body></html>";
+inline constexpr std::string_view kAccessDeniedPage =
+    "<html><head><title>Error</title></head><body><h1>Access denied</h1>\rYou do not have "
+    "sufficient priviligies to access this document.</body></html>";
+inline constexpr std::string_view kOneSessionPage =
+    "<html><head><title>Error</title></head><body><h1>Access denied</h1>\rOnly one session "
+    "allowed. Please come back later.</body></html>";
+inline constexpr std::string_view kNoScriptPage =
+    "<html><head><title>No script running</title></head><body><h1>No script running</h1>\rThere "
+    "are not running scripts.<br>You can resume normal operation.</body></html>";
+inline constexpr std::string_view kScriptNotFoundPage =
+    "<H1><center>Script not found</center></H1>";
+
+// Another script holds the slot; offers to abort it.
+std::string BusyPage(std::string_view running_script);
+// The script at `path` was told to stop.
+std::string AbortedPage(std::string_view path);
+// A missing static file; the heading is the response's status text.
+std::string FileNotFoundPage(std::string_view status_text);
+
+}  // namespace orvelle::webfront

@@ -1,0 +1,55 @@
+// HTTPServerCommandGet: every GET, HEAD and POST request, from the log line through
+// authentication, the session rule and the path mapping to a static file or a script page.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dispatcher_context.h"
+#include "http/http_server.h"
+#include "http/mime_table.h"
+#include "script/host.h"
+#include "script_slot.h"
+#include "session_gate.h"
+
+namespace orvelle::webfront {
+
+// The program's parts the dispatcher works with; all outlive it.
+struct DispatcherSetup {
+  DispatcherContext& context;
+  http::THTTPServer& server;         // SendFile
+  http::TMimeTable& mime_table;      // the main window's table
+  script::ScriptHost& script_host;   // the program's host
+  std::vector<std::string>& output;  // the output list; only the slot's holder touches it
+  SessionGate& session;
+  std::filesystem::path web_folder;  // absolute, normalised
+};
+
+class TRequestDispatcher {
+ public:
+  explicit TRequestDispatcher(DispatcherSetup setup);
+
+  void HTTPServerCommandGet(http::TPeerThread& AThread, http::THTTPRequestInfo& RequestInfo,
+                            http::THTTPResponseInfo& ResponseInfo);
+
+  ScriptSlot& Slot() { return slot_; }
+
+ private:
+  struct Peer {
+    std::string ip;
+    int port = 0;
+  };
+
+  bool Authenticated(const http::THTTPRequestInfo& request);
+  void ServeStatic(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
+                   http::THTTPResponseInfo& response, std::filesystem::path path, const Peer& peer);
+  void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
+  void ServeScript(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
+                   const std::filesystem::path& path, const Peer& peer);
+
+  DispatcherSetup setup_;
+  ScriptSlot slot_;
+};
+
+}  // namespace orvelle::webfront

@@ -1,0 +1,49 @@
+// Path mapping and containment of request paths under the web folder.
+#include "request_paths.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace orvelle::webfront {
+namespace {
+
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower;
+}
+
+}  // namespace
+
+std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
+                                  std::string_view document) {
+  std::string joined = web_folder.string();
+  if (document.empty() || document.front() != '/') joined += '/';
+  joined += document;
+  return std::filesystem::path(joined).lexically_normal();
+}
+
+bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::path& web_folder) {
+  std::string folder = web_folder.lexically_normal().string();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::string text = path.string();
+  if (text.compare(0, folder.size(), folder) != 0) return false;
+  return text.size() == folder.size() || text[folder.size()] == '/';
+}
+
+bool IsExistingFile(const std::filesystem::path& path) {
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
+  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+}
+
+bool IsScriptRequest(std::string_view document) {
+  return LowerAscii(document).find(".ovs") != std::string::npos;
+}
+
+bool IsAbortRequest(std::string_view document) {
+  return LowerAscii(document).find("abort.ovs") != std::string::npos;
+}
+
+}  // namespace orvelle::webfront

@@ -1,0 +1,29 @@
+// Where a request path leads: the file under the web folder, whether it stays inside it, and
+// whether it names a script page or the abort request.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace orvelle::webfront {
+
+// The web folder followed by the request path, made absolute with "." and ".." resolved. The
+// path is taken as it arrives, not percent-decoded; a backslash is an ordinary file-name byte.
+std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
+                                  std::string_view document);
+
+// True when `path` is the web folder or lies below it. Byte-exact: file names are case-sensitive
+// here, so "/srv/Web/x" is not inside "/srv/web".
+bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::path& web_folder);
+
+// Anything there that is not a folder, as a request sees it.
+bool IsExistingFile(const std::filesystem::path& path);
+
+// ".ovs" anywhere in the request path, ASCII letters in any case.
+bool IsScriptRequest(std::string_view document);
+
+// "abort.ovs" anywhere in the request path, ASCII letters in any case.
+bool IsAbortRequest(std::string_view document);
+
+}  // namespace orvelle::webfront

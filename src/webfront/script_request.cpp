@@ -1,0 +1,32 @@
+// Script pages: the abort request, the busy page, "Script not found", and one claimed run.
+#include "claimed_run_host.h"
+#include "dispatcher_pages.h"
+#include "request_dispatcher.h"
+#include "request_paths.h"
+
+namespace orvelle::webfront {
+void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
+                                     http::THTTPResponseInfo& response,
+                                     const std::filesystem::path& path, const Peer& peer) {
+  if (IsAbortRequest(request.Document)) {
+    const std::optional<std::string> aborted = slot_.AbortCurrent();
+    response.ContentText = aborted ? AbortedPage(*aborted) : std::string(kNoScriptPage);
+    return;
+  }
+  std::string holder;
+  std::optional<ScriptSlot::Claim> claim = slot_.TryClaim(path.string(), holder);
+  if (!claim) {
+    response.ContentText = BusyPage(holder);
+    return;
+  }
+  if (!IsExistingFile(path)) {
+    response.StatusCode(404);
+    response.ContentText = kScriptNotFoundPage;
+    return;
+  }
+  ClaimedRunHost host(setup_.script_host, *claim);
+  const PageRequest page{path.string(), request.Params, peer.ip, peer.port};
+  response.ContentText = RunPage(page, host, setup_.output, &host);
+}
+
+}  // namespace orvelle::webfront

@@ -1,0 +1,78 @@
+// Starting, refreshing and expiring the one live session.
+#include "session_gate.h"
+
+#include "dispatcher_pages.h"
+#include "setting_numbers.h"
+
+namespace orvelle::webfront {
+
+std::optional<std::string> LastCookieValue(const http::TCookieCollection& cookies,
+                                           std::string_view name) {
+  std::optional<std::string> value;
+  for (long i = cookies.FindCookie(0, name); i >= 0; i = cookies.FindCookie(i + 1, name)) {
+    value = cookies[static_cast<std::size_t>(i)].Value;
+  }
+  return value;
+}
+
+SessionGate::SessionGate(DispatcherContext& context, SessionTimer& timer,
+                         std::chrono::milliseconds minute)
+    : context_(context), timer_(timer), minute_(minute) {}
+
+bool SessionGate::Admit(const http::TCookieCollection& request_cookies,
+                        http::TCookieCollection& response_cookies) {
+  std::unique_lock lock(mutex_);
+  if (!timer_.Enabled()) {
+    StartSession(response_cookies);
+    lock.unlock();
+    context_.AddLog("User session started.");
+    return true;
+  }
+  const auto cookie = LastCookieValue(request_cookies, kSessionCookieName);
+  if (!cookie || *cookie != std::to_string(session_counter_)) return false;
+  timer_.Restart();
+  return true;
+}
+
+void SessionGate::StartSession(http::TCookieCollection& response_cookies) {
+  http::TCookie& cookie = response_cookies.Add();
+  cookie.Name = std::string(kSessionCookieName);
+  cookie.Value = std::to_string(session_counter_);
+  timer_.Start(ExpireInterval());
+}
+
+std::chrono::milliseconds SessionGate::ExpireInterval() {
+  const auto minutes = ParseSettingInteger(context_.GetSetting("Session expire"));
+  // A negative idle time has no meaning; it is treated like any other unusable value.
+  if (!minutes || *minutes < 0) {
+    context_.AddLog("Session expire value is incorrect. Using 1 minute.");
+    return minute_;
+  }
+  return minute_ * static_cast<std::int64_t>(*minutes);
+}
+
+void SessionGate::Expire() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!timer_.StopUnlessRestarted()) return;
+    ++session_counter_;
+  }
+  context_.AddLog("User session expired");
+}
+
+void SessionGate::NewCounter(std::int32_t value) {
+  std::lock_guard lock(mutex_);
+  session_counter_ = value;
+}
+
+void SessionGate::Close() {
+  std::lock_guard lock(mutex_);
+  timer_.Stop();
+}
+
+std::int32_t SessionGate::SessionCounter() const {
+  std::lock_guard lock(mutex_);
+  return session_counter_;
+}
+
+}  // namespace orvelle::webfront

@@ -1,0 +1,50 @@
+// The one-browser session rule: the "Orvelle" cookie, SessionCounter and the session timer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "dispatcher_context.h"
+#include "http/cookies.h"
+
+namespace orvelle::webfront {
+
+class SessionGate {
+ public:
+  // `minute` is the length of one "Session expire" unit (a test may shorten it).
+  SessionGate(DispatcherContext& context, SessionTimer& timer,
+              std::chrono::milliseconds minute = std::chrono::minutes(1));
+
+  // Applies the rule to one request: true lets it pass (after adding the session cookie to
+  // `response_cookies` when a session starts); false means the one-session page.
+  bool Admit(const http::TCookieCollection& request_cookies,
+             http::TCookieCollection& response_cookies);
+
+  // The timer fired: ends the live session and moves the counter on.
+  void Expire();
+  // A new counter at server start; the timer is left as it is.
+  void NewCounter(std::int32_t value);
+  // The server stopped: the session ends, the counter stays.
+  void Close();
+
+  std::int32_t SessionCounter() const;
+
+ private:
+  void StartSession(http::TCookieCollection& response_cookies);
+  std::chrono::milliseconds ExpireInterval();
+
+  DispatcherContext& context_;
+  SessionTimer& timer_;
+  std::chrono::milliseconds minute_;
+  mutable std::mutex mutex_;  // test-and-restart of the timer and the counter are one step
+  std::int32_t session_counter_ = 0;
+};
+
+// The value of the last cookie named name (any case), if any.
+std::optional<std::string> LastCookieValue(const http::TCookieCollection& cookies,
+                                           std::string_view name);
+
+}  // namespace orvelle::webfront
