@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <regex>
 #include <thread>
 
@@ -27,6 +28,8 @@ constexpr const char* kNoScript =
     "are not running scripts.<br>You can resume normal operation.</body></html>";
 // Bounded polling: a state the test waits for must come within this many tries.
 constexpr int kPollTries = 1500;
+// Starts of the long page before a test gives up.
+constexpr int kStartAttempts = 5;
 
 http::testing::Response Request(int port, const std::string& line, const std::string& extra = "") {
   return SplitResponse(Exchange(port, line + "\r\nHost: x\r\n" + extra + "\r\n").bytes);
@@ -51,16 +54,24 @@ class ScriptPagesTest : public ::testing::Test {
     ASSERT_GT(server->Port(), 0) << server->Stdout();
   }
 
-  // Starts the long page on its own thread; returns once it holds the script slot.
+  // Starts the long page on its own thread and returns once it holds the script slot. A probe
+  // may hold the slot for a moment itself, so a long request turned away as busy is retried.
   std::jthread StartLong(std::string& body) {
-    std::jthread runner([this, &body] { body = Curl({server->Url("/long.ovs")}); });
-    for (int i = 0; i < kPollTries; ++i) {
-      if (Request(server->Port(), "GET /show.ovs HTTP/1.1").body ==
-          BusyPage(home.Web() / "long.ovs"))
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+      auto finished = std::make_shared<std::atomic<bool>>(false);
+      std::jthread runner([this, &body, finished] {
+        body = Curl({server->Url("/long.ovs")});
+        *finished = true;
+      });
+      for (int i = 0; i < kPollTries && !*finished; ++i) {
+        if (Request(server->Port(), "GET /probe.ovs HTTP/1.1").body ==
+            BusyPage(home.Web() / "long.ovs"))
+          return runner;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
     }
-    return runner;
+    ADD_FAILURE() << "the long page never held the script slot";
+    return {};
   }
 
   TempHome home;
