@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times `orvelle render` on the reference workloads beside CPython on their twins, in one run,
-# start-up subtracted (each side timed at n=0 too). Prints ns per pass and the ratio.
+# start-up subtracted (each side timed at n=0 too). Prints CPU ns per pass and the ratio.
 #   bench/compare_workloads.sh [orvelle-binary] [workload-dir] [passes]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
@@ -9,15 +9,15 @@ dir="${2:-$here/../shared/workloads}"
 passes="${3:-1000000}"
 repeats=5
 
-# Best wall time in ns of a command over $repeats runs.
+# Best CPU time (user + system) in ns of a command over $repeats runs; CPU time is steadier
+# than wall time on a shared machine.
 best_ns() {
   local best=
   for _ in $(seq "$repeats"); do
-    local t0 t1
-    t0=$(date +%s%N)
-    "$@" >/dev/null
-    t1=$(date +%s%N)
-    local d=$((t1 - t0))
+    local cpu
+    cpu=$( { /usr/bin/time -f "%U %S" "$@" >/dev/null; } 2>&1 | tail -n 1)
+    local d
+    d=$(python3 -c "u, s = '$cpu'.split(); print(int((float(u) + float(s)) * 1e9))")
     if [ -z "$best" ] || [ "$d" -lt "$best" ]; then best=$d; fi
   done
   echo "$best"

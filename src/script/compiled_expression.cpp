@@ -451,21 +451,16 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, VariableStore& store, 
   expr.stripped_ = StripBlanks(text);
   if (expr.stripped_.size() > kMaxTreeText) return expr;
   auto root = std::make_unique<Flat>();
-  if (Parser(expr.stripped_, store).ParseTop(*root)) expr.root_ = std::move(root);
+  if (!Parser(expr.stripped_, store).ParseTop(*root)) return expr;
+  expr.root_ = std::move(root);
+  if (expr.root_->operands.size() == 1) {
+    Operand& op = expr.root_->operands[0];
+    if (op.kind == Operand::Kind::kVariable) expr.sole_variable_ = op.slot;
+    if (op.kind == Operand::Kind::kConstant || op.kind == Operand::Kind::kEmpty) {
+      expr.sole_constant_ = &op.constant;
+    }
+  }
   return expr;
-}
-
-const Value* CompiledExpr::SoleConstant() const {
-  if (!root_ || root_->operands.size() != 1) return nullptr;
-  const Operand& op = root_->operands[0];
-  bool constant = op.kind == Operand::Kind::kConstant || op.kind == Operand::Kind::kEmpty;
-  return constant ? &op.constant : nullptr;
-}
-
-VariableStore::Slot* CompiledExpr::SoleVariable() const {
-  if (!root_ || root_->operands.size() != 1) return nullptr;
-  const Operand& op = root_->operands[0];
-  return op.kind == Operand::Kind::kVariable ? op.slot : nullptr;
 }
 
 bool CompiledExpr::Eval(TExecute& engine, Value& result) const {

@@ -34,9 +34,9 @@ class CompiledExpr {
 
   bool IsTree() const { return root_ != nullptr; }
   // The variable slot when the whole expression is one variable name.
-  VariableStore::Slot* SoleVariable() const;
+  VariableStore::Slot* SoleVariable() const { return sole_variable_; }
   // The value when the whole expression is one literal (or empty).
-  const Value* SoleConstant() const;
+  const Value* SoleConstant() const { return sole_constant_; }
 
   struct Flat;
   struct Operand;
@@ -45,6 +45,8 @@ class CompiledExpr {
   std::string source_;
   std::string stripped_;
   std::unique_ptr<Flat> root_;
+  VariableStore::Slot* sole_variable_ = nullptr;
+  const Value* sole_constant_ = nullptr;
 };
 
 // Folds values left to right with one operator; shared by the text and the tree evaluators.

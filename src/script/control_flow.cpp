@@ -5,6 +5,7 @@
 
 #include "Uscripteng.h"
 #include "line_analysis.h"
+#include "nesting_guard.h"
 #include "numbers.h"
 
 namespace orvelle::script {
@@ -55,10 +56,12 @@ int ScanFalseWhile(int pc, const std::function<std::string_view(int)>& read) {
 
 // A for bound as a whole number; plain decimal integers skip the text conversion.
 std::optional<std::int32_t> LoopBound(std::string_view text, const NumberInfo& number) {
-  bool plain_digits =
-      !text.empty() && text.size() < 11 && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-');
-  if (number.known && number.is_number && plain_digits &&
-      text.find_first_not_of("-0123456789") == std::string_view::npos &&
+  bool plain_digits = !text.empty() && text.size() < 11;
+  for (std::size_t i = 0; i < text.size() && plain_digits; ++i) {
+    char c = text[i];
+    plain_digits = (c >= '0' && c <= '9') || (c == '-' && i == 0);
+  }
+  if (plain_digits && number.known && number.is_number &&
       number.value == static_cast<std::int32_t>(number.value)) {
     return static_cast<std::int32_t>(number.value);
   }
@@ -107,6 +110,7 @@ void TExecute::ExecIf(int k, int& pc) {
   pc = skip.position;
   if (skip.kind == IfSkip::Kind::kEndIf) return;
   if (skip.kind == IfSkip::Kind::kElseIf) {
+    NestingGuard guard(nesting_);  // a long elseif chain nests one call per branch
     ExecIf(pc, pc);
     return;
   }
@@ -153,7 +157,8 @@ void TExecute::ExecFor(LineInfo& info, int& pc) {
 bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
   // All three are evaluated before any is converted: a failing evaluation ends the statement
   // quietly, a bound that is no number ends the run.
-  Value values[3];
+  if (!info.bound_values) info.bound_values = std::make_unique<std::array<Value, 3>>();
+  std::array<Value, 3>& values = *info.bound_values;
   std::string_view texts[3];
   const NumberInfo* numbers[3];
   for (int i = 0; i < 3; ++i) {

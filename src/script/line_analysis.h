@@ -2,6 +2,7 @@
 // the closing lines its block scans find.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,6 +71,7 @@ struct LineInfo {
   std::optional<int> procend;   // -1: no procend after this header
 
   Value scratch;
+  std::unique_ptr<std::array<Value, 3>> bound_values;  // a for line's start, end and step
 };
 
 bool BeginsWith(std::string_view text, std::string_view prefix);

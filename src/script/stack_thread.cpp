@@ -1,8 +1,10 @@
-// A joined pthread with a chosen stack size (std::thread cannot set one).
+// The calling thread's stack, or a joined pthread with a chosen stack size (std::thread
+// cannot set one).
 #include "stack_thread.h"
 
 #include <pthread.h>
 
+#include <cstdint>
 #include <exception>
 #include <system_error>
 
@@ -38,7 +40,27 @@ class ThreadAttr {
 
 }  // namespace
 
-void RunWithStack(std::size_t stack_bytes, const std::function<void()>& work) {
+std::size_t RemainingStack() {
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+  void* low = nullptr;
+  std::size_t size = 0;
+  int rc = pthread_attr_getstack(&attr, &low, &size);
+  pthread_attr_destroy(&attr);
+  if (rc != 0) return 0;
+  // The real frame, not a local: sanitizers may keep locals off the stack.
+  auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+  auto bottom = reinterpret_cast<std::uintptr_t>(low);
+  return here > bottom ? here - bottom : 0;
+}
+
+void RunWithStack(std::size_t needed_bytes, std::size_t spawn_bytes,
+                  const std::function<void()>& work) {
+  if (RemainingStack() >= needed_bytes) {
+    work();
+    return;
+  }
+  const std::size_t stack_bytes = spawn_bytes;
   ThreadAttr attr;
   if (int rc = pthread_attr_setstacksize(attr.get(), stack_bytes); rc != 0) {
     throw std::system_error(rc, std::generic_category(), "pthread_attr_setstacksize");

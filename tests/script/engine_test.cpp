@@ -1,6 +1,7 @@
 // The engine on small scripts, in both evaluation modes: run loop, expressions, conditions,
 // blocks, procedures, the error protocol, abort, and inputs built to break an interpreter.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <chrono>
 #include <thread>
@@ -52,12 +53,18 @@ struct ScriptCase {
 };
 
 const ScriptCase kCases[] = {
-    {"left to right", {"echo (1+2*3)", "echo (2*-3)", "echo (-5)", "echo (+5)"}, {"9", "-3", "-5", "5"}},
-    {"literals normalised", {"echo (007)", "echo (1e3)", "echo (\"a\" & 1.50)", "echo (\"1.50\")"},
+    {"left to right",
+     {"echo (1+2*3)", "echo (2*-3)", "echo (-5)", "echo (+5)"},
+     {"9", "-3", "-5", "5"}},
+    {"literals normalised",
+     {"echo (007)", "echo (1e3)", "echo (\"a\" & 1.50)", "echo (\"1.50\")"},
      {"7", "1000", "a1.5", "1.50"}},
-    {"division by zero keeps first value", {"x = 4", "x = 1/0", "echo (x)", "echo (1/0)"}, {"4", "1"}},
+    {"division by zero keeps first value",
+     {"x = 4", "x = 1/0", "echo (x)", "echo (1/0)"},
+     {"4", "1"}},
     {"percent ops", {"echo (7 % 2)", "echo (1 + 7 % 2)"}, {"", "8"}},
-    {"empty operand is never a variable", {"s = \"a,b\"", "split (s, \",\")", "x = -5", "echo (x)"},
+    {"empty operand is never a variable",
+     {"s = \"a,b\"", "split (s, \",\")", "x = -5", "echo (x)"},
      {"-5"}},
     {"groups read as names", {"a = 5", "echo ((\"a\"))", "echo ((2+3)*2)"}, {"5", "10"}},
     {"literal parens fail", {"x = \"f(x)\"", "echo (x)", "y = \"(a\"", "echo (y)"}, {"", "(a"}},
@@ -65,53 +72,61 @@ const ScriptCase kCases[] = {
     {"empty deletes", {"x = 1", "x = \"\"", "echo (x)"}, {""}},
     {"end stops the run", {"echo (1)", "end", "echo (2)"}, {"1"}},
     {"top-level exit", {"echo (1)", "exit", "echo (2)"}, {"1"}},
-    {"conditions", {"a = 1", "b = \"1.0\"", "if (a==1)", "echo (\"t1\")", "endif", "if (b==1)",
-                    "echo (\"t2\")", "endif", "if (b+0==1)", "echo (\"t3\")", "endif",
-                    "if (a==1 && b==2)", "echo (\"t4\")", "endif"},
+    {"conditions",
+     {"a = 1", "b = \"1.0\"", "if (a==1)", "echo (\"t1\")", "endif", "if (b==1)", "echo (\"t2\")",
+      "endif", "if (b+0==1)", "echo (\"t3\")", "endif", "if (a==1 && b==2)", "echo (\"t4\")",
+      "endif"},
      {"t1", "t3", "t4"}},
-    {"character sums", {"if (\"ab\">>\"b\")", "echo (1)", "endif", "if (\"10\">>\"9\")", "echo (2)",
-                        "endif"},
+    {"character sums",
+     {"if (\"ab\">>\"b\")", "echo (1)", "endif", "if (\"10\">>\"9\")", "echo (2)", "endif"},
      {"1", "2"}},
-    {"nested sub-condition", {"a = 2", "b = 2", "c = 3", "if (((a==1)||(b==2))&&(c==3))",
-                              "echo (\"yes\")", "endif"},
+    {"nested sub-condition",
+     {"a = 2", "b = 2", "c = 3", "if (((a==1)||(b==2))&&(c==3))", "echo (\"yes\")", "endif"},
      {"yes"}},
-    {"mixed connectors use the first", {"a = 1", "b = 0", "c = 3", "if ((a==1)&&(b==2)||(c==3))",
-                                        "echo (1)", "else", "echo (0)", "endif"},
+    {"mixed connectors use the first",
+     {"a = 1", "b = 0", "c = 3", "if ((a==1)&&(b==2)||(c==3))", "echo (1)", "else", "echo (0)",
+      "endif"},
      {"0"}},
-    {"elseif chain", {"x = 3", "if (x==1)", "echo (1)", "elseif (x==2)", "echo (2)",
-                      "elseif (x==3)", "echo (3)", "else", "echo (4)", "endif", "echo (\"after\")"},
+    {"elseif chain",
+     {"x = 3", "if (x==1)", "echo (1)", "elseif (x==2)", "echo (2)", "elseif (x==3)", "echo (3)",
+      "else", "echo (4)", "endif", "echo (\"after\")"},
      {"3", "after"}},
-    {"else with nested if", {"x = 2", "if (x==1)", "echo (1)", "else", "if (x==2)", "echo (22)",
-                             "endif", "echo (\"e\")", "endif"},
+    {"else with nested if",
+     {"x = 2", "if (x==1)", "echo (1)", "else", "if (x==2)", "echo (22)", "endif", "echo (\"e\")",
+      "endif"},
      {"22", "e"}},
-    {"for passes", {"for (i, 1, 10, 3)", "echo (i)", "next", "for (j, 3, 1, -1)", "echo (j)", "next"},
+    {"for passes",
+     {"for (i, 1, 10, 3)", "echo (i)", "next", "for (j, 3, 1, -1)", "echo (j)", "next"},
      {"1", "4", "7", "10", "3", "2", "1"}},
     {"for three args runs body once", {"for (i, 1, 3)", "echo (\"b\")", "next"}, {"b"}},
     {"for step zero", {"echo (1)", "for (i, 1, 3, 0)", "next"}, {"1"}, "Division by zero"},
     {"for bad bound", {"for (i, 1, x, 1)", "next"}, {}, "Invalid variant type conversion"},
-    {"break ends loop", {"for (i, 1, 5, 1)", "echo (i)", "if (i==2)", "break", "endif", "next",
-                         "echo (\"done\")"},
+    {"break ends loop",
+     {"for (i, 1, 5, 1)", "echo (i)", "if (i==2)", "break", "endif", "next", "echo (\"done\")"},
      {"1", "2", "done"}},
     {"while", {"n = 0", "while (n<<3)", "n = n + 1", "echo (n)", "wend"}, {"1", "2", "3"}},
-    {"while false skips nested", {"n = 5", "while (n<<0)", "while (1==1)", "wend", "echo (1)", "wend",
-                                  "echo (2)"},
+    {"while false skips nested",
+     {"n = 5", "while (n<<0)", "while (1==1)", "wend", "echo (1)", "wend", "echo (2)"},
      {"2"}},
-    {"while condition failing later ends", {"n = 2", "while (10/n>>1)", "n = 0", "echo (\"p\")", "wend",
-                                            "echo (\"out\")"},
+    {"while condition failing later ends",
+     {"n = 2", "while (10/n>>1)", "n = 0", "echo (\"p\")", "wend", "echo (\"out\")"},
      {"p", "out"}},
     {"repeat", {"n = 0", "repeat", "n = n + 1", "until (n==3)", "echo (n)"}, {"3"}},
-    {"procedures", {"show", "SHOW", "procedure show", "echo (\"x\")", "procend", "echo (\"end\")"},
+    {"procedures",
+     {"show", "SHOW", "procedure show", "echo (\"x\")", "procend", "echo (\"end\")"},
      {"x", "x", "end"}},
-    {"exit in procedure", {"p", "echo (\"after\")", "procedure p", "echo (1)", "exit", "echo (2)",
-                           "procend"},
+    {"exit in procedure",
+     {"p", "echo (\"after\")", "procedure p", "echo (1)", "exit", "echo (2)", "procend"},
      {"1", "after"}},
-    {"recursion overflows", {"procedure r", "r", "procend", "echo (1)", "r", "echo (2)"}, {"1"},
+    {"recursion overflows",
+     {"procedure r", "r", "procend", "echo (1)", "r", "echo (2)"},
+     {"1"},
      "Stack overflow"},
     {"missing endif reads past the end", {"if (1==1)", "echo (1)"}, {"1"}, "list index"},
     {"echo resets error", {"x = asc (\"\")", "echo (error)", "echo (error)"}, {"1", "0"}},
     {"nosuch function", {"echo (nosuchfunction(1))", "echo (len(1, 2))"}, {"", ""}},
-    {"text with quote from built-in", {"q = chr (34)", "x = \"a\" & q & \"b\"", "echo (len (x))",
-                                       "echo (x)"},
+    {"text with quote from built-in",
+     {"q = chr (34)", "x = \"a\" & q & \"b\"", "echo (len (x))", "echo (x)"},
      {"3", "a\"b"}},
 };
 
@@ -127,9 +142,11 @@ TEST_P(EngineModes, ReportErrorWritesToPageOnlyWhenSwitchIsExactlyYes) {
   for (const char* setting : {"yes", "YES", "no"}) {
     FakeHost host;
     host.settings["Show errors on page"] = setting;
-    RunResult result = RunLines({"x = asc (\"ab\")", "echo (error)", "echo (geterror())"}, GetParam(), host);
+    RunResult result =
+        RunLines({"x = asc (\"ab\")", "echo (error)", "echo (geterror())"}, GetParam(), host);
     Lines expected = {"1", "asc: unexpected argument."};
-    if (std::string(setting) == "yes") expected.insert(expected.begin(), "<b>asc: unexpected argument.</b>");
+    if (std::string(setting) == "yes")
+      expected.insert(expected.begin(), "<b>asc: unexpected argument.</b>");
     EXPECT_EQ(result.output, expected) << setting;
   }
 }
@@ -183,6 +200,46 @@ TEST(EnginePathologicalTest, DeeplyNestedBlocksOverflowCleanly) {
   for (int i = 0; i < 20000; ++i) lines.push_back("if (1==1)");
   for (int i = 0; i < 20000; ++i) lines.push_back("endif");
   EXPECT_THROW(engine.Run(lines), EScriptError);
+}
+
+TEST(EnginePathologicalTest, LongElseifChainOverflowsCleanly) {
+  FakeHost host;
+  TExecute engine(host);
+  Lines lines = {"if (1==2)"};
+  for (int i = 0; i < 50000; ++i) lines.push_back("elseif (1==2)");
+  lines.push_back("endif");
+  EXPECT_THROW(engine.Run(lines), EScriptError);
+}
+
+// A caller with a small stack still gets the full nesting depth: the run moves to a thread of
+// its own instead of overflowing the caller's stack.
+TEST(EnginePathologicalTest, DeepRecursionFromAThreadWithASmallStack) {
+  constexpr std::size_t kSmallStack = 256 * 1024;
+  struct Job {
+    std::string outcome;
+    std::string n;
+  } job;
+  auto body = [](void* arg) -> void* {
+    auto* job = static_cast<Job*>(arg);
+    FakeHost host;
+    TExecute engine(host);
+    try {
+      engine.Run({"procedure r", "n = n + 1", "r", "procend", "r"});
+    } catch (const EScriptError& error) {
+      job->outcome = error.what();
+    }
+    job->n = engine.GetVar("n");
+    return nullptr;
+  };
+  pthread_attr_t attr;
+  pthread_attr_init(&attr);
+  pthread_attr_setstacksize(&attr, kSmallStack);
+  pthread_t thread;
+  ASSERT_EQ(pthread_create(&thread, &attr, body, &job), 0);
+  pthread_join(thread, nullptr);
+  pthread_attr_destroy(&attr);
+  EXPECT_EQ(job.outcome, "Stack overflow");
+  EXPECT_GT(std::stoi(job.n), 1000);
 }
 
 }  // namespace
