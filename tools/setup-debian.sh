@@ -9,4 +9,4 @@ $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ clang libclang-rt-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev \
-  media-types python3 >/dev/null
+  media-types python3 curl >/dev/null
