@@ -29,6 +29,13 @@ void TurnIntoServerError(THTTPResponseInfo& response, const std::string& message
   response.ContentText = message;
 }
 
+// The server closes every connection after one response; saying so keeps HTTP/1.1 clients from
+// sending a second request on a socket that is about to close. Set before the handler runs, so
+// it is in place however the header gets sent (SendFile, or the handler's own SendHeader).
+void AnnounceClose(THTTPResponseInfo& response) {
+  response.Headers.SetValue("Connection", "close");
+}
+
 }  // namespace
 
 THTTPServer::THTTPServer(TServerLimits limits, std::string mime_types_path)
@@ -92,6 +99,7 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
       THTTPRequestInfo::FromParsed(std::move(request), connection.Binding().PeerIP, ParseParams);
   THTTPResponseInfo response(connection);
   ApplyServerSoftware(response);
+  AnnounceClose(response);
   try {
     OnCommandGet(thread, request_info, response);
   } catch (const std::exception& e) {
@@ -108,6 +116,7 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
 void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
   THTTPResponseInfo response(connection);
   ApplyServerSoftware(response);
+  AnnounceClose(response);
   response.StatusCode(status_code);
   response.ContentType = "text/plain";
   response.ContentText = response.StatusText;
@@ -121,7 +130,8 @@ void THTTPServer::ApplyServerSoftware(THTTPResponseInfo& response) const {
 
 void THTTPServer::RejectConnection(TSocketHandle& socket) {
   const std::string text = StatusText(503);
-  const std::string answer = "HTTP/1.1 503 " + text + "\r\nContent-Type: text/plain\r\n" +
+  const std::string answer = "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" +
+                             "Content-Type: text/plain\r\n" +
                              "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n" + text;
   // The listener must never block on a client: whatever does not fit at once is dropped.
   ::send(socket.Handle(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);

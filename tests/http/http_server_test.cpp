@@ -167,6 +167,7 @@ TEST_F(HttpServerTest, HeaderBlockHasItsFixedOrderAndTheConnectionCloses) {
             "HTTP/1.1 200 OK\r\n"
             "Set-Cookie: Orvelle=17; Version=\"1\"\r\n"
             "Set-Cookie: s=42; Version=\"1\"; Path=/; Max-Age=30; Secure\r\n"
+            "Connection: close\r\n"
             "Server: Orvelle/2.0\r\n"
             "Content-Type: text/html\r\n"
             "Content-Length: 5\r\n"
@@ -174,10 +175,37 @@ TEST_F(HttpServerTest, HeaderBlockHasItsFixedOrderAndTheConnectionCloses) {
             "hello");
 }
 
+// The server closes after one response, so every kind of answer must say so; otherwise an
+// HTTP/1.1 client sends its next request into a socket that is closing.
+TEST_F(HttpServerTest, EveryAnswerAnnouncesTheClose) {
+  Start([](TPeerThread&, THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    if (request.Document == "/fail") throw std::runtime_error("boom");
+    if (request.Document == "/early") response.SendHeader();
+    response.ContentText = "body";
+  });
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"GET / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"GET /early HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"HEAD / HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
+      {"GET /fail HTTP/1.1\r\n\r\n", "HTTP/1.1 500 Internal Server Error"},
+      {"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n",
+       "HTTP/1.1 413 Request Entity To Long"},
+      {"GET / HTTP/1.1\r\nX: " + std::string(kMaxLineLength, 'v') + "\r\n\r\n",
+       "HTTP/1.1 400 Bad Request"},
+  };
+  for (const auto& [raw, status] : cases) {
+    SCOPED_TRACE(raw.substr(0, 40));
+    const Response response = Get(raw);
+    EXPECT_EQ(response.status_line, status);
+    EXPECT_EQ(response.Header("Connection"), "close");
+  }
+}
+
 TEST_F(HttpServerTest, ResponseWithoutBodyHasNoLengthLine) {
   Start();
   const Response response = Get("GET / HTTP/1.1\r\n\r\n");
-  EXPECT_THAT(response.headers, ElementsAre("Server: Orvelle/2.0", "Content-Type: text/html"));
+  EXPECT_THAT(response.headers,
+              ElementsAre("Connection: close", "Server: Orvelle/2.0", "Content-Type: text/html"));
   EXPECT_THAT(response.body, IsEmpty());
 }
 
