@@ -1,4 +1,5 @@
-// TThreadMgrDefault: one thread per connection, the live list, and the reaping of ended threads.
+// TThreadMgrDefault: a pool of reusable worker threads, one connection per worker at a time,
+// the live list, and the reaping of workers that retired.
 #pragma once
 
 #include <chrono>
@@ -7,43 +8,80 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
 #include <vector>
 
 #include "http/peer_thread.h"
 
 namespace orvelle::http {
 
+// Idle workers kept for the next connections. Starting a thread per connection costs a
+// scheduler hand-off and a stack mapping; a few spare workers cover ordinary concurrency, while
+// each one still reserves a stack, so not every worker of a burst is kept.
+inline constexpr std::size_t kKeepIdleWorkers = 16;
+// How long an idle worker beyond that number waits for a connection before it exits: long
+// enough to ride out back-to-back bursts, short enough that a spike does not pin its threads.
+inline constexpr std::chrono::milliseconds kIdleWorkerLinger{10'000};
+
+struct TThreadPoolLimits {
+  std::size_t KeepIdle = kKeepIdleWorkers;
+  std::chrono::milliseconds IdleLinger = kIdleWorkerLinger;
+};
+
 class TThreadMgrDefault {
  public:
   using TBody = std::function<void(TPeerThread&)>;
 
-  // `on_finished` is called on a connection thread after it has put itself on the finished
-  // list, so the owner can wake whoever reaps.
-  explicit TThreadMgrDefault(std::function<void()> on_finished);
+  // `on_finished` is called on a worker that has retired (put itself on the retired list), so
+  // the owner can wake whoever reaps. The pool grows only while every worker is busy, so it
+  // never holds more workers than connections were live at once.
+  explicit TThreadMgrDefault(std::function<void()> on_finished, TThreadPoolLimits limits = {});
   TThreadMgrDefault(const TThreadMgrDefault&) = delete;
   TThreadMgrDefault& operator=(const TThreadMgrDefault&) = delete;
-  // Aborts every connection and joins every thread, however long their handlers take.
+  // Aborts every connection, waits for every handler however long it takes, and joins every
+  // worker.
   ~TThreadMgrDefault();
 
-  // Starts a thread that runs `body` for the connection. Throws std::system_error when the
-  // system refuses a thread.
+  // Hands the connection to an idle worker, or to a new one when none is idle. Throws
+  // std::system_error when the system refuses a thread.
   void Start(std::unique_ptr<TTCPConnection> connection, TBody body);
+  // Connections being served now.
   std::size_t Count() const;
-  // Joins and frees the threads that have ended.
+  // Worker threads alive now, busy or idle.
+  std::size_t WorkerCount() const;
+  // Joins and frees the workers that have retired.
   void Reap();
-  // Asks every live thread to stop and shuts its socket so blocked reads and writes return.
+  // Asks every live connection to stop and shuts its socket so blocked reads and writes return.
   void AbortAll();
-  // Waits until no thread is live or the timeout passes; true when none is live.
+  // Waits until no connection is live or the timeout passes; true when none is live.
   bool WaitIdle(std::chrono::milliseconds timeout);
 
  private:
-  void Finished(TPeerThread* peer);
+  struct TJob {
+    TPeerThread* peer;
+    TBody body;
+  };
+  struct TWorker {
+    std::condition_variable_any wake;
+    std::optional<TJob> job;  // guarded by mutex_; set by Start, taken by the worker
+    std::jthread thread;      // last: joined before the rest is freed
+  };
+
+  void Work(TWorker& self, std::stop_token stop);
+  void Serve(TJob& job);
+  void Retire(TWorker& self);
 
   std::function<void()> on_finished_;
+  const TThreadPoolLimits limits_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<std::unique_ptr<TPeerThread>> live_;      // guarded by mutex_
-  std::vector<std::unique_ptr<TPeerThread>> finished_;  // guarded by mutex_; ended, not joined
+  std::size_t busy_ = 0;                            // guarded by mutex_; live connections
+  std::vector<std::unique_ptr<TPeerThread>> live_;  // guarded by mutex_
+  std::vector<std::unique_ptr<TWorker>> workers_;   // guarded by mutex_
+  std::vector<TWorker*> idle_;                      // guarded by mutex_; last idled on top
+  std::vector<std::unique_ptr<TWorker>> retired_;   // guarded by mutex_; ended, not joined
 };
 
 }  // namespace orvelle::http
