@@ -61,7 +61,7 @@ class TExecute {
   OperandResult EvalOperand(std::string_view token, Value& value);
   bool EvalBuiltin(std::string_view call_text, BuiltinValue& result);
   // Runs a selected built-in on evaluated arguments: ClearError, the work, its message.
-  BuiltinValue CallBuiltin(const BuiltinSpec& spec, std::span<const std::string> args,
+  BuiltinValue CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
                            bool& call_failed);
 
   // Conditions on text.

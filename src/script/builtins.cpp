@@ -13,41 +13,41 @@ namespace b = builtin;
 // Names are compared exactly (case-sensitive); the same name with another argument count is a
 // different, absent entry.
 constexpr std::array kBuiltins = {
-    BuiltinSpec{"geterror", 0, b::Geterror},
-    BuiltinSpec{"tohex", 1, b::Tohex},
-    BuiltinSpec{"len", 1, b::Len},
-    BuiltinSpec{"asc", 1, b::Asc},
-    BuiltinSpec{"pos", 2, b::Pos},
-    BuiltinSpec{"ucase", 1, b::Ucase},
-    BuiltinSpec{"lcase", 1, b::Lcase},
-    BuiltinSpec{"mid", 3, b::Mid},
-    BuiltinSpec{"del", 3, b::Del},
-    BuiltinSpec{"chr", 1, b::Chr},
-    BuiltinSpec{"trim", 1, b::Trim},
-    BuiltinSpec{"random", 1, b::Random},
-    BuiltinSpec{"pow", 2, b::Pow},
-    BuiltinSpec{"extract", 1, b::Extract},
-    BuiltinSpec{"split", 2, b::Split},
-    BuiltinSpec{"time", 0, b::Time},
-    BuiltinSpec{"date", 0, b::Date},
-    BuiltinSpec{"year", 0, b::Year},
-    BuiltinSpec{"month", 0, b::Month},
-    BuiltinSpec{"day", 0, b::Day},
-    BuiltinSpec{"getticks", 0, b::Getticks},
-    BuiltinSpec{"readfile", 1, b::Readfile},
-    BuiltinSpec{"enumports", 0, b::Enumports},
-    BuiltinSpec{"is_open", 0, b::IsOpen},
-    BuiltinSpec{"receive", 0, b::Receive},
-    BuiltinSpec{"getcts", 1, b::Inert, true},
-    BuiltinSpec{"getdsr", 1, b::Inert, true},
-    BuiltinSpec{"getrlsd", 1, b::Inert, true},
-    BuiltinSpec{"getring", 1, b::Inert, true},
+    BuiltinEntry{"geterror", 0, b::Geterror},
+    BuiltinEntry{"tohex", 1, b::Tohex},
+    BuiltinEntry{"len", 1, b::Len},
+    BuiltinEntry{"asc", 1, b::Asc},
+    BuiltinEntry{"pos", 2, b::Pos},
+    BuiltinEntry{"ucase", 1, b::Ucase},
+    BuiltinEntry{"lcase", 1, b::Lcase},
+    BuiltinEntry{"mid", 3, b::Mid},
+    BuiltinEntry{"del", 3, b::Del},
+    BuiltinEntry{"chr", 1, b::Chr},
+    BuiltinEntry{"trim", 1, b::Trim},
+    BuiltinEntry{"random", 1, b::Random},
+    BuiltinEntry{"pow", 2, b::Pow},
+    BuiltinEntry{"extract", 1, b::Extract},
+    BuiltinEntry{"split", 2, b::Split},
+    BuiltinEntry{"time", 0, b::Time},
+    BuiltinEntry{"date", 0, b::Date},
+    BuiltinEntry{"year", 0, b::Year},
+    BuiltinEntry{"month", 0, b::Month},
+    BuiltinEntry{"day", 0, b::Day},
+    BuiltinEntry{"getticks", 0, b::Getticks},
+    BuiltinEntry{"readfile", 1, b::Readfile},
+    BuiltinEntry{"enumports", 0, b::Enumports},
+    BuiltinEntry{"is_open", 0, b::IsOpen},
+    BuiltinEntry{"receive", 0, b::Receive},
+    BuiltinEntry{"getcts", 1, b::Inert, true},
+    BuiltinEntry{"getdsr", 1, b::Inert, true},
+    BuiltinEntry{"getrlsd", 1, b::Inert, true},
+    BuiltinEntry{"getring", 1, b::Inert, true},
 };
 
 }  // namespace
 
-const BuiltinSpec* FindBuiltin(std::string_view name, std::size_t arg_count) {
-  for (const BuiltinSpec& entry : kBuiltins) {
+const BuiltinEntry* FindBuiltin(std::string_view name, std::size_t arg_count) {
+  for (const BuiltinEntry& entry : kBuiltins) {
     if (entry.name == name && static_cast<std::size_t>(entry.arg_count) == arg_count) return &entry;
   }
   return nullptr;

@@ -34,7 +34,7 @@ struct BuiltinEnv {
 
 using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string> args);
 
-struct BuiltinSpec {
+struct BuiltinEntry {
   std::string_view name;
   int arg_count;
   BuiltinFn fn;
@@ -43,6 +43,6 @@ struct BuiltinSpec {
 };
 
 // The built-in with exactly this name and argument count, or nullptr.
-const BuiltinSpec* FindBuiltin(std::string_view name, std::size_t arg_count);
+const BuiltinEntry* FindBuiltin(std::string_view name, std::size_t arg_count);
 
 }  // namespace orvelle::script

@@ -90,7 +90,7 @@ struct CompiledExpr::Operand {
   Kind kind = Kind::kEmpty;
   Value constant;
   VariableStore::Slot* slot = nullptr;
-  const BuiltinSpec* builtin = nullptr;
+  const BuiltinEntry* builtin = nullptr;
   std::vector<Flat> args;          // a call's arguments; a group's one inner expression
   std::size_t begin = 0, end = 0;  // span in the stripped text
 

@@ -134,8 +134,8 @@ TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& val
 
 bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
   SplitResult split = SplitCall(call_text);
-  const BuiltinSpec* spec = FindBuiltin(split.name, split.args.size());
-  if (!spec || spec->inert) return false;
+  const BuiltinEntry* entry = FindBuiltin(split.name, split.args.size());
+  if (!entry || entry->inert) return false;
   std::string values[3];
   bool ok = true;
   for (std::size_t i = 0; i < split.args.size() && ok; ++i) {
@@ -144,15 +144,16 @@ bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
     values[i] = std::move(value.text);
   }
   bool call_failed = false;
-  result = CallBuiltin(*spec, std::span<const std::string>(values, split.args.size()), call_failed);
+  result =
+      CallBuiltin(*entry, std::span<const std::string>(values, split.args.size()), call_failed);
   return ok && !call_failed;
 }
 
-BuiltinValue TExecute::CallBuiltin(const BuiltinSpec& spec, std::span<const std::string> args,
+BuiltinValue TExecute::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
                                    bool& call_failed) {
   ClearError();
   BuiltinEnv env{host_, counter_frequency_, last_error_, {}, false};
-  BuiltinValue value = spec.fn(env, args);
+  BuiltinValue value = entry.fn(env, args);
   if (!env.error.empty()) {
     ReportError(env.error);
     value = BuiltinValue::Text("");

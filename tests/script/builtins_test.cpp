@@ -26,7 +26,7 @@ struct Outcome {
 class BuiltinsTest : public ::testing::Test {
  protected:
   Outcome Call(std::string_view name, std::vector<std::string> args) {
-    const BuiltinSpec* entry = FindBuiltin(name, args.size());
+    const BuiltinEntry* entry = FindBuiltin(name, args.size());
     if (entry == nullptr) {
       ADD_FAILURE() << "no built-in " << name << "/" << args.size();
       return {};
@@ -79,7 +79,7 @@ constexpr KnownBuiltin kKnown[] = {
 
 TEST(FindBuiltinTest, NamesAndArgumentCountsAreExact) {
   for (const KnownBuiltin& e : kKnown) {
-    const BuiltinSpec* found = FindBuiltin(e.name, e.count);
+    const BuiltinEntry* found = FindBuiltin(e.name, e.count);
     ASSERT_NE(found, nullptr) << e.name;
     EXPECT_EQ(found->name, e.name);
     EXPECT_NE(found->fn, nullptr) << e.name;
