@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "script/Uscripteng.h"
+#include "webfront/page_runner.h"
 
 namespace {
 
@@ -14,7 +15,14 @@ using orvelle::script::TExecute;
 
 class BenchHost final : public orvelle::script::ScriptHost {
  public:
-  void AppendOutput(std::string line) override { last = std::move(line); }
+  void AppendOutput(std::string line) override {
+    if (output) {
+      output->push_back(std::move(line));
+    } else {
+      last = std::move(line);
+    }
+  }
+  std::vector<std::string>* output = nullptr;
   std::string GetSetting(std::string_view) override { return {}; }
   std::vector<std::string>& SplitParts() override { return parts; }
   std::uint32_t Random(std::uint32_t) override { return 0; }
@@ -74,8 +82,21 @@ void BM_CallPlain(benchmark::State& s) {
   RunWorkload(s, kCall, TExecute::Mode::kPlain);
 }
 
+// One request's worth of work for the page workload: load, translate, check, run, join.
+void BM_Page(benchmark::State& state) {
+  BenchHost host;
+  std::vector<std::string> output;
+  host.output = &output;
+  orvelle::webfront::PageRequest request{ORVELLE_WORKLOADS "/page.ovs", {}, "127.0.0.1", 1};
+  for (auto _ : state) {
+    std::string body = orvelle::webfront::RunPage(request, host, output);
+    benchmark::DoNotOptimize(body);
+  }
+}
+
 }  // namespace
 
+BENCHMARK(BM_Page)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Loop)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Str)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Call)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
