@@ -133,7 +133,7 @@ void THTTPServer::RejectConnection(TSocketHandle& socket) {
   const std::string answer = "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" +
                              "Content-Type: text/plain\r\n" +
                              "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n" + text;
-  // The listener must never block on a client: whatever does not fit at once is dropped.
+  // The accepting worker must never block on a client: whatever does not fit at once is dropped.
   ::send(socket.Handle(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::shutdown(socket.Handle(), SHUT_WR);
   char scratch[4096];

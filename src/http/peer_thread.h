@@ -1,10 +1,9 @@
-// TPeerThread: the thread that serves one accepted connection, and what it owns.
+// TPeerThread: one accepted connection as a pool worker serves it, and what it owns.
 #pragma once
 
 #include <memory>
 #include <stop_token>
 #include <string>
-#include <thread>
 
 #include "http/connection.h"
 
@@ -21,7 +20,7 @@ class TPeerThread {
   // Set when the server deactivates; long-running handlers should poll it.
   bool StopRequested() const { return stop_.stop_requested(); }
   std::stop_token StopToken() const { return stop_.get_token(); }
-  // The message of the exception that ended the thread, if any.
+  // The message of the exception that ended the connection, if any.
   const std::string& TerminatingMessage() const { return terminating_message_; }
 
  private:
@@ -31,7 +30,6 @@ class TPeerThread {
   std::unique_ptr<TTCPConnection> connection_;
   std::stop_source stop_;
   std::string terminating_message_;
-  std::jthread thread_;  // last: joined before the connection is freed
 };
 
 }  // namespace orvelle::http

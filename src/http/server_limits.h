@@ -8,7 +8,8 @@
 
 namespace orvelle::http {
 
-// Threads are one per connection; beyond this many a flood would exhaust memory and fds.
+// Each live connection holds a worker thread and a socket; beyond this many a flood would
+// exhaust memory and fds.
 inline constexpr std::size_t kMaxConnections = 1024;
 
 struct TServerLimits {

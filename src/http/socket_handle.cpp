@@ -52,7 +52,9 @@ void TSocketHandle::Listen(int backlog) {
 }
 
 TSocketHandle TSocketHandle::Accept() {
-  UniqueFd fd(::accept4(fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC));
+  sockaddr_in peer{};
+  socklen_t length = sizeof peer;
+  UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
   if (!fd.Valid()) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
       return TSocketHandle{};
@@ -64,6 +66,9 @@ TSocketHandle TSocketHandle::Accept() {
   ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   TSocketHandle handle(std::move(fd));
   handle.ReadAddresses();
+  // accept4 reported the peer already; no getpeername call needed.
+  handle.PeerIP = DottedDecimal(peer);
+  handle.PeerPort = ntohs(peer.sin_port);
   return handle;
 }
 
@@ -73,12 +78,6 @@ void TSocketHandle::ReadAddresses() {
   Check(::getsockname(fd_.Get(), reinterpret_cast<sockaddr*>(&local), &length));
   IP = DottedDecimal(local);
   Port = ntohs(local.sin_port);
-  sockaddr_in peer{};
-  length = sizeof peer;
-  if (::getpeername(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
-    PeerIP = DottedDecimal(peer);
-    PeerPort = ntohs(peer.sin_port);
-  }
 }
 
 void TSocketHandle::CloseSocket() {

@@ -30,7 +30,7 @@ class TSocketHandle {
 
  private:
   explicit TSocketHandle(UniqueFd fd) : fd_(std::move(fd)) {}
-  void ReadAddresses();
+  void ReadAddresses();  // the local one
 
   UniqueFd fd_;
 };

@@ -1,13 +1,15 @@
-// Activation, the listener loop and the life of a connection thread.
+// Activation, the wait for and acceptance of connections by idle workers, and the life of a
+// connection on the worker that accepted it.
 #include "http/tcp_server.h"
 
 #include <poll.h>
-#include <signal.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
-#include <vector>
+#include <limits>
 
 #include "http/exceptions.h"
 #include "http/socket_errors.h"
@@ -15,30 +17,29 @@
 namespace orvelle::http {
 namespace {
 
-// The wait set of the listener; more bindings than this cannot be watched at once.
+// More bindings than this are refused, as before: each one is a listening socket to watch.
 constexpr std::size_t kMaxBindings = 64;
 // Pending connections the kernel may queue; a burst of clients must not see refusals.
 constexpr int kListenBacklog = 511;
-// Connections taken per readiness of one listening socket before the others get a turn.
-constexpr int kAcceptBurst = 64;
 // After a failed accept (out of fds), wait this long before trying again instead of spinning.
 constexpr std::chrono::milliseconds kAcceptErrorPause{100};
+// The epoll key of wake_; bindings use their index.
+constexpr std::uint64_t kWakeKey = std::numeric_limits<std::uint64_t>::max();
+// A binding is watched for one connection at a time: exactly one waiting worker is woken, and
+// it watches again right after its accept, so no worker spins on a connection another takes.
+constexpr std::uint32_t kBindingEvents = EPOLLIN | EPOLLONESHOT;
 
-// Sends on a closed socket must fail with EPIPE, not kill the process; every thread of the
-// server blocks the signal (new threads inherit the mask).
-void BlockSigpipe() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+void Watch(int epoll, int op, int fd, std::uint32_t events, std::uint64_t key) {
+  epoll_event event{};
+  event.events = events;
+  event.data.u64 = key;
+  if (::epoll_ctl(epoll, op, fd, &event) < 0) ThrowSocketError(errno);
 }
 
 }  // namespace
 
 TTCPServer::TTCPServer(TServerLimits limits)
-    : limits_(limits),
-      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      threads_([this] { Wake(); }) {
+    : limits_(limits), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), threads_(nullptr) {
   if (!wake_.Valid()) ThrowSocketError(errno);
 }
 
@@ -69,18 +70,35 @@ void TTCPServer::Activate() {
       binding.Bind();
       binding.Listen(kListenBacklog);
     }
+    // Left readable by the last deactivation.
+    std::uint64_t count;
+    [[maybe_unused]] const auto got = ::read(wake_.Get(), &count, sizeof count);
+    epoll_ = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+    if (!epoll_.Valid()) ThrowSocketError(errno);
+    Watch(epoll_.Get(), EPOLL_CTL_ADD, wake_.Get(), EPOLLIN, kWakeKey);
+    for (std::size_t i = 0; i < bindings_.Count(); ++i) {
+      Watch(epoll_.Get(), EPOLL_CTL_ADD, bindings_[i].Handle(), kBindingEvents, i);
+    }
   } catch (...) {
+    epoll_.Reset();
     for (TSocketHandle& binding : bindings_) binding.CloseSocket();
     throw;
   }
-  listener_ = std::jthread([this](std::stop_token stop) { Listen(stop); });
+  TThreadMgrDefault::TAcceptor acceptor;
+  acceptor.accept = [this](std::chrono::milliseconds wait) { return AcceptNext(wait); };
+  acceptor.reject = [this](TTCPConnection& connection) { RejectConnection(connection.Binding()); };
+  acceptor.error = [this](const std::string& message) {
+    if (OnListenerError) OnListenerError(message);
+  };
+  acceptor.max_live = limits_.MaxConnections;
+  acceptor.body = [this](TPeerThread& peer) { RunPeer(peer); };
+  threads_.StartAccepting(std::move(acceptor));
   active_ = true;
 }
 
 void TTCPServer::Deactivate() {
-  listener_.request_stop();
-  Wake();
-  if (listener_.joinable()) listener_.join();
+  threads_.StopAccepting([this] { Wake(); });
+  epoll_.Reset();
   for (TSocketHandle& binding : bindings_) binding.CloseSocket();
   threads_.AbortAll();
   threads_.WaitIdle(TerminateWaitTime);
@@ -92,51 +110,33 @@ void TTCPServer::Wake() {
   [[maybe_unused]] const auto written = ::write(wake_.Get(), &one, sizeof one);
 }
 
-void TTCPServer::Listen(std::stop_token stop) {
-  BlockSigpipe();
-  std::vector<pollfd> set;
-  for (TSocketHandle& binding : bindings_) set.push_back({binding.Handle(), POLLIN, 0});
-  set.push_back({wake_.Get(), POLLIN, 0});
-  while (!stop.stop_requested()) {
-    for (pollfd& p : set) p.revents = 0;
-    const int ready = ::poll(set.data(), set.size(), static_cast<int>(AcceptWait.count()));
-    if (ready < 0 && errno != EINTR) PauseAfterError(ESocketError(SocketErrorNumber(errno)).what());
-    if (set.back().revents != 0) {
-      std::uint64_t count;
-      [[maybe_unused]] const auto got = ::read(wake_.Get(), &count, sizeof count);
-    }
-    threads_.Reap();
-    if (ready <= 0 || stop.stop_requested()) continue;
-    for (std::size_t i = 0; i + 1 < set.size(); ++i) {
-      if (set[i].revents == 0) continue;
-      try {
-        AcceptFrom(bindings_[i]);
-      } catch (const std::exception& e) {
-        PauseAfterError(e.what());  // the listener outlives any one failed connection
-      }
-    }
+// Runs on an idle worker; the worker serves what it returns.
+std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds wait) {
+  epoll_event event{};
+  const int ready = ::epoll_wait(epoll_.Get(), &event, 1, static_cast<int>(wait.count()));
+  if (ready < 0 && errno != EINTR) {
+    PauseAfterError(ESocketError(SocketErrorNumber(errno)).what());
+    return nullptr;
   }
+  if (ready <= 0 || event.data.u64 == kWakeKey) return nullptr;
+  const auto index = static_cast<std::size_t>(event.data.u64);
+  TSocketHandle socket;
+  try {
+    socket = bindings_[index].Accept();
+  } catch (const std::exception& e) {
+    PauseAfterError(e.what());  // before watching again, so no other worker spins on it meanwhile
+  }
+  Rearm(index);
+  if (!socket.HandleAllocated()) return nullptr;
+  return std::make_unique<TTCPConnection>(std::move(socket), limits_.Timeouts);
 }
 
-void TTCPServer::AcceptFrom(TSocketHandle& binding) {
-  for (int i = 0; i < kAcceptBurst; ++i) {
-    TSocketHandle socket;
-    try {
-      socket = binding.Accept();
-    } catch (const std::exception& e) {
-      return PauseAfterError(e.what());
-    }
-    if (!socket.HandleAllocated()) return;
-    if (threads_.Count() >= limits_.MaxConnections) {
-      RejectConnection(socket);
-      continue;
-    }
-    auto connection = std::make_unique<TTCPConnection>(std::move(socket), limits_.Timeouts);
-    try {
-      threads_.Start(std::move(connection), [this](TPeerThread& peer) { RunPeer(peer); });
-    } catch (const std::exception& e) {
-      return PauseAfterError(e.what());
-    }
+void TTCPServer::Rearm(std::size_t index) {
+  try {
+    Watch(epoll_.Get(), EPOLL_CTL_MOD, bindings_[index].Handle(), kBindingEvents, index);
+  } catch (const std::exception& e) {
+    // Nothing would accept on this binding any more; say so, but keep serving the others.
+    if (OnListenerError) OnListenerError(e.what());
   }
 }
 

@@ -1,12 +1,13 @@
-// TTCPServer: bindings, activation, the listener thread, and one thread per connection.
+// TTCPServer: bindings, activation, and a pool of workers that accept connections themselves
+// and serve each one on the thread that accepted it.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
-#include <thread>
 
 #include "http/peer_thread.h"
 #include "http/server_limits.h"
@@ -50,23 +51,26 @@ class TTCPServer {
   int DefaultPort = 0;
   TSocketHandles& Bindings() { return bindings_; }
   std::chrono::milliseconds TerminateWaitTime{5000};
+  // Kept for owners that set it; idle workers now wait for connections until the pool's linger
+  // time or a deactivation, whichever comes first.
   std::chrono::milliseconds AcceptWait{1000};
 
   // Events; assign them before activation.
   TThreadEvent OnConnect;
   TThreadEvent OnDisconnect;
   TThreadEvent OnExecute;
-  // Reports a failure the listener survived (for example running out of file descriptors).
+  // Reports a failure accepting survived (for example running out of file descriptors); runs on
+  // the worker that met it, so on several at once.
   TErrorEvent OnListenerError;
 
-  // Connection threads alive now.
+  // Connections being served now.
   std::size_t ConnectionCount() const { return threads_.Count(); }
 
  protected:
   // One step of work on a connection; the plain server runs OnExecute.
   virtual void DoExecute(TPeerThread& thread);
-  // Answers a connection turned away because MaxConnections are live; the plain server
-  // just closes it.
+  // Answers a connection turned away because MaxConnections are live, on the worker that
+  // accepted it; must not block. The plain server just closes it.
   virtual void RejectConnection(TSocketHandle& socket);
   // Deactivates and joins every connection thread; derived classes call it first thing in
   // their destructor so no thread runs into a half-destroyed object.
@@ -77,8 +81,8 @@ class TTCPServer {
  private:
   void Activate();
   void Deactivate();
-  void Listen(std::stop_token stop);
-  void AcceptFrom(TSocketHandle& binding);
+  std::unique_ptr<TTCPConnection> AcceptNext(std::chrono::milliseconds wait);
+  void Rearm(std::size_t index);
   void PauseAfterError(const std::string& message);
   void RunPeer(TPeerThread& thread);
   void Wake();
@@ -86,9 +90,9 @@ class TTCPServer {
   TServerLimits limits_;
   TSocketHandles bindings_{DefaultPort};
   bool active_ = false;
-  UniqueFd wake_;  // eventfd that ends the listener's wait
+  UniqueFd wake_;   // eventfd, readable from deactivation on: ends every wait for connections
+  UniqueFd epoll_;  // while active: the bindings, one waiter woken per connection, and wake_
   TThreadMgrDefault threads_;
-  std::jthread listener_;
 };
 
 }  // namespace orvelle::http

@@ -1,10 +1,35 @@
-// The worker pool: handing connections to idle workers, growing when all are busy, retiring
-// extra idle workers, and the bounded wait of deactivation.
+// The worker pool: idle workers accepting and serving connections themselves, handing
+// connections to idle workers, growing when all are busy, retiring extra idle workers, and the
+// bounded wait of deactivation.
 #include "http/thread_manager.h"
 
+#include <signal.h>
+
 #include <algorithm>
+#include <exception>
 
 namespace orvelle::http {
+namespace {
+
+// Sends on a closed socket must fail with EPIPE, not kill the process; a thread inherits the
+// signal mask of its creator, so each worker is created with the signal blocked.
+class TSigpipeBlocked {
+ public:
+  TSigpipeBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~TSigpipeBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  TSigpipeBlocked(const TSigpipeBlocked&) = delete;
+  TSigpipeBlocked& operator=(const TSigpipeBlocked&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+}  // namespace
 
 TThreadMgrDefault::TThreadMgrDefault(std::function<void()> on_finished, TThreadPoolLimits limits)
     : on_finished_(std::move(on_finished)), limits_(limits) {}
@@ -14,7 +39,8 @@ TThreadMgrDefault::~TThreadMgrDefault() {
   std::vector<std::unique_ptr<TWorker>> workers;
   {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return busy_ == 0; });
+    acceptor_.reset();
+    changed_.wait(lock, [this] { return busy_ == 0 && accepting_ == 0; });
     // Taken out under the lock: a worker that times out now finds itself gone and just ends.
     workers.swap(workers_);
     idle_.clear();
@@ -28,26 +54,67 @@ void TThreadMgrDefault::Start(std::unique_ptr<TTCPConnection> connection, TBody 
   auto owned = std::make_unique<TPeerThread>(std::move(connection));
   TPeerThread* peer = owned.get();
   std::lock_guard lock(mutex_);
-  if (!idle_.empty()) {
-    live_.push_back(std::move(owned));
-    ++busy_;
+  live_.reserve(live_.size() + 1);
+  if (idle_.empty()) {
+    SpawnLocked(TJob{peer, std::move(body)});
+  } else {
     // The most recently idled worker: its stack is warm, and the oldest idle ones may retire.
     TWorker* worker = idle_.back();
     idle_.pop_back();
     worker->job = TJob{peer, std::move(body)};
     worker->wake.notify_one();
+  }
+  live_.push_back(std::move(owned));  // cannot throw: reserved above
+  ++busy_;
+}
+
+// Called with mutex_ held. Throws std::system_error when the system refuses a thread.
+void TThreadMgrDefault::SpawnLocked(std::optional<TJob> job) {
+  workers_.reserve(workers_.size() + 1);
+  auto fresh = std::make_unique<TWorker>();
+  fresh->job = std::move(job);
+  TWorker* worker = fresh.get();
+  {
+    const TSigpipeBlocked blocked;
+    // The thread waits for mutex_ before it looks at its job, so it starts after the books agree.
+    worker->thread = std::jthread([this, worker](std::stop_token stop) { Work(*worker, stop); });
+  }
+  workers_.push_back(std::move(fresh));  // cannot throw: reserved above
+}
+
+void TThreadMgrDefault::StartAccepting(TAcceptor acceptor) {
+  std::string failure;
+  std::function<void(const std::string&)> report = acceptor.error;
+  {
+    std::lock_guard lock(mutex_);
+    acceptor_ = std::make_shared<const TAcceptor>(std::move(acceptor));
+    EnsureAcceptingLocked(failure);
+  }
+  if (!failure.empty() && report) report(failure);
+}
+
+void TThreadMgrDefault::StopAccepting(const std::function<void()>& wake) {
+  std::unique_lock lock(mutex_);
+  acceptor_.reset();
+  // After the reset, so a woken worker does not go straight back into accept.
+  wake();
+  changed_.wait(lock, [this] { return accepting_ == 0; });
+}
+
+// Called with mutex_ held: a connection may come while every worker is busy, so one more
+// worker waits for it. On failure `failure` gets the reason; the busy workers accept again
+// when they are done.
+void TThreadMgrDefault::EnsureAcceptingLocked(std::string& failure) {
+  if (!acceptor_ || accepting_ > 0) return;
+  if (!idle_.empty()) {
+    idle_.back()->wake.notify_one();  // a standing-by worker takes the wait
     return;
   }
-  workers_.reserve(workers_.size() + 1);
-  live_.reserve(live_.size() + 1);
-  auto fresh = std::make_unique<TWorker>();
-  fresh->job = TJob{peer, std::move(body)};
-  TWorker* worker = fresh.get();
-  // The thread waits for mutex_ before it looks at its job, so it starts after the books agree.
-  worker->thread = std::jthread([this, worker](std::stop_token stop) { Work(*worker, stop); });
-  workers_.push_back(std::move(fresh));  // cannot throw: reserved above
-  live_.push_back(std::move(owned));
-  ++busy_;
+  try {
+    SpawnLocked(std::nullopt);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
 }
 
 std::size_t TThreadMgrDefault::Count() const {
@@ -62,6 +129,8 @@ std::size_t TThreadMgrDefault::WorkerCount() const {
 
 void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
   std::unique_lock lock(mutex_);
+  bool served = false;
+  bool just_served = false;
   for (;;) {
     if (self.job) {
       TJob job = std::move(*self.job);
@@ -69,14 +138,38 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
       lock.unlock();
       Serve(job);
       lock.lock();
+      served = true;
+    }
+    ReapLocked(lock);
+    if (served) {
+      // Counted down only now, in the same hold of the lock as the step back to waiting, so
+      // whoever sees the count drop finds this worker ready for the next connection.
+      served = false;
       --busy_;
       changed_.notify_all();
-      idle_.push_back(&self);
-      continue;
     }
     if (stop.stop_requested()) break;
-    if (self.wake.wait_for(lock, stop, limits_.IdleLinger,
-                           [&self] { return self.job.has_value(); }))
+    // A worker fresh from a connection waits for the next one even when another waits already:
+    // the kernel wakes the latest waiter, so the warm worker keeps serving. Any other worker
+    // waits only when nobody does and stands by on its condition variable otherwise.
+    if (acceptor_ && (just_served || accepting_ == 0)) {
+      std::erase(idle_, &self);  // Start must not pick a worker that is not on its wait
+      if (AcceptOne(self, lock)) {
+        just_served = self.job.has_value();
+        continue;
+      }
+      if (!stop.stop_requested() && accepting_ >= 1 &&
+          accepting_ + idle_.size() >= limits_.KeepIdle) {
+        Retire(self);
+        return;
+      }
+      continue;
+    }
+    just_served = false;
+    if (std::find(idle_.begin(), idle_.end(), &self) == idle_.end()) idle_.push_back(&self);
+    if (self.wake.wait_for(lock, stop, limits_.IdleLinger, [this, &self] {
+          return self.job.has_value() || (acceptor_ && accepting_ == 0);
+        }))
       continue;
     if (!stop.stop_requested() && idle_.size() > limits_.KeepIdle) {
       Retire(self);
@@ -84,6 +177,50 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
     }
   }
   std::erase(idle_, &self);
+}
+
+// Called with the lock held; waits for and accepts one connection without it. True when a
+// connection came (self.job is set when it is to be served here).
+bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock) {
+  ++accepting_;
+  const std::shared_ptr<const TAcceptor> acceptor = acceptor_;
+  lock.unlock();
+  std::unique_ptr<TTCPConnection> connection;
+  std::string failure;
+  try {
+    connection = acceptor->accept(limits_.IdleLinger);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+  const bool came = connection != nullptr;
+  if (came) {
+    lock.lock();
+    if (busy_ < acceptor->max_live) {
+      try {
+        live_.reserve(live_.size() + 1);
+        auto owned = std::make_unique<TPeerThread>(std::move(connection));
+        self.job = TJob{owned.get(), acceptor->body};
+        live_.push_back(std::move(owned));  // cannot throw: reserved above
+        ++busy_;
+      } catch (const std::exception& e) {
+        self.job.reset();
+        failure = e.what();
+      }
+      --accepting_;  // this worker is busy now; another one must wait in its place
+      EnsureAcceptingLocked(failure);
+      ++accepting_;
+    }
+    lock.unlock();
+    if (connection) acceptor->reject(*connection);
+    connection.reset();
+  }
+  if (!failure.empty() && acceptor->error) acceptor->error(failure);
+  lock.lock();
+  --accepting_;
+  changed_.notify_all();
+  // A standing-by worker may have looked while this one still counted as waiting.
+  if (acceptor_ && accepting_ == 0 && !idle_.empty()) idle_.back()->wake.notify_one();
+  return came;
 }
 
 void TThreadMgrDefault::Serve(TJob& job) {
@@ -111,6 +248,17 @@ void TThreadMgrDefault::Retire(TWorker& self) {
   workers_.erase(it);
   // Under the lock: once the destructor has taken the workers, no worker calls back any more.
   if (on_finished_) on_finished_();
+}
+
+// Called with the lock held; joins retired workers without it. A retired worker has left its
+// loop already, so the join is short, and no worker is ever on the list it joins.
+void TThreadMgrDefault::ReapLocked(std::unique_lock<std::mutex>& lock) {
+  if (retired_.empty()) return;
+  std::vector<std::unique_ptr<TWorker>> ended;
+  ended.swap(retired_);
+  lock.unlock();
+  ended.clear();
+  lock.lock();
 }
 
 void TThreadMgrDefault::Reap() {

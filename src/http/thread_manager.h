@@ -1,5 +1,6 @@
 // TThreadMgrDefault: a pool of reusable worker threads, one connection per worker at a time,
-// the live list, and the reaping of workers that retired.
+// idle workers that accept connections themselves, the live list, and the reaping of workers
+// that retired.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -34,6 +36,20 @@ class TThreadMgrDefault {
  public:
   using TBody = std::function<void(TPeerThread&)>;
 
+  // What idle workers run while the pool accepts: the worker that accepts a connection serves
+  // it, so no other thread has to be woken on the way.
+  struct TAcceptor {
+    // Waits at most `wait` for a connection and accepts it; nullptr when none came, on a
+    // failure it has reported, or when the owner asked the workers to stop accepting.
+    std::function<std::unique_ptr<TTCPConnection>(std::chrono::milliseconds wait)> accept;
+    // Turns away a connection that arrived while `max_live` connections were being served.
+    std::function<void(TTCPConnection&)> reject;
+    // Reports a failure the pool survived (the system refusing a thread).
+    std::function<void(const std::string&)> error;
+    std::size_t max_live = 0;
+    TBody body;
+  };
+
   // `on_finished` is called on a worker that has retired (put itself on the retired list), so
   // the owner can wake whoever reaps. The pool grows only while every worker is busy, so it
   // never holds more workers than connections were live at once.
@@ -44,9 +60,18 @@ class TThreadMgrDefault {
   // worker.
   ~TThreadMgrDefault();
 
-  // Hands the connection to an idle worker, or to a new one when none is idle. Throws
+  // Hands the connection to a worker idle on its wait (not one that accepts), or to a new one
+  // when none is. Throws
   // std::system_error when the system refuses a thread.
   void Start(std::unique_ptr<TTCPConnection> connection, TBody body);
+  // From now on idle workers accept and serve connections themselves; the pool keeps a worker
+  // waiting in `accept` whenever it can, starting one when the last waiting worker takes a
+  // connection.
+  void StartAccepting(TAcceptor acceptor);
+  // Idle workers stop accepting; `wake` must make a waiting `accept` return promptly. Returns
+  // once no worker is inside `accept` or `reject`. An owner that started accepting calls this
+  // before the pool is destroyed.
+  void StopAccepting(const std::function<void()>& wake);
   // Connections being served now.
   std::size_t Count() const;
   // Worker threads alive now, busy or idle.
@@ -70,6 +95,10 @@ class TThreadMgrDefault {
   };
 
   void Work(TWorker& self, std::stop_token stop);
+  bool AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock);
+  void EnsureAcceptingLocked(std::string& failure);
+  void SpawnLocked(std::optional<TJob> job);
+  void ReapLocked(std::unique_lock<std::mutex>& lock);
   void Serve(TJob& job);
   void Retire(TWorker& self);
 
@@ -80,8 +109,10 @@ class TThreadMgrDefault {
   std::size_t busy_ = 0;                            // guarded by mutex_; live connections
   std::vector<std::unique_ptr<TPeerThread>> live_;  // guarded by mutex_
   std::vector<std::unique_ptr<TWorker>> workers_;   // guarded by mutex_
-  std::vector<TWorker*> idle_;                      // guarded by mutex_; last idled on top
-  std::vector<std::unique_ptr<TWorker>> retired_;   // guarded by mutex_; ended, not joined
+  std::vector<TWorker*> idle_;  // guarded by mutex_; waiting for Start, last idled on top
+  std::vector<std::unique_ptr<TWorker>> retired_;  // guarded by mutex_; ended, not joined
+  std::shared_ptr<const TAcceptor> acceptor_;      // guarded by mutex_; set while accepting
+  std::size_t accepting_ = 0;  // guarded by mutex_; workers inside accept or reject
 };
 
 }  // namespace orvelle::http
