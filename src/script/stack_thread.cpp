@@ -40,17 +40,30 @@ class ThreadAttr {
 
 }  // namespace
 
+namespace {
+
+// The lowest address of the calling thread's stack. For the main thread the C library reads
+// /proc/self/maps to find it, so each thread looks it up once and keeps it.
+std::uintptr_t StackBottom() {
+  thread_local std::uintptr_t bottom = [] {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return std::uintptr_t{0};
+    void* low = nullptr;
+    std::size_t size = 0;
+    int rc = pthread_attr_getstack(&attr, &low, &size);
+    pthread_attr_destroy(&attr);
+    return rc == 0 ? reinterpret_cast<std::uintptr_t>(low) : std::uintptr_t{0};
+  }();
+  return bottom;
+}
+
+}  // namespace
+
 std::size_t RemainingStack() {
-  pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
-  void* low = nullptr;
-  std::size_t size = 0;
-  int rc = pthread_attr_getstack(&attr, &low, &size);
-  pthread_attr_destroy(&attr);
-  if (rc != 0) return 0;
+  std::uintptr_t bottom = StackBottom();
+  if (bottom == 0) return 0;
   // The real frame, not a local: sanitizers may keep locals off the stack.
   auto here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
-  auto bottom = reinterpret_cast<std::uintptr_t>(low);
   return here > bottom ? here - bottom : 0;
 }
 
