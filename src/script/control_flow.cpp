@@ -161,12 +161,16 @@ bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
   std::array<Value, 3>& values = *info.bound_values;
   std::string_view texts[3];
   const NumberInfo* numbers[3];
+  bool cached[3] = {false, false, false};
   for (int i = 0; i < 3; ++i) {
     const CompiledExpr& expr = info.args[i];
+    LineInfo::BoundCache& cache = info.bound_cache[i];
     if (const VariableStore::Slot* slot = expr.SoleVariable()) {
+      cached[i] = cache.valid && cache.version == slot->version;
       texts[i] = slot->value;
       numbers[i] = &slot->Number();
     } else if (const Value* constant = expr.SoleConstant()) {
+      cached[i] = cache.valid;
       texts[i] = constant->text;
       numbers[i] = &constant->Number();
     } else {
@@ -176,9 +180,19 @@ bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
     }
   }
   for (int i = 0; i < 3; ++i) {
+    LineInfo::BoundCache& cache = info.bound_cache[i];
+    if (cached[i]) {
+      bounds[i] = cache.value;
+      continue;
+    }
     std::optional<std::int32_t> converted = LoopBound(texts[i], *numbers[i]);
     if (!converted) throw EScriptError("Invalid variant type conversion");
     bounds[i] = *converted;
+    if (const VariableStore::Slot* slot = info.args[i].SoleVariable()) {
+      cache = {true, slot->version, bounds[i]};
+    } else if (info.args[i].SoleConstant()) {
+      cache = {true, 0, bounds[i]};
+    }
   }
   return true;
 }

@@ -72,6 +72,13 @@ struct LineInfo {
 
   Value scratch;
   std::unique_ptr<std::array<Value, 3>> bound_values;  // a for line's start, end and step
+  // A for bound converted earlier: still right while its variable's version is unchanged.
+  struct BoundCache {
+    bool valid = false;
+    std::uint64_t version = 0;
+    std::int32_t value = 0;
+  };
+  std::array<BoundCache, 3> bound_cache;
 };
 
 bool BeginsWith(std::string_view text, std::string_view prefix);

@@ -54,6 +54,7 @@ void VariableStore::Write(std::string_view name, std::string_view value) {
 }
 
 void VariableStore::WriteSlot(Slot& slot, std::string_view name, std::string_view value) {
+  ++slot.version;
   slot.canonical_integer = false;
   slot.number.known = false;
   if (value.empty()) {
@@ -67,6 +68,7 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, std::string_vie
 }
 
 void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
+  ++slot.version;
   slot.canonical_integer = false;
   if (value.text.empty()) {
     slot.defined = false;
@@ -85,6 +87,7 @@ void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t
   if (slot.defined && slot.canonical_integer && slot.number.value == static_cast<double>(value)) {
     return;  // already holds exactly this text
   }
+  ++slot.version;
   slot.value.clear();
   AppendInteger(slot.value, value);
   slot.number = NumberInfo::Exact(static_cast<double>(value));

@@ -23,6 +23,7 @@ class VariableStore {
     std::uint64_t order = 0;  // position in the ordered list, for listing
     mutable NumberInfo number;
     bool canonical_integer = false;  // value is exactly the decimal text of number.value
+    std::uint64_t version = 0;       // grows with every write, so readers can cache conversions
 
     const NumberInfo& Number() const {
       if (!number.known) number = NumberInfo::Of(value);
