@@ -119,9 +119,23 @@ bool IsNumber(std::string_view text) {
 }
 
 void AppendInteger(std::string& out, std::int64_t value) {
+  // Digits are written backwards into a small buffer and copied by hand: for the short texts
+  // of loop counters this beats a library call per number.
   char buffer[24];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
+  char* end = buffer + sizeof buffer;
+  char* p = end;
+  std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--p = '-';
+  const std::size_t old_size = out.size();
+  const auto count = static_cast<std::size_t>(end - p);
+  out.resize(old_size + count);
+  char* target = out.data() + old_size;
+  for (std::size_t i = 0; i < count; ++i) target[i] = p[i];
 }
 
 void AppendNumberText(std::string& out, long double x) {
