@@ -61,13 +61,6 @@ TCustomSerialPort::~TCustomSerialPort() {
   }
 }
 
-bool TCustomSerialPort::CheckConnected() {
-  if (!Connected()) return false;
-  pollfd set{device_.Get(), 0, 0};
-  if (::poll(&set, 1, 0) == 1 && (set.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkLost();
-  return Connected();
-}
-
 bool TCustomSerialPort::EventThreadRunning() const {
   return thread_ != nullptr && !thread_->Ended();
 }
@@ -78,7 +71,7 @@ std::uint32_t TCustomSerialPort::Rate() const {
 }
 
 void TCustomSerialPort::Open() {
-  if (CheckConnected()) return;
+  if (Connected()) return;
   if (device_.Valid()) Close();  // a device that hung up: tidy up, then open afresh
   if (OnBeforeOpen) OnBeforeOpen();
   OpenDevice();
