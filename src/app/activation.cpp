@@ -69,7 +69,7 @@ void TfmHTTPServerMain::StartServer() {
 void TfmHTTPServerMain::StopServer() {
   HTTPServer.Active(false);
   session_.Close();
-  port_access_.ClosePort();
+  CP1.ClosePort();
   AddLog("Stop listening, com port closed.");
   menu_caption_ = "Start";
 }
