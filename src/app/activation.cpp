@@ -69,7 +69,7 @@ void TfmHTTPServerMain::StartServer() {
 void TfmHTTPServerMain::StopServer() {
   HTTPServer.Active(false);
   session_.Close();
-  CP1.ClosePort();
+  port_access_.ClosePort();
   AddLog("Stop listening, com port closed.");
   menu_caption_ = "Start";
 }

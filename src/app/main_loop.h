@@ -43,6 +43,8 @@ class MainLoop {
   // Ends Run; from any thread.
   void Quit();
   bool Quitting() const;
+  // True on the thread that runs (or will run) the loop.
+  bool IsMainThread() const { return OnMainThread(); }
 
  private:
   friend class LoopTimer;

@@ -3,6 +3,8 @@
 
 #include <chrono>
 
+#include "app/main_loop_sync.h"
+
 namespace orvelle::app {
 namespace {
 
@@ -30,12 +32,17 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       web_folder_(WebFolderOf(options_.home)),
       log_(web_folder_ / "log.txt",
            [this](std::string_view key) { return settings_.GetSetting(key); }),
-      host_(settings_, CP1, ClockSeed()),
+      ReceiveBuffer(
+          [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
+      port_sync_(MainLoopSyncHooks(loop_)),
+      port_access_(CP1, ReceiveBuffer),
+      host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
       dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_}) {
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
+  SetUpPort();
   HTTPServer.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
                                    http::THTTPResponseInfo& response) {
     dispatcher_.HTTPServerCommandGet(thread, request, response);
@@ -57,6 +64,33 @@ std::string TfmHTTPServerMain::LoadSettings() {
   if (!message.empty()) AddLog(message);
   if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
   return message;
+}
+
+// CP1 as stored with the main window; its receive and error events arrive on the main loop.
+void TfmHTTPServerMain::SetUpPort() {
+  constexpr int kQueueSize = 4096;
+  CP1.SetBuffer({kQueueSize, kQueueSize});
+  CP1.SetSyncTarget(&port_sync_);
+  CP1.OnRxChar = [this](int count) { CP1RxChar(count); };
+  CP1.OnAfterOpen = [this] { CP1AfterOpen(); };
+  CP1.OnAfterClose = [this] { CP1AfterClose(); };
+  CP1.OnError = [this](serial::TSerialErrors errors) { CP1Error(errors); };
+}
+
+void TfmHTTPServerMain::CP1RxChar(int count) {
+  ReceiveBuffer.Append(CP1.ReadText(count));
+}
+
+void TfmHTTPServerMain::CP1AfterOpen() {
+  ReceiveBuffer.Clear();
+}
+
+void TfmHTTPServerMain::CP1AfterClose() {
+  ReceiveBuffer.Clear();
+}
+
+void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {
+  AddLog("Serial port error");
 }
 
 void TfmHTTPServerMain::Timer1Timer() {

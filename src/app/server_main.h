@@ -12,9 +12,13 @@
 #include "app/config_store.h"
 #include "app/event_log.h"
 #include "app/main_loop.h"
+#include "app/port_access.h"
 #include "app/program_host.h"
+#include "app/receive_buffer.h"
 #include "http/http_server.h"
 #include "script/host.h"
+#include "serial/posted_sync.h"
+#include "serial/serial_port.h"
 #include "webfront/request_dispatcher.h"
 #include "webfront/session_gate.h"
 
@@ -51,6 +55,8 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   int ListeningPort();  // the port of the first binding, as bound
   std::int32_t SessionCounter() const { return session_.SessionCounter(); }
   TEventLog& Log() { return log_; }
+  serial::TSerialPort& Port() { return CP1; }
+  std::string ReceivedText() const { return ReceiveBuffer.Read(); }
   ConfigStore& Settings() { return settings_; }
 
   std::string GetSetting(std::string_view key) override { return settings_.GetSetting(key); }
@@ -75,6 +81,11 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   void StartServer();
   void StopServer();
   void HTTPServerCommandOther(const std::string& command);
+  void SetUpPort();
+  void CP1RxChar(int count);
+  void CP1AfterOpen();
+  void CP1AfterClose();
+  void CP1Error(serial::TSerialErrors errors);
 
   MainLoop& loop_;
   ServerOptions options_;
@@ -82,7 +93,10 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   ConfigStore settings_;
   TEventLog log_;
   http::TMimeTable mime_table_;
-  script::NoSerialPort CP1;  // no serial port yet: closing it on stop is a no-op
+  TReceiveBuffer ReceiveBuffer;
+  serial::TPostedSync port_sync_;
+  serial::TSerialPort CP1;  // after what its handlers use, so it closes before they go
+  PortAccess port_access_;
   ProgramHost host_;
   LoopTimer Timer1;
   SessionTimerOnLoop session_timer_{Timer1};

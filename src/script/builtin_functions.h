@@ -53,7 +53,10 @@ BuiltinValue Getticks(BuiltinEnv& env, Args args);
 BuiltinValue Enumports(BuiltinEnv& env, Args args);
 BuiltinValue IsOpen(BuiltinEnv& env, Args args);
 BuiltinValue Receive(BuiltinEnv& env, Args args);
-BuiltinValue Inert(BuiltinEnv& env, Args args);
+BuiltinValue Getcts(BuiltinEnv& env, Args args);
+BuiltinValue Getdsr(BuiltinEnv& env, Args args);
+BuiltinValue Getrlsd(BuiltinEnv& env, Args args);
+BuiltinValue Getring(BuiltinEnv& env, Args args);
 
 // builtin_file.cpp
 BuiltinValue Readfile(BuiltinEnv& env, Args args);

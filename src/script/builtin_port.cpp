@@ -1,5 +1,5 @@
 // Serial-port built-ins: enumports, is_open and receive through the host's serial access, and the
-// modem-signal names that the language knows but gives no action.
+// modem-signal queries.
 #include "script/builtin_functions.h"
 
 namespace orvelle::script::builtin {
@@ -22,9 +22,19 @@ BuiltinValue Receive(BuiltinEnv& env, Args) {
   return BuiltinValue::Text(std::move(bytes));
 }
 
-// getcts, getdsr, getrlsd and getring: the engine fails such a call before using its value.
-BuiltinValue Inert(BuiltinEnv&, Args) {
-  return BuiltinValue::Text({});
+// getcts, getdsr, getrlsd and getring: "1" or "0" on an open port, empty text on a closed one;
+// the argument is not looked at.
+BuiltinValue Getcts(BuiltinEnv& env, Args) {
+  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kCts));
+}
+BuiltinValue Getdsr(BuiltinEnv& env, Args) {
+  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kDsr));
+}
+BuiltinValue Getrlsd(BuiltinEnv& env, Args) {
+  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kRlsd));
+}
+BuiltinValue Getring(BuiltinEnv& env, Args) {
+  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kRing));
 }
 
 }  // namespace orvelle::script::builtin

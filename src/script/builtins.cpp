@@ -38,10 +38,10 @@ constexpr std::array kBuiltins = {
     BuiltinEntry{"enumports", 0, b::Enumports},
     BuiltinEntry{"is_open", 0, b::IsOpen},
     BuiltinEntry{"receive", 0, b::Receive},
-    BuiltinEntry{"getcts", 1, b::Inert, true},
-    BuiltinEntry{"getdsr", 1, b::Inert, true},
-    BuiltinEntry{"getrlsd", 1, b::Inert, true},
-    BuiltinEntry{"getring", 1, b::Inert, true},
+    BuiltinEntry{"getcts", 1, b::Getcts},
+    BuiltinEntry{"getdsr", 1, b::Getdsr},
+    BuiltinEntry{"getrlsd", 1, b::Getrlsd},
+    BuiltinEntry{"getring", 1, b::Getring},
 };
 
 }  // namespace

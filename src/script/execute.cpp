@@ -28,10 +28,10 @@ struct StatementRow {
 constexpr StatementRow kStatements[] = {
     {"echo (", Row::kEcho, "echo", 1, 1},
     {"openport (", Row::kOpenPort, "openport", 6, 6},
-    {"setrts (", Row::kInert, "", -1, -1},
-    {"clearrts (", Row::kInert, "", -1, -1},
-    {"setdtr (", Row::kInert, "", -1, -1},
-    {"cleardtr (", Row::kInert, "", -1, -1},
+    {"setrts (", Row::kSetRts, "", -1, -1},
+    {"clearrts (", Row::kClearRts, "", -1, -1},
+    {"setdtr (", Row::kSetDtr, "", -1, -1},
+    {"cleardtr (", Row::kClearDtr, "", -1, -1},
     {"exec (", Row::kInert, "", -1, -1},
     {"flush (", Row::kFlush, "flush", 0, 1},
     {"writefile (", Row::kWriteFile, "writefile", 2, 2},
@@ -211,7 +211,7 @@ std::unique_ptr<LineInfo> TExecute::Analyse(std::string_view trimmed, int k) {
     for (const StatementRow& row : kStatements) {
       if (!BeginsWith(trimmed, row.prefix)) continue;
       in.row = row.row;
-      if (row.row != Row::kInert) CompileArgs(in, row, variables_, tree);
+      if (row.min_args >= 0) CompileArgs(in, row, variables_, tree);
       break;
     }
     if (in.row == Row::kAssignment) CompileAssignment(in, variables_, tree);
@@ -250,10 +250,28 @@ void TExecute::ExecLineAt(int k, int& pc) {
   Dispatch(*info, pc);
 }
 
+namespace {
+
+// The line is set or cleared on an open port; on a closed one nothing happens. Either way the
+// statement reports nothing and leaves error alone.
+void SetModemLineFor(SerialAccess& serial, Row row) {
+  const bool rts = row == Row::kSetRts || row == Row::kClearRts;
+  const bool on = row == Row::kSetRts || row == Row::kSetDtr;
+  serial.SetModemLine(rts ? SerialAccess::ModemLine::kRts : SerialAccess::ModemLine::kDtr, on);
+}
+
+}  // namespace
+
 void TExecute::Dispatch(LineInfo& info, int& pc) {
   switch (info.row) {
     case Row::kComment:
     case Row::kInert:
+      return;
+    case Row::kSetRts:
+    case Row::kClearRts:
+    case Row::kSetDtr:
+    case Row::kClearDtr:
+      SetModemLineFor(host_.Serial(), info.row);
       return;
     case Row::kFor:
       ExecFor(info, pc);

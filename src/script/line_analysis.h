@@ -28,6 +28,10 @@ enum class Row {
   kEcho,
   kOpenPort,
   kInert,
+  kSetRts,  // the modem-line statements: arguments are not evaluated
+  kClearRts,
+  kSetDtr,
+  kClearDtr,
   kFlush,
   kWriteFile,
   kDeleteFile,

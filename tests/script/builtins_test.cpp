@@ -73,8 +73,8 @@ constexpr KnownBuiltin kKnown[] = {
     {"pow", 2, false},      {"extract", 1, false},  {"split", 2, false},     {"time", 0, false},
     {"date", 0, false},     {"year", 0, false},     {"month", 0, false},     {"day", 0, false},
     {"getticks", 0, false}, {"readfile", 1, false}, {"enumports", 0, false}, {"is_open", 0, false},
-    {"receive", 0, false},  {"getcts", 1, true},    {"getdsr", 1, true},     {"getrlsd", 1, true},
-    {"getring", 1, true},
+    {"receive", 0, false},  {"getcts", 1, false},   {"getdsr", 1, false},    {"getrlsd", 1, false},
+    {"getring", 1, false},
 };
 
 TEST(FindBuiltinTest, NamesAndArgumentCountsAreExact) {
@@ -378,6 +378,26 @@ TEST_F(BuiltinsTest, SerialFunctionsGoThroughTheHost) {
   EXPECT_TRUE(out.call_failed);
   EXPECT_EQ(out.value.text, "");
   EXPECT_FALSE(Call("enumports", {}).call_failed);
+}
+
+TEST_F(BuiltinsTest, ModemSignalFunctionsReadTheOpenPort) {
+  using Signal = SerialAccess::ModemSignal;
+  const struct {
+    const char* name;
+    Signal signal;
+  } cases[] = {{"getcts", Signal::kCts},
+               {"getdsr", Signal::kDsr},
+               {"getrlsd", Signal::kRlsd},
+               {"getring", Signal::kRing}};
+  for (const auto& c : cases) {
+    host.serial.open = false;
+    EXPECT_EQ(Text(c.name, {"x"}), "") << c.name << " on a closed port";
+    host.serial.open = true;
+    host.serial.signals = {};
+    EXPECT_EQ(Text(c.name, {"x"}), "0") << c.name;
+    host.serial.signals[c.signal] = true;
+    EXPECT_EQ(Text(c.name, {""}), "1") << c.name;
+  }
 }
 
 TEST_F(BuiltinsTest, ReadfileDeliversBytesOrItsMessage) {

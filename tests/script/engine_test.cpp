@@ -151,6 +151,24 @@ TEST_P(EngineModes, ReportErrorWritesToPageOnlyWhenSwitchIsExactlyYes) {
   }
 }
 
+// The four modem-line statements set or clear their line on an open port, never evaluate their
+// arguments and never touch error; on a closed port they do nothing.
+TEST_P(EngineModes, ModemLineStatementsActOnAnOpenPortOnly) {
+  using Line = SerialAccess::ModemLine;
+  FakeHost host;
+  RunLines({"setrts (1)", "setdtr ()"}, GetParam(), host);
+  EXPECT_TRUE(host.serial.lines.empty());
+  host.serial.open = true;
+  const Lines set = {"x = asc (\"ab\")", "setrts (asc (\"ab\"), 2)", "setdtr ()", "echo (error)"};
+  EXPECT_EQ(RunLines(set, GetParam(), host).output, Lines{"1"});
+  EXPECT_TRUE(host.serial.lines[Line::kRts]);
+  EXPECT_TRUE(host.serial.lines[Line::kDtr]);
+  // Without the blank before "(" the line is no statement and leaves RTS cleared.
+  RunLines({"clearrts ()", "cleardtr (9)", "setrts(1)"}, GetParam(), host);
+  EXPECT_FALSE(host.serial.lines[Line::kRts]);
+  EXPECT_FALSE(host.serial.lines[Line::kDtr]);
+}
+
 TEST_P(EngineModes, SetVarWithBracketsFillsArrayStoreOnly) {
   FakeHost host;
   TExecute engine(host, GetParam());

@@ -1,0 +1,100 @@
+// Each statement's work on the port; any failure of the port becomes the statement's false.
+#include "app/port_access.h"
+
+#include "serial/port_names.h"
+
+namespace orvelle::app {
+
+using namespace serial;
+
+// In the order the statement sets them; a failure leaves the earlier settings assigned.
+void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
+  port_.SetPort(request.port);
+  port_.SetBaudRate(ParseBaudRate(request.baud_rate));
+  port_.SetDataBits(ParseDataBits(request.data_bits));
+  port_.SetParityBits(ParseParity(request.parity));
+  port_.SetStopBits(ParseStopBits(request.stop_bits));
+  port_.SetFlowControlMode(ParseFlowControl(request.flow_control));
+  port_.Open();
+}
+
+bool PortAccess::OpenPort(const OpenRequest& request) {
+  std::lock_guard hold(lock_);
+  try {
+    ApplyOpenRequest(request);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool PortAccess::ClosePort() {
+  std::lock_guard hold(lock_);
+  try {
+    port_.Close();
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool PortAccess::Send(std::string_view bytes) {
+  if (bytes.empty()) return true;
+  std::lock_guard hold(lock_);
+  try {
+    port_.WriteText(bytes);  // a write cut short by the time limit is no failure
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+bool PortAccess::FlushReceived() {
+  buffer_.Clear();
+  return true;
+}
+
+bool PortAccess::RemoveReceived(std::int64_t count) {
+  buffer_.Remove(count);
+  return true;
+}
+
+bool PortAccess::Receive(std::string& out) {
+  out = buffer_.Read();
+  return true;
+}
+
+std::string PortAccess::EnumPorts() {
+  return serial::EnumPorts();
+}
+
+std::string PortAccess::IsOpenText() {
+  std::lock_guard hold(lock_);
+  if (!port_.Connected()) return {};
+  return port_.Port() + ' ' + BaudRateText(port_.BaudRate()) + ' ' +
+         DataBitsText(port_.DataBits()) + ' ' + ParityText(port_.Parity().Bits) + ' ' +
+         StopBitsText(port_.StopBits()) + ' ' + FlowControlText(port_.FlowControl().FlowControl());
+}
+
+void PortAccess::SetModemLine(ModemLine line, bool on) {
+  std::lock_guard hold(lock_);
+  port_.SetModemLine(line == ModemLine::kDtr, on);
+}
+
+std::string PortAccess::ModemSignalText(ModemSignal signal) {
+  std::lock_guard hold(lock_);
+  if (!port_.Connected()) return {};
+  TModemSignals signals = 0;
+  try {
+    signals = port_.ModemSignals();
+  } catch (const std::exception&) {
+    return {};
+  }
+  const TModemSignals bit = signal == ModemSignal::kCts    ? CTS
+                            : signal == ModemSignal::kDsr  ? DSR
+                            : signal == ModemSignal::kRlsd ? RLSD
+                                                           : Ring;
+  return (signals & bit) != 0 ? "1" : "0";
+}
+
+}  // namespace orvelle::app

@@ -1,0 +1,37 @@
+// The script statements' view of CP1 and TReceiveBuffer (script::SerialAccess): openport's
+// settings and open, closeport, send, the buffer operations, enumports, is_open, and the modem
+// lines. One lock keeps a script's port calls and the server's stop apart.
+#pragma once
+
+#include <mutex>
+
+#include "app/receive_buffer.h"
+#include "script/host.h"
+#include "serial/serial_port.h"
+
+namespace orvelle::app {
+
+class PortAccess final : public script::SerialAccess {
+ public:
+  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer) : port_(port), buffer_(buffer) {}
+
+  bool OpenPort(const OpenRequest& request) override;
+  bool ClosePort() override;
+  bool Send(std::string_view bytes) override;
+  bool FlushReceived() override;
+  bool RemoveReceived(std::int64_t count) override;
+  bool Receive(std::string& out) override;
+  std::string EnumPorts() override;
+  std::string IsOpenText() override;
+  void SetModemLine(ModemLine line, bool on) override;
+  std::string ModemSignalText(ModemSignal signal) override;
+
+ private:
+  void ApplyOpenRequest(const OpenRequest& request);
+
+  serial::TSerialPort& port_;
+  TReceiveBuffer& buffer_;
+  std::mutex lock_;  // one port operation at a time; deliveries never take it
+};
+
+}  // namespace orvelle::app

@@ -1,0 +1,51 @@
+// The receive buffer's operations, each under the one lock.
+#include "app/receive_buffer.h"
+
+#include <algorithm>
+
+namespace orvelle::app {
+
+TReceiveBuffer::TReceiveBuffer(std::function<void()> on_overflow, std::size_t limit)
+    : limit_(limit), on_overflow_(std::move(on_overflow)) {}
+
+void TReceiveBuffer::Append(std::string_view bytes) {
+  bool report = false;
+  {
+    std::lock_guard hold(lock_);
+    if (bytes.size() > limit_) bytes.remove_prefix(bytes.size() - limit_);
+    const std::size_t total = bytes_.size() + bytes.size();
+    if (total > limit_) {
+      bytes_.erase(0, total - limit_);
+      report = !overflowing_;
+      overflowing_ = true;
+    }
+    bytes_.append(bytes);
+  }
+  // Outside the lock: the report writes a log line, which takes the log's own lock.
+  if (report && on_overflow_) on_overflow_();
+}
+
+std::string TReceiveBuffer::Read() const {
+  std::lock_guard hold(lock_);
+  return bytes_;
+}
+
+void TReceiveBuffer::Clear() {
+  std::lock_guard hold(lock_);
+  bytes_.clear();
+  overflowing_ = false;
+}
+
+void TReceiveBuffer::Remove(std::int64_t count) {
+  if (count <= 0) return;
+  std::lock_guard hold(lock_);
+  bytes_.erase(0, static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes_.size())));
+  overflowing_ = false;
+}
+
+std::size_t TReceiveBuffer::Size() const {
+  std::lock_guard hold(lock_);
+  return bytes_.size();
+}
+
+}  // namespace orvelle::app

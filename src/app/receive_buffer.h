@@ -1,0 +1,39 @@
+// TReceiveBuffer, the type of ReceiveBuffer: the bytes received from the serial port and not yet
+// removed by a script. Each append, read and removal is indivisible; the size is bounded so a
+// chatty device that no page reads cannot exhaust memory.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace orvelle::app {
+
+class TReceiveBuffer {
+ public:
+  // Far above any reply a page polls for, far below what would hurt the machine.
+  static constexpr std::size_t kDefaultLimit = std::size_t{16} << 20;
+
+  // `on_overflow` is told once each time the buffer first has to drop bytes.
+  explicit TReceiveBuffer(std::function<void()> on_overflow, std::size_t limit = kDefaultLimit);
+
+  // Appends; when the limit is passed, the oldest bytes go.
+  void Append(std::string_view bytes);
+  std::string Read() const;
+  void Clear();
+  // Drops the first `count` bytes; a count of 0 or less changes nothing.
+  void Remove(std::int64_t count);
+  std::size_t Size() const;
+
+ private:
+  const std::size_t limit_;
+  std::function<void()> on_overflow_;
+  mutable std::mutex lock_;
+  std::string bytes_;
+  bool overflowing_ = false;  // reported already; cleared once a script makes room
+};
+
+}  // namespace orvelle::app

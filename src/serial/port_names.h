@@ -1,0 +1,29 @@
+// Port names on Linux: which device path a script's (upper-cased) port name means, and the list
+// of serial devices that can be opened now.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "serial/device_fd.h"
+
+namespace orvelle::serial {
+
+// COMn is /dev/ttyS(n-1); a bare name is /dev/NAME; an absolute path stands as it is. Each
+// component is matched without regard to case against the real file system, so an upper-cased
+// name finds its device. A name that matches nothing comes back as given, and opening it fails.
+std::filesystem::path ResolvePortName(std::string_view name);
+
+// Device paths of the serial devices that /sys/class/tty shows and that an exclusive open
+// accepts at this moment, upper-cased, separated by single blanks, in a stable order.
+std::string EnumPorts();
+
+// The same over another sysfs class folder and device folder, for tests.
+std::string EnumPortsIn(const std::filesystem::path& class_folder,
+                        const std::filesystem::path& dev_folder);
+
+// Opens the device exclusively (O_NONBLOCK, flock, TIOCEXCL); invalid with errno set on failure.
+DeviceFd OpenExclusive(const std::filesystem::path& path);
+
+}  // namespace orvelle::serial

@@ -1,0 +1,145 @@
+// TCustomSerialPort / TSerialPort: a serial device over termios with the settings of
+// serial_settings.h, open and close with their events, writes bounded by the write time limit,
+// reads, and the queries of input count, line errors and modem signals.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "serial/device_fd.h"
+#include "serial/device_queries.h"
+#include "serial/serial_error.h"
+#include "serial/serial_events.h"
+#include "serial/serial_settings.h"
+#include "serial/sync_target.h"
+
+namespace orvelle::serial {
+
+class TSerialThread;
+
+class TCustomSerialPort {
+ public:
+  // Handlers are optional; an empty one skips its event. The port is the implicit sender.
+  std::function<void()> OnBeforeOpen, OnAfterOpen, OnBeforeClose, OnAfterClose;
+  std::function<void(bool)> OnCTSChange, OnDSRChange, OnRLSDChange;
+  std::function<void(int count)> OnRxChar;
+  std::function<void(TSerialErrors)> OnError;
+  std::function<void()> OnTxEmpty, OnBreak, OnRing, OnRxFlag, OnRx80Full;
+  // smWindowSync only: where an exception of a delivery goes (the thread carries on).
+  std::function<void(const std::exception&)> OnSyncException;
+
+  TCustomSerialPort();
+  virtual ~TCustomSerialPort();
+  TCustomSerialPort(const TCustomSerialPort&) = delete;
+  TCustomSerialPort& operator=(const TCustomSerialPort&) = delete;
+
+  // The main thread that smThreadSync delivers on; without one, smThreadSync delivers on the
+  // event thread itself. Must outlive the port.
+  void SetSyncTarget(TSyncTarget* target) { sync_target_ = target; }
+
+  void Open();
+  void Close();
+  // True while the device is open and has not hung up.
+  bool Connected() const { return device_.Valid() && !lost_.load(); }
+  void SetConnected(bool value) { value ? Open() : Close(); }
+  // The device hung up (unplugged) while open; Open reopens it, Close tidies up.
+  bool Lost() const { return lost_.load(); }
+  // An event thread exists and has not ended (on close, hang-up or a failed delivery).
+  bool EventThreadRunning() const;
+
+  int WriteText(std::string_view text);
+  std::string ReadText(int count);
+  int QueuedInput();
+  TSerialErrors LineErrors();
+  TModemSignals ModemSignals();
+  // Raises or drops DTR or RTS on an open port; devices without modem lines ignore it.
+  bool SetModemLine(bool dtr, bool on);
+
+  const std::string& Port() const { return port_; }
+  TBaudRate BaudRate() const { return baud_rate_; }
+  int CustomBaudRate() const { return custom_baud_rate_; }
+  TStopBits StopBits() const { return stop_bits_; }
+  TDataBits DataBits() const { return data_bits_; }
+  const TSerialParity& Parity() const { return parity_; }
+  const TSerialFlowControl& FlowControl() const { return flow_; }
+  const TSerialTimeouts& Timeouts() const { return timeouts_; }
+  const TSerialBuffer& Buffer() const { return buffer_; }
+  TSerialEvents Events() const { return events_; }
+  std::uint8_t EventChar() const { return event_char_; }
+  bool DiscardNull() const { return discard_null_; }
+  TSyncMethod SyncMethod() const { return sync_method_; }
+  // The bits per second the line runs at.
+  std::uint32_t Rate() const;
+
+  void SetPort(const std::string& value);
+  void SetBaudRate(TBaudRate value);
+  void SetCustomBaudRate(int value);
+  void SetStopBits(TStopBits value);
+  void SetDataBits(TDataBits value);
+  void SetParity(const TSerialParity& value);
+  void SetParityBits(TParityBits value);
+  void SetFlowControl(const TSerialFlowControl& value);
+  // The composite mode; re-applies the line settings even for fcCustom.
+  void SetFlowControlMode(TFlowControl value);
+  void SetTimeouts(const TSerialTimeouts& value);
+  void SetBuffer(const TSerialBuffer& value);
+  void SetEvents(TSerialEvents value) { events_ = value; }
+  void SetEventChar(std::uint8_t value);
+  void SetDiscardNull(bool value);
+  void SetSyncMethod(TSyncMethod value);
+
+  // Used by the event thread.
+  int DeviceHandle() const { return device_.Get(); }
+  void MarkLost() { lost_.store(true); }
+  TSyncTarget* SyncTarget() const { return sync_target_; }
+  // Delivers one batch of events in the fixed order; handlers may throw.
+  void DeliverBatch(TSerialEvents batch);
+  // Bytes read so far, and the count the last delivered receive event reported: together they
+  // tell the thread how many reported bytes a handler left unread.
+  std::uint64_t BytesRead() const { return bytes_read_.load(); }
+  int LastReported() const { return last_reported_.load(); }
+
+ private:
+  void ApplyLineSettings();
+  void OpenDevice();
+  void ReportModemSignals();
+  void StopThread();
+  template <typename T>
+  void Change(T& field, const T& value) {
+    if (field == value) return;
+    field = value;
+    ApplyLineSettings();
+  }
+
+  std::string port_ = "COM1";
+  TBaudRate baud_rate_ = TBaudRate::br9600;
+  int custom_baud_rate_ = 9600;
+  TStopBits stop_bits_ = TStopBits::sbOneStopBit;
+  TDataBits data_bits_ = TDataBits::dbEight;
+  TSerialParity parity_;
+  std::atomic<bool> parity_check_{false};  // read by deliveries on the main thread
+  TSerialFlowControl flow_;
+  TSerialTimeouts timeouts_;
+  TSerialBuffer buffer_;
+  TSerialEvents events_ = kAllSerialEvents;
+  std::uint8_t event_char_ = 0;
+  bool discard_null_ = false;
+  TSyncMethod sync_method_ = TSyncMethod::smThreadSync;
+  TSyncTarget* sync_target_ = nullptr;
+
+  DeviceFd device_;
+  std::atomic<bool> lost_{false};
+  std::atomic<std::uint64_t> bytes_read_{0};
+  std::atomic<int> last_reported_{0};
+  std::unique_ptr<TSerialThread> thread_;
+  std::mutex counters_lock_;  // the line-error counters seen last, read on two threads
+  LineCounters counters_;
+};
+
+class TSerialPort final : public TCustomSerialPort {};
+
+}  // namespace orvelle::serial

@@ -1,0 +1,60 @@
+// TSerialThread: while the port is open, waits with poll() on the device and a stop eventfd,
+// turns what it sees into a batch of port events and has the port deliver it by its SyncMethod.
+#pragma once
+
+#include <atomic>
+#include <stop_token>
+#include <thread>
+
+#include "serial/device_fd.h"
+#include "serial/device_queries.h"
+#include "serial/serial_events.h"
+#include "serial/serial_settings.h"
+
+namespace orvelle::serial {
+
+class TCustomSerialPort;
+
+class TSerialThread {
+ public:
+  // Starts at once with a snapshot of the port's event settings.
+  explicit TSerialThread(TCustomSerialPort& port);
+  // Stops the thread and waits for it.
+  ~TSerialThread();
+  TSerialThread(const TSerialThread&) = delete;
+  TSerialThread& operator=(const TSerialThread&) = delete;
+
+  // Asks the thread to leave its loop at the next wake-up; does not wait.
+  void RequestStop() { thread_.request_stop(); }
+  // True once the loop has ended (stopped, hung up, or a delivery failed).
+  bool Ended() const { return ended_.load(); }
+
+ private:
+  struct Watch {
+    bool counters = false;  // the driver keeps line-error counters
+    bool modem = false;     // the driver reports modem lines
+    LineCounters last_counters;
+    int last_modem = 0;
+    int leftover = 0;  // bytes a handler left unread after the last delivery
+  };
+
+  void Loop(std::stop_token stop);
+  void Finish();
+  int PollTimeout(const Watch& watch) const;
+  TSerialEvents SeenEvents(short revents, Watch& watch) const;
+  TSerialEvents CounterEvents(Watch& watch) const;
+  TSerialEvents ModemEvents(Watch& watch) const;
+  bool Deliver(TSerialEvents batch, std::stop_token stop);
+  bool DeliverOnMain(TSerialEvents batch, std::stop_token stop);
+
+  TCustomSerialPort& port_;
+  const int device_;
+  const TSerialEvents events_;
+  const int input_size_;
+  const TSyncMethod method_;
+  DeviceFd stop_event_;
+  std::atomic<bool> ended_{false};
+  std::jthread thread_;  // last: starts once everything above exists
+};
+
+}  // namespace orvelle::serial
