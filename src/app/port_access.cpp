@@ -70,7 +70,7 @@ std::string PortAccess::EnumPorts() {
 
 std::string PortAccess::IsOpenText() {
   std::lock_guard hold(lock_);
-  if (!port_.Connected()) return {};
+  if (!port_.CheckConnected()) return {};
   return port_.Port() + ' ' + BaudRateText(port_.BaudRate()) + ' ' +
          DataBitsText(port_.DataBits()) + ' ' + ParityText(port_.Parity().Bits) + ' ' +
          StopBitsText(port_.StopBits()) + ' ' + FlowControlText(port_.FlowControl().FlowControl());

@@ -61,6 +61,13 @@ TCustomSerialPort::~TCustomSerialPort() {
   }
 }
 
+bool TCustomSerialPort::CheckConnected() {
+  if (!Connected()) return false;
+  pollfd set{device_.Get(), 0, 0};
+  if (::poll(&set, 1, 0) == 1 && (set.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) MarkLost();
+  return Connected();
+}
+
 bool TCustomSerialPort::EventThreadRunning() const {
   return thread_ != nullptr && !thread_->Ended();
 }
@@ -71,7 +78,7 @@ std::uint32_t TCustomSerialPort::Rate() const {
 }
 
 void TCustomSerialPort::Open() {
-  if (Connected()) return;
+  if (CheckConnected()) return;
   if (device_.Valid()) Close();  // a device that hung up: tidy up, then open afresh
   if (OnBeforeOpen) OnBeforeOpen();
   OpenDevice();

@@ -48,6 +48,9 @@ class TCustomSerialPort {
   void SetConnected(bool value) { value ? Open() : Close(); }
   // The device hung up (unplugged) while open; Open reopens it, Close tidies up.
   bool Lost() const { return lost_.load(); }
+  // Looks at the device once without waiting and notes a hang-up, so a port without a running
+  // event thread still tells the truth; returns Connected().
+  bool CheckConnected();
   // An event thread exists and has not ended (on close, hang-up or a failed delivery).
   bool EventThreadRunning() const;
 

@@ -48,21 +48,45 @@ closeport ()
 echo ("closed error=" & error & " open=[" & is_open() & "] buffer=[" & receive() & "]")
 %>)";
 
-// The simulator as a child process; its first stdout line is the port path.
+// Asks the simulator to drop its line, then polls is_open until the port reads as closed or
+// 5 s have passed; send must then fail.
+constexpr const char* kHangUpPage = R"(<%
+send ("HANGUP" & chr(13))
+t0 = getticks()
+waited = 0
+while (len(is_open())>>0)
+waited = getticks() - t0
+if (waited>>5000)
+break
+endif
+wend
+echo ("open=[" & is_open() & "]")
+send ("x")
+echo ("send=" & geterror())
+%>)";
+
+// The simulator as a child process; its stdout lines are its port paths, newest last.
 class Simulator {
  public:
   explicit Simulator(const TempHome& home)
       : out_(home.Path() / "sim-out.txt"),
         pid_(Spawn({ORVELLE_SERIAL_SIM, "--delay", "20"}, out_, home.Path() / "sim-err.txt")) {
+    path_ = WaitForPath(1);
+  }
+  // The n-th path the simulator printed (1 = its first line), or empty after the time limit.
+  std::string WaitForPath(std::size_t n) const {
     const auto deadline = std::chrono::steady_clock::now() + kProcessLimit;
     while (std::chrono::steady_clock::now() < deadline) {
+      // Only complete lines count: a path is printed with its line end in one write.
       const std::string text = ReadText(out_);
-      if (const auto end = text.find('\n'); end != std::string::npos) {
-        path_ = text.substr(0, end);
-        return;
+      std::size_t start = 0;
+      for (std::size_t i = 1, end; (end = text.find('\n', start)) != std::string::npos; ++i) {
+        if (i == n) return text.substr(start, end - start);
+        start = end + 1;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    return {};
   }
   ~Simulator() {
     ::kill(pid_, SIGTERM);
@@ -117,6 +141,29 @@ TEST(SerialPageTest, PingThroughTheSimulator) {
   EXPECT_EQ(Curl({server.Url("/ping.ovs?p=" + port)}), first);
   ASSERT_EQ(server.Terminate(kProcessLimit), 0);
   EXPECT_NE(server.Stdout().find("Stop listening, com port closed."), std::string::npos);
+}
+
+// Unplugged while a script polls: the server neither crashes nor hangs, the page sees the port
+// closed and send failing, and openport works again on the device that came back.
+TEST(SerialPageTest, DeviceHangsUpWhileAPagePolls) {
+  TempHome home;
+  home.Config("Server port=80\r\n");
+  home.Page("ping.ovs", kPingPage);
+  home.Page("hangup.ovs", kHangUpPage);
+  Simulator simulator(home);
+  ASSERT_FALSE(simulator.Path().empty());
+  ServerProcess server(home);
+  ASSERT_GT(server.Port(), 0) << server.Stdout();
+  const std::string reply = "reply=PONG\r\nleft=[]\r\n";
+  ASSERT_NE(Curl({server.Url("/ping.ovs?p=" + simulator.Path())}).find(reply), std::string::npos);
+
+  EXPECT_EQ(Curl({server.Url("/hangup.ovs")}), Body("open=[]\r\nsend=error sending data\r\n"));
+
+  const std::string back = simulator.WaitForPath(2);
+  ASSERT_FALSE(back.empty());
+  const std::string again = Curl({server.Url("/ping.ovs?p=" + back)});
+  EXPECT_EQ(again, Body("open=" + Upper(back) + " 115200 8 None 1 None\r\n" + reply));
+  ASSERT_EQ(server.Terminate(kProcessLimit), 0);
 }
 
 }  // namespace

@@ -262,6 +262,18 @@ TEST_F(DeviceTest, PortChangeWhileOpenMovesToTheNewDevice) {
   EXPECT_EQ(other.Read(5), "moved");
 }
 
+// Without an event thread nothing watches the line; the check itself notices the hang-up, and
+// Open then reopens instead of keeping the dead handle.
+TEST_F(DeviceTest, CheckNoticesAHangUpWithoutAThread) {
+  port.Open();
+  EXPECT_TRUE(port.CheckConnected());
+  pty.HangUp();
+  EXPECT_FALSE(port.CheckConnected());
+  EXPECT_FALSE(port.Connected());
+  EXPECT_THROW(port.Open(), ESerialPort);  // the pseudo-terminal is gone for good
+  EXPECT_FALSE(port.Connected());
+}
+
 TEST_F(DeviceTest, QueueSizesStoredEven) {
   port.SetBuffer({4097, 4096});
   EXPECT_EQ(port.Buffer().InputSize, 4096);
