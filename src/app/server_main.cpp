@@ -39,7 +39,8 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
-      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_}) {
+      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
+                   options_.page_variables}) {
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();

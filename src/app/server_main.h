@@ -30,6 +30,9 @@ struct ServerOptions {
   std::string listen_ip;       // empty: all interfaces (tests use 127.0.0.1)
   std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
   TEventLog::LineSink console;  // sees every log line, greeting lines included
+  // name=value lines that every script page gets before its request parameters (--demo's
+  // demoport), so a request parameter of the same name still wins.
+  std::vector<std::string> page_variables;
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {

@@ -31,6 +31,10 @@ int main(int argc, char** argv) {
   app.add_option("--port", port,
                  "Override the \"Server port\" setting (0: any free port, shown in the log)")
       ->check(CLI::Range(0, 65535));
+  bool demo = false;
+  app.add_flag("--demo", demo,
+               "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
+               "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");
   // Test hooks, left out of --help: listen on one address only, and shorten a session minute.
   std::string listen_ip;
   long session_minute_ms = 0;
@@ -63,5 +67,6 @@ int main(int argc, char** argv) {
   orvelle::cli::ServerCommandOptions server{render.home, std::nullopt, listen_ip,
                                             std::chrono::milliseconds(session_minute_ms)};
   if (app.count("--port") > 0) server.port = port;
+  server.demo = demo;
   return orvelle::cli::RunServer(server);
 }

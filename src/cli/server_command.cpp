@@ -1,5 +1,6 @@
 // The headless server's life: signals blocked before any thread starts and read through a
-// signalfd on the main loop, the configuration, activation, and the close on a signal.
+// signalfd on the main loop, the configuration, activation, and the close on a signal; with
+// --demo the simulated instrument runs beside the server until it stops.
 #include "server_command.h"
 
 #include <signal.h>
@@ -10,9 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
+#include <stdexcept>
 
 #include "app/main_loop.h"
 #include "app/server_main.h"
+#include "demo_device.h"
 #include "http/unique_fd.h"
 
 namespace orvelle::cli {
@@ -35,6 +39,9 @@ void WriteConsoleLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// The variable through which pages learn the demo device's path.
+constexpr std::string_view kDemoVariable = "demoport";
+
 app::ServerOptions AppOptions(const ServerCommandOptions& options) {
   app::ServerOptions result;
   result.home = options.home;
@@ -56,11 +63,35 @@ int RunServer(const ServerCommandOptions& options) {
     return 1;
   }
   app::MainLoop loop;
-  app::TfmHTTPServerMain main_window(loop, AppOptions(options));
+  app::ServerOptions app_options = AppOptions(options);
+  // Declared before the window, so the device outlives the port that may hold it open; its
+  // hang-up notices travel to the log through the loop, which drops them once it has quit.
+  app::TfmHTTPServerMain* window = nullptr;
+  std::optional<DemoDevice> demo;
+  if (options.demo) {
+    try {
+      demo.emplace([&loop, &window](const std::string& path) {
+        loop.Post([&window, path] {
+          if (window) window->AddLog("Demo device: the line was dropped; now on " + path);
+        });
+      });
+    } catch (const std::runtime_error& error) {
+      std::cerr << "orvelle: --demo: " << error.what() << "\n";
+      return 1;
+    }
+    app_options.page_variables.push_back(std::string(kDemoVariable) + "=" + demo->Path());
+  }
+  app::TfmHTTPServerMain main_window(loop, std::move(app_options));
+  window = &main_window;
   const std::string message = main_window.LoadSettings();
   if (!message.empty()) std::cerr << "orvelle: " << message << "\n";
   main_window.acActivateExecute();
   if (!main_window.Active()) return 1;
+  if (demo) {
+    main_window.AddLog("Demo device (a simulated instrument) on " + demo->Path() +
+                       "; RS232 terminal: http://127.0.0.1:" +
+                       std::to_string(main_window.ListeningPort()) + "/terminal.ovs");
+  }
   loop.WatchFd(signals.Get(), [&] {
     signalfd_siginfo info{};
     while (::read(signals.Get(), &info, sizeof info) == sizeof info) {

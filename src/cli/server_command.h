@@ -1,5 +1,5 @@
 // The headless server: `orvelle [--home DIR] [--port N]` serving at once, log lines on stdout,
-// SIGINT or SIGTERM closing it as the main window's close would.
+// SIGINT or SIGTERM closing it as the main window's close would; --demo adds a simulated device.
 #pragma once
 
 #include <chrono>
@@ -14,6 +14,7 @@ struct ServerCommandOptions {
   std::optional<int> port;
   std::string listen_ip;                       // hidden test hook: empty means all interfaces
   std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
+  bool demo = false;  // run the simulated instrument and seed its path as demoport
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start.

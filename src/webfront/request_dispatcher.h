@@ -24,6 +24,8 @@ struct DispatcherSetup {
   std::vector<std::string>& output;  // the output list; only the slot's holder touches it
   SessionGate& session;
   std::filesystem::path web_folder;  // absolute, normalised
+  // name=value lines seeded before every script request's own parameters.
+  std::vector<std::string> page_variables = {};
 };
 
 class TRequestDispatcher {

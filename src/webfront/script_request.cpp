@@ -25,7 +25,9 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     return;
   }
   ClaimedRunHost host(setup_.script_host, *claim);
-  const PageRequest page{path.string(), request.Params, peer.ip, peer.port};
+  std::vector<std::string> params = setup_.page_variables;
+  params.insert(params.end(), request.Params.begin(), request.Params.end());
+  const PageRequest page{path.string(), std::move(params), peer.ip, peer.port};
   response.ContentText = RunPage(page, host, setup_.output, &host);
 }
 
