@@ -84,6 +84,11 @@ bool MainLoop::Quitting() const {
   return quit_;
 }
 
+std::chrono::milliseconds MainLoop::TimeToWork(std::chrono::milliseconds cap) const {
+  std::lock_guard lock(mutex_);
+  return std::chrono::milliseconds(PollTimeout(cap));
+}
+
 void MainLoop::Wake() {
   const std::uint64_t one = 1;
   [[maybe_unused]] const auto written = ::write(wake_.Get(), &one, sizeof one);

@@ -46,6 +46,13 @@ class MainLoop {
   // True on the thread that runs (or will run) the loop.
   bool IsMainThread() const { return OnMainThread(); }
 
+  // For a toolkit that drives the loop instead of Run: the fd that turns readable whenever a
+  // task is posted, a timer changes or Quit is called. Call RunOnce(0ms) when it does.
+  int WakeFd() const { return wake_.Get(); }
+  // How long RunOnce may wait before something is due: zero with tasks queued, else the time to
+  // the next timer, at most `cap`.
+  std::chrono::milliseconds TimeToWork(std::chrono::milliseconds cap) const;
+
  private:
   friend class LoopTimer;
   struct TimerState {

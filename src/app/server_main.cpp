@@ -61,10 +61,24 @@ TfmHTTPServerMain::~TfmHTTPServerMain() {
 
 std::string TfmHTTPServerMain::LoadSettings() {
   std::string message;
-  settings_.LoadOrCreate(options_.home / "config.ini", message);
+  settings_.LoadOrCreate(ConfigPath(), message);
   if (!message.empty()) AddLog(message);
   if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
   return message;
+}
+
+std::string TfmHTTPServerMain::FormShow() {
+  if (settings_.Load(ConfigPath())) {
+    if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
+    return {};
+  }
+  const std::string message(ConfigStore::kLoadErrorMessage);
+  AddLog(message);
+  return message;
+}
+
+bool TfmHTTPServerMain::SaveSettings() {
+  return settings_.Save(ConfigPath());
 }
 
 // CP1 as stored with the main window; its receive and error events arrive on the main loop.

@@ -45,6 +45,12 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   // Loads config.ini, creating it with the defaults when missing. Returns the message the user
   // must see (already logged), or empty text.
   std::string LoadSettings();
+  // The window shown at start: loads config.ini again. On failure the list stays as it is and
+  // the message the user must see (already logged) is returned.
+  std::string FormShow();
+  // Writes the list to config.ini; false when the file could not be written.
+  bool SaveSettings();
+  std::filesystem::path ConfigPath() const { return options_.home / "config.ini"; }
 
   // Start when stopped, stop when running.
   void acActivateExecute();

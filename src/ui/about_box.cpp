@@ -1,0 +1,33 @@
+// The about box's widgets; the link goes through the desktop's URL handler.
+#include "about_box.h"
+
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace orvelle::ui {
+
+TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
+  setObjectName("AboutBox");
+  setWindowTitle("About");
+  auto* product =
+      new QLabel(QString("<b>Orvelle Server</b> version %1").arg(kProductVersion), this);
+  product->setObjectName("ProductName");
+  auto* link = new QLabel(QString("<a href=\"%1\">%1</a>").arg(kHomePage), this);
+  link->setObjectName("HomePage");
+  link->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  connect(link, &QLabel::linkActivated, this,
+          [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+  auto* close = new QPushButton("Close", this);
+  close->setObjectName("CloseButton");
+  connect(close, &QPushButton::clicked, this, &QDialog::accept);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(product);
+  layout->addWidget(link);
+  layout->addWidget(close, 0, Qt::AlignHCenter);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+}  // namespace orvelle::ui

@@ -1,0 +1,75 @@
+// Entry point of orvelle-gui: the command line, the Qt application, the main loop driven from
+// Qt's, the main window's start, and a close on SIGINT or SIGTERM like a click on the close box.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <QApplication>
+#include <QSocketNotifier>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "app/main_loop.h"
+#include "http/unique_fd.h"
+#include "loop_driver.h"
+#include "main_window.h"
+
+namespace {
+
+std::filesystem::path ExecutableFolder() {
+  std::error_code error;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::filesystem::current_path() : exe.parent_path();
+}
+
+// Blocks SIGINT and SIGTERM here and in every thread started later; a signalfd reports them.
+orvelle::http::UniqueFd BlockShutdownSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return orvelle::http::UniqueFd{};
+  return orvelle::http::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App cli{
+      "Orvelle's desktop front end: the server with its log window, settings and tray icon."};
+  cli.set_version_flag("--version", std::string("orvelle-gui ") + ORVELLE_VERSION);
+  std::string home;
+  cli.add_option("--home", home,
+                 "Folder holding config.ini and web/ (default: the executable's folder)");
+  cli.allow_extras();  // Qt's own options (-platform, -style, ...) pass through to Qt
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return cli.exit(e);
+  }
+  orvelle::http::UniqueFd shutdown_signals = BlockShutdownSignals();
+
+  QApplication application(argc, argv);
+  QApplication::setApplicationName("orvelle");
+  orvelle::app::MainLoop loop;
+  orvelle::ui::LoopDriver driver(loop);
+  orvelle::app::ServerOptions options;
+  options.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  orvelle::ui::MainWindow window(loop, options);
+  std::unique_ptr<QSocketNotifier> on_signal;
+  if (shutdown_signals.Valid()) {
+    on_signal = std::make_unique<QSocketNotifier>(shutdown_signals.Get(), QSocketNotifier::Read);
+    QObject::connect(on_signal.get(), &QSocketNotifier::activated, &window, [&] {
+      signalfd_siginfo info{};
+      while (::read(shutdown_signals.Get(), &info, sizeof info) == sizeof info) {
+      }
+      window.close();
+    });
+  }
+  window.Start();
+  const int result = QApplication::exec();
+  loop.Quit();
+  return result;
+}

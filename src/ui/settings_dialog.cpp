@@ -1,0 +1,176 @@
+// The settings dialog's grid, its pick lists, and the dialog's show and "OK".
+#include "settings_dialog.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+#include <array>
+#include <stdexcept>
+#include <string_view>
+
+#include "message_box.h"
+
+namespace orvelle::ui {
+namespace {
+
+// The rows whose value is a switch, compared case-sensitively: only these get the pick list.
+constexpr std::array<std::string_view, 6> kSwitchKeys = {"Use session",  "AutoActivate",
+                                                         "AutoMinimize", "Auth require",
+                                                         "Log to file",  "Show errors on page"};
+
+// The dialog's client area and the grid's columns, as the dialog was always laid out.
+constexpr int kDialogWidth = 274;
+constexpr int kDialogHeight = 344;
+constexpr int kKeyColumnWidth = 110;
+constexpr int kValueColumnWidth = 160;
+
+bool IsSwitchKey(std::string_view key) {
+  for (std::string_view name : kSwitchKeys) {
+    if (key == name) return true;
+  }
+  return false;
+}
+
+QString ToQt(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+QWidget* PickListDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                        const QModelIndex& index) const {
+  const QStringList entries = index.data(kPickListRole).toStringList();
+  if (entries.isEmpty()) return QStyledItemDelegate::createEditor(parent, option, index);
+  auto* combo = new QComboBox(parent);  // owned by the view through `parent`
+  // Editable, like the grid's pick lists always were: a value outside the list is kept as text.
+  combo->setEditable(true);
+  combo->addItems(entries);
+  return combo;
+}
+
+void PickListDelegate::setEditorData(QWidget* editor, const QModelIndex& index) const {
+  if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+    combo->setCurrentText(index.data(Qt::EditRole).toString());
+    return;
+  }
+  QStyledItemDelegate::setEditorData(editor, index);
+}
+
+void PickListDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
+                                    const QModelIndex& index) const {
+  if (auto* combo = qobject_cast<QComboBox*>(editor)) {
+    model->setData(index, combo->currentText(), Qt::EditRole);
+    return;
+  }
+  QStyledItemDelegate::setModelData(editor, model, index);
+}
+
+ValueListEditor::ValueListEditor(QWidget* parent) : QTableWidget(0, 2, parent) {
+  setObjectName("VLE");
+  horizontalHeader()->hide();
+  verticalHeader()->hide();
+  horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+  setColumnWidth(0, kKeyColumnWidth);
+  setColumnWidth(1, kValueColumnWidth);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setEditTriggers(QAbstractItemView::AllEditTriggers);
+  setItemDelegateForColumn(1, new PickListDelegate(this));
+}
+
+void ValueListEditor::ShowLines(const std::vector<std::string>& lines) {
+  setRowCount(0);
+  had_separator_.clear();
+  setRowCount(static_cast<int>(lines.size()));
+  for (int row = 0; row < rowCount(); ++row) {
+    const std::string& line = lines[static_cast<std::size_t>(row)];
+    const auto separator = line.find('=');
+    const std::string_view key = std::string_view(line).substr(0, separator);
+    const std::string_view value = separator == std::string::npos
+                                       ? std::string_view()
+                                       : std::string_view(line).substr(separator + 1);
+    had_separator_.push_back(separator != std::string::npos);
+    auto* key_item = new QTableWidgetItem(ToQt(key));  // the table owns its items
+    key_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    auto* value_item = new QTableWidgetItem(ToQt(value));
+    if (IsSwitchKey(key)) value_item->setData(kPickListRole, QStringList{"yes", "no"});
+    setItem(row, 0, key_item);
+    setItem(row, 1, value_item);
+  }
+}
+
+std::vector<std::string> ValueListEditor::Lines() const {
+  std::vector<std::string> lines;
+  for (int row = 0; row < rowCount(); ++row) {
+    std::string key = item(row, 0)->text().toStdString();
+    const std::string value = item(row, 1)->text().toStdString();
+    const bool bare = !had_separator_[static_cast<std::size_t>(row)] && value.empty();
+    lines.push_back(bare ? key : key + "=" + value);
+  }
+  return lines;
+}
+
+void ValueListEditor::CommitOpenEdit() {
+  if (QWidget* editor = indexWidget(currentIndex())) commitData(editor);
+}
+
+TFrmSettings::TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent)
+    : QDialog(parent, Qt::Tool), main_(main) {
+  setObjectName("FrmSettings");
+  setWindowTitle("Settings");
+  setFixedSize(kDialogWidth, kDialogHeight);
+  VLE_ = new ValueListEditor(this);
+  BitBtn1 = new QPushButton("OK", this);
+  BitBtn1->setObjectName("BitBtn1");
+  BitBtn1->setAutoDefault(false);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(VLE_);
+  layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+  connect(BitBtn1, &QPushButton::clicked, this, &TFrmSettings::BitBtn1Click);
+  connect(VLE_, &QTableWidget::itemChanged, this, &TFrmSettings::CellEdited);
+  const std::string message = main_.LoadSettings();
+  Refill();
+  if (!message.empty()) ShowMessage(parent, message);
+}
+
+int TFrmSettings::ShowModal() {
+  FormShow();
+  return exec();
+}
+
+void TFrmSettings::FormShow() {
+  const std::string message = main_.LoadSettings();
+  Refill();
+  if (!message.empty()) ShowMessage(this, message);
+}
+
+void TFrmSettings::BitBtn1Click() {
+  VLE_->CommitOpenEdit();
+  if (!main_.SaveSettings()) {
+    ShowMessage(this, "Cannot write " + QString::fromStdString(main_.ConfigPath().string()) + ".");
+    return;
+  }
+  accept();
+}
+
+// A committed edit is in effect at once: readers look the key up in the list at use.
+void TFrmSettings::CellEdited(QTableWidgetItem*) {
+  if (filling_) return;
+  try {
+    main_.Settings().SetLines(VLE_->Lines());
+  } catch (const std::invalid_argument&) {
+    // A line break would split the line in the file: keep the list, and show it again once
+    // the grid has finished with the item being set.
+    QMetaObject::invokeMethod(this, &TFrmSettings::Refill, Qt::QueuedConnection);
+  }
+}
+
+void TFrmSettings::Refill() {
+  filling_ = true;
+  VLE_->ShowLines(main_.Settings().Lines());
+  filling_ = false;
+}
+
+}  // namespace orvelle::ui

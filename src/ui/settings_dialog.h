@@ -1,0 +1,77 @@
+// TFrmSettings: the settings dialog. Its grid VLE shows the configuration's lines as key and
+// value in file order, with a yes/no pick list on the switch rows; every committed edit goes
+// straight into the one live configuration, and "OK" writes it to config.ini.
+#pragma once
+
+#include <QDialog>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <string>
+#include <vector>
+
+#include "app/server_main.h"
+
+class QPushButton;
+
+namespace orvelle::ui {
+
+// Item data role holding a cell's pick list entries (a QStringList; empty for free text).
+inline constexpr int kPickListRole = Qt::UserRole + 1;
+
+// The value cells' editor: a combo box with the cell's pick list, a line edit otherwise.
+class PickListDelegate final : public QStyledItemDelegate {
+  Q_OBJECT
+
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                        const QModelIndex& index) const override;
+  void setEditorData(QWidget* editor, const QModelIndex& index) const override;
+  void setModelData(QWidget* editor, QAbstractItemModel* model,
+                    const QModelIndex& index) const override;
+};
+
+// The key/value grid: two columns, no title row, keys read-only.
+class ValueListEditor final : public QTableWidget {
+  Q_OBJECT
+
+ public:
+  explicit ValueListEditor(QWidget* parent = nullptr);
+  // Shows `lines` as rows; switch rows get the yes/no pick list.
+  void ShowLines(const std::vector<std::string>& lines);
+  // The rows as configuration lines, in row order.
+  std::vector<std::string> Lines() const;
+  // Commits an edit still open in a cell (a click on "OK" must not lose it).
+  void CommitOpenEdit();
+
+ private:
+  std::vector<bool> had_separator_;  // per row: did the line hold "=" (a bare line stays bare)
+};
+
+class TFrmSettings final : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Creating the dialog loads the configuration (the start-up rule), with its message box.
+  TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent);
+
+  // FormShow, then modal. Returns QDialog's result.
+  int ShowModal();
+  // Reloads config.ini into the list and the grid (defaults and a message when it fails).
+  void FormShow();
+  // "OK": saves the list and closes; a failed write leaves the dialog open with a message.
+  void BitBtn1Click();
+
+  ValueListEditor& VLE() { return *VLE_; }
+
+ private:
+  void CellEdited(QTableWidgetItem* item);
+  void Refill();
+
+  app::TfmHTTPServerMain& main_;
+  ValueListEditor* VLE_;
+  QPushButton* BitBtn1;
+  bool filling_ = false;  // the grid is being refilled, not edited
+};
+
+}  // namespace orvelle::ui
