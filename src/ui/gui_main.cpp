@@ -46,8 +46,13 @@ int main(int argc, char** argv) {
   cli.allow_extras();  // Qt's own options (-platform, -style, ...) pass through to Qt
   try {
     cli.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
+  } catch (const CLI::CallForHelp& e) {
     return cli.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return cli.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::cerr << "orvelle-gui: " << e.what() << " (see orvelle-gui --help)\n";
+    return 2;
   }
   orvelle::http::UniqueFd shutdown_signals = BlockShutdownSignals();
 

@@ -10,7 +10,6 @@ LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
   setObjectName("lbLog");
   setReadOnly(true);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  setLineWrapMode(QPlainTextEdit::NoWrap);
 }
 
 void LogView::AddLine(const std::string& line) {

@@ -75,6 +75,9 @@ ValueListEditor::ValueListEditor(QWidget* parent) : QTableWidget(0, 2, parent) {
   setColumnWidth(0, kKeyColumnWidth);
   setColumnWidth(1, kValueColumnWidth);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+  // The value column takes what the key column leaves, so no sideways scrolling is needed.
+  horizontalHeader()->setStretchLastSection(true);
+  setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::AllEditTriggers);
   setItemDelegateForColumn(1, new PickListDelegate(this));
@@ -126,6 +129,7 @@ TFrmSettings::TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent)
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setAutoDefault(false);
   auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(2, 2, 2, 6);
   layout->addWidget(VLE_);
   layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
   connect(BitBtn1, &QPushButton::clicked, this, &TFrmSettings::BitBtn1Click);

@@ -31,13 +31,13 @@ void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A home with the default settings but a free port, and one page to request.
+// A home with the default settings but port 8080, and one page to request.
 fs::path MakeHome() {
   std::string pattern = (fs::temp_directory_path() / "orvelle-shots-XXXXXX").string();
   const fs::path home = ::mkdtemp(pattern.data());
   fs::create_directories(home / "web");
   WriteFile(home / "config.ini",
-            "AutoActivate=no\r\nAutoMinimize=no\r\nServer port=0\r\nUse session=no\r\n"
+            "AutoActivate=no\r\nAutoMinimize=no\r\nServer port=8080\r\nUse session=no\r\n"
             "Session expire=1\r\nAuth require=no\r\nAuth user=user\r\nAuth password=kelp\r\n"
             "Log to file=no\r\nShow errors on page=no\r\n");
   WriteFile(home / "web" / "index.html", "<html><body>Orvelle</body></html>\n");
@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
     orvelle::ui::MainWindow window(loop, options);
     window.Start();
     window.acActivateExecute();
+    if (!window.Core().Active()) {  // 8080 is taken here: any free port will do
+      window.Core().Settings().SetValue("Server port", "0");
+      window.acActivateExecute();
+    }
     ok = window.Core().Active() && RequestIndex(window.Core().ListeningPort(), window) &&
          Save(window, out / "gui-main-window.png");
     window.acActivateExecute();  // the settings open only while stopped
