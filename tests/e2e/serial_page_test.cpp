@@ -16,11 +16,13 @@ echo ("open=" & is_open())
 send ("PING" & chr(13))
 t0 = getticks()
 waited = 0
-while (len(receive())<<6)
+n = len(receive())
+while (n<<6)
 waited = getticks() - t0
 if (waited>>5000)
 break
 endif
+n = len(receive())
 wend
 r = receive()
 flush (6)
@@ -32,11 +34,13 @@ constexpr const char* kLeavePage = R"(<%
 send ("kept" & chr(13))
 t0 = getticks()
 waited = 0
-while (len(receive())<<6)
+n = len(receive())
+while (n<<6)
 waited = getticks() - t0
 if (waited>>5000)
 break
 endif
+n = len(receive())
 wend
 echo ("sent")
 %>)";
@@ -49,16 +53,19 @@ echo ("closed error=" & error & " open=[" & is_open() & "] buffer=[" & receive()
 %>)";
 
 // Asks the simulator to drop its line, then polls is_open until the port reads as closed or
-// 5 s have passed; send must then fail.
+// 5 s have passed; send must then fail. (A call inside a condition is not called, so every
+// polled value is assigned first.)
 constexpr const char* kHangUpPage = R"(<%
 send ("HANGUP" & chr(13))
 t0 = getticks()
 waited = 0
-while (len(is_open())>>0)
+o = len(is_open())
+while (o>>0)
 waited = getticks() - t0
 if (waited>>5000)
 break
 endif
+o = len(is_open())
 wend
 echo ("open=[" & is_open() & "]")
 send ("x")
