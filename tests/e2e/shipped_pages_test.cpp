@@ -288,6 +288,19 @@ TEST(ShippedPages, TerminalTalksToTheDemoDevice) {
   EXPECT_FALSE(fs::exists(device)) << "the demo device outlived the server";
 }
 
+TEST(ShippedPages, DemoDeviceThatHangsUpIsLoggedWithItsNewPath) {
+  DemoServer demo;
+  ASSERT_GT(demo.Server().Port(), 0) << demo.Server().Stdout() << demo.Server().Stderr();
+  const std::string device = demo.DevicePath();
+  ASSERT_EQ(Get(demo.Server().Url("/term/open.ovs?port=" + Encode(device))).second.rfind("OK ", 0),
+            0u);
+  EXPECT_EQ(Get(demo.Server().Url("/term/send.ovs?eol=cr&text=HANGUP")).second, "OK 7\r\n\r\n");
+  ASSERT_TRUE(demo.Server().WaitForLog("Demo device: the line was dropped; now on /dev/pts/"))
+      << demo.Server().Stdout();
+  Get(demo.Server().Url("/term/close.ovs"));
+  EXPECT_EQ(demo.Server().Terminate(kProcessLimit), 0);
+}
+
 TEST(ShippedPages, SerialHelpExampleAsksTheDemoDevice) {
   DemoServer demo;
   ASSERT_GT(demo.Server().Port(), 0) << demo.Server().Stdout() << demo.Server().Stderr();
