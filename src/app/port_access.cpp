@@ -1,6 +1,8 @@
 // Each statement's work on the port; any failure of the port becomes the statement's false.
 #include "app/port_access.h"
 
+#include <chrono>
+
 #include "serial/port_names.h"
 
 namespace orvelle::app {
@@ -60,7 +62,20 @@ bool PortAccess::RemoveReceived(std::int64_t count) {
 }
 
 bool PortAccess::Receive(std::string& out) {
-  out = buffer_.Read();
+  // Scripts wait for a reply by calling receive in a loop. A loop that never enters the kernel
+  // keeps its core until the next tick, while the pseudo-terminal's delivery work and the port's
+  // event thread queue behind everything else on the other cores. So from the third look in a
+  // row that finds nothing new, wait (briefly) for the bytes instead of spinning; an arrival
+  // ends the wait at once.
+  constexpr int kLooksBeforeWaiting = 2;
+  constexpr auto kLongestWait = std::chrono::microseconds(500);
+  std::uint64_t changes = 0;
+  out = buffer_.Read(changes);
+  if (last_seen_changes_.exchange(changes) != changes) {
+    unchanged_looks_ = 0;
+  } else if (++unchanged_looks_ >= kLooksBeforeWaiting) {
+    buffer_.WaitForChange(changes, kLongestWait);
+  }
   return true;
 }
 

@@ -3,6 +3,8 @@
 // lines. One lock keeps a script's port calls and the server's stop apart.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <mutex>
 
 #include "app/receive_buffer.h"
@@ -32,6 +34,8 @@ class PortAccess final : public script::SerialAccess {
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
   std::mutex lock_;  // one port operation at a time; deliveries never take it
+  std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
+  std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new
 };
 
 }  // namespace orvelle::app

@@ -20,7 +20,9 @@ void TReceiveBuffer::Append(std::string_view bytes) {
       overflowing_ = true;
     }
     bytes_.append(bytes);
+    if (!bytes.empty()) ++changes_;
   }
+  changed_.notify_all();
   // Outside the lock: the report writes a log line, which takes the log's own lock.
   if (report && on_overflow_) on_overflow_();
 }
@@ -30,10 +32,17 @@ std::string TReceiveBuffer::Read() const {
   return bytes_;
 }
 
+std::string TReceiveBuffer::Read(std::uint64_t& changes) const {
+  std::lock_guard hold(lock_);
+  changes = changes_;
+  return bytes_;
+}
+
 void TReceiveBuffer::Clear() {
   std::lock_guard hold(lock_);
   bytes_.clear();
   overflowing_ = false;
+  ++changes_;
 }
 
 void TReceiveBuffer::Remove(std::int64_t count) {
@@ -41,6 +50,12 @@ void TReceiveBuffer::Remove(std::int64_t count) {
   std::lock_guard hold(lock_);
   bytes_.erase(0, static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes_.size())));
   overflowing_ = false;
+  ++changes_;
+}
+
+void TReceiveBuffer::WaitForChange(std::uint64_t seen, std::chrono::microseconds limit) const {
+  std::unique_lock hold(lock_);
+  changed_.wait_for(hold, limit, [&] { return changes_ != seen; });
 }
 
 std::size_t TReceiveBuffer::Size() const {

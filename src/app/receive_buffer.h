@@ -3,6 +3,8 @@
 // chatty device that no page reads cannot exhaust memory.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,17 +25,23 @@ class TReceiveBuffer {
   // Appends; when the limit is passed, the oldest bytes go.
   void Append(std::string_view bytes);
   std::string Read() const;
+  // The same, with the count of changes so far, so a poller can tell that nothing happened.
+  std::string Read(std::uint64_t& changes) const;
   void Clear();
   // Drops the first `count` bytes; a count of 0 or less changes nothing.
   void Remove(std::int64_t count);
   std::size_t Size() const;
+  // Waits until the count of changes differs from `seen` or `limit` has passed.
+  void WaitForChange(std::uint64_t seen, std::chrono::microseconds limit) const;
 
  private:
   const std::size_t limit_;
   std::function<void()> on_overflow_;
   mutable std::mutex lock_;
+  mutable std::condition_variable changed_;
   std::string bytes_;
   bool overflowing_ = false;  // reported already; cleared once a script makes room
+  std::uint64_t changes_ = 0;
 };
 
 }  // namespace orvelle::app

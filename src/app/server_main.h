@@ -66,6 +66,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   TEventLog& Log() { return log_; }
   serial::TSerialPort& Port() { return CP1; }
   std::string ReceivedText() const { return ReceiveBuffer.Read(); }
+  std::size_t ReceivedSize() const { return ReceiveBuffer.Size(); }
   ConfigStore& Settings() { return settings_; }
 
   std::string GetSetting(std::string_view key) override { return settings_.GetSetting(key); }

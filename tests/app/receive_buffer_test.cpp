@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 namespace orvelle::app {
@@ -29,6 +30,33 @@ TEST(ReceiveBufferTest, ReadLeavesTheBytes) {
   EXPECT_EQ(buffer.Read(), std::string("a\0b", 3));
   buffer.Clear();
   EXPECT_EQ(buffer.Read(), "");
+}
+
+// A poller tells "nothing new" by the change count: every append of bytes, clear and removal
+// moves it, reads and empty appends do not.
+TEST(ReceiveBufferTest, ChangeCountMovesOnEveryChange) {
+  TReceiveBuffer buffer(nullptr);
+  std::uint64_t before = 0;
+  std::uint64_t after = 0;
+  const struct {
+    const char* what;
+    std::function<void()> step;
+    bool moves;
+  } steps[] = {
+      {"append", [&] { buffer.Append("abc"); }, true},
+      {"read", [&] { buffer.Read(); }, false},
+      {"empty append", [&] { buffer.Append(""); }, false},
+      {"remove", [&] { buffer.Remove(1); }, true},
+      {"remove nothing", [&] { buffer.Remove(0); }, false},
+      {"clear", [&] { buffer.Clear(); }, true},
+  };
+  for (const auto& s : steps) {
+    buffer.Read(before);
+    s.step();
+    const std::string text = buffer.Read(after);
+    EXPECT_EQ(after != before, s.moves) << s.what;
+    EXPECT_EQ(text, buffer.Read()) << s.what;
+  }
 }
 
 TEST(ReceiveBufferTest, BoundDropsOldestAndReportsOnce) {

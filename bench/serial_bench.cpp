@@ -1,0 +1,414 @@
+// Serial benchmarks, each beside the same measurement done directly on the pseudo-terminal:
+//  - round trip: a 16-byte command to the device simulator and its echo back, once by a page
+//    served by the real orvelle (page request to reply in the body, a new connection each time)
+//    and once by this program on the port itself;
+//  - throughput: bytes written by the device side of a pseudo-terminal until they are all in
+//    ReceiveBuffer (the server's own port, event thread and main loop, in-process), against a
+//    plain reader thread on the same kind of pseudo-terminal.
+//   orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH]
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_loop.h"
+#include "app/server_main.h"
+#include "serial/device_fd.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using orvelle::serial::DeviceFd;
+
+constexpr auto kStartLimit = std::chrono::seconds(10);
+// 15 characters and the CR the simulator ends a line with: 16 bytes out, the echo and CR LF back.
+constexpr std::string_view kCommand = "0123456789ABCDE";
+constexpr std::size_t kReplySize = kCommand.size() + 2;
+
+struct Options {
+  int rounds = 1000;
+  int mib = 8;
+  std::string orvelle = ORVELLE_BINARY;
+  std::string sim = ORVELLE_SERIAL_SIM;
+};
+
+double Micros(Clock::duration d) {
+  return std::chrono::duration<double, std::micro>(d).count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A child process with its stdout in a file; killed and reaped when it goes.
+class Child {
+ public:
+  Child(std::vector<std::string> args, const fs::path& out) : out_(out) {
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) throw std::runtime_error("cannot start " + args[0]);
+  }
+  ~Child() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  // Waits for a line of the child's output that starts with `prefix`; returns the rest of it.
+  std::string WaitForLine(std::string_view prefix) const {
+    const auto deadline = Clock::now() + kStartLimit;
+    while (Clock::now() < deadline) {
+      std::istringstream lines(ReadFile(out_));
+      for (std::string line; std::getline(lines, line);) {
+        const auto at = line.find(prefix);
+        if (at != std::string::npos) return line.substr(at + prefix.size());
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    throw std::runtime_error("no line \"" + std::string(prefix) + "\" from " + out_.string());
+  }
+
+ private:
+  fs::path out_;
+  pid_t pid_ = -1;
+};
+
+void MakeRaw(int fd) {
+  termios settings{};
+  if (::tcgetattr(fd, &settings) != 0) throw std::runtime_error("tcgetattr");
+  ::cfmakeraw(&settings);
+  if (::tcsetattr(fd, TCSANOW, &settings) != 0) throw std::runtime_error("tcsetattr");
+}
+
+// Reads from `fd` until `size` bytes arrived; false after a second without progress.
+bool ReadExactly(int fd, std::string& into, std::size_t size) {
+  char buffer[4096];
+  while (into.size() < size) {
+    pollfd set{fd, POLLIN, 0};
+    if (::poll(&set, 1, 1000) != 1) return false;
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) return false;
+    into.append(buffer, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0 && errno == EAGAIN) {
+      pollfd set{fd, POLLOUT, 0};
+      ::poll(&set, 1, 1000);
+      continue;
+    }
+    if (n <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// The command's round trip done on the port by this program.
+std::vector<double> DirectRoundTrips(const std::string& port, int rounds) {
+  DeviceFd device(::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!device.Valid()) throw std::runtime_error("cannot open " + port);
+  MakeRaw(device.Get());
+  const std::string command = std::string(kCommand) + '\r';
+  std::vector<double> times;
+  for (int i = 0; i < rounds; ++i) {
+    std::string reply;
+    const auto start = Clock::now();
+    if (!WriteAll(device.Get(), command) || !ReadExactly(device.Get(), reply, kReplySize)) {
+      throw std::runtime_error("the simulator did not answer");
+    }
+    times.push_back(Micros(Clock::now() - start));
+  }
+  return times;
+}
+
+// One GET on a new connection; the whole response.
+std::string Get(int port, const std::string& target) {
+  DeviceFd socket_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(socket_fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    throw std::runtime_error("cannot connect");
+  }
+  const int one = 1;
+  ::setsockopt(socket_fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  if (!WriteAll(socket_fd.Get(), request)) throw std::runtime_error("cannot send");
+  std::string response;
+  char buffer[4096];
+  for (;;) {
+    pollfd set{socket_fd.Get(), POLLIN, 0};
+    if (::poll(&set, 1, 5000) != 1) throw std::runtime_error("no response");
+    const ssize_t n = ::read(socket_fd.Get(), buffer, sizeof buffer);
+    if (n <= 0) break;
+    response.append(buffer, static_cast<std::size_t>(n));
+  }
+  return response;
+}
+
+constexpr const char* kOpenPage = R"(<%
+openport (p, "115200", "8", "none", "1", "none")
+echo ("open=" & is_open())
+%>)";
+// Sends the command, polls until the whole echo is there (2 s at most), removes and shows it.
+constexpr const char* kRoundTripPage = R"(<%
+send (c & chr(13))
+t0 = getticks()
+n = len(receive())
+while (n<<17)
+w = getticks() - t0
+if (w>>2000)
+break
+endif
+n = len(receive())
+wend
+r = receive()
+flush ()
+echo ("reply=" & r)
+%>)";
+// The same request without the port: what HTTP and the page cost on their own.
+constexpr const char* kEmptyPage = R"(<%
+echo ("reply=")
+%>)";
+
+struct PageTimes {
+  std::vector<double> round_trip;
+  std::vector<double> empty_page;
+};
+
+PageTimes PageRoundTrips(const Options& options, const fs::path& work, const std::string& port,
+                         int rounds) {
+  const fs::path home = work / "home";
+  fs::create_directories(home / "web");
+  std::ofstream(home / "config.ini") << "Server port=0\r\n";
+  std::ofstream(home / "web" / "open.ovs") << kOpenPage;
+  std::ofstream(home / "web" / "rt.ovs") << kRoundTripPage;
+  std::ofstream(home / "web" / "empty.ovs") << kEmptyPage;
+  Child server({options.orvelle, "--home", home.string(), "--port", "0", "--listen-ip",
+                "127.0.0.1"},
+               work / "orvelle.log");
+  const std::string listening = server.WaitForLine("Listening for HTTP connections on ");
+  const int http_port = std::atoi(listening.substr(listening.rfind(':') + 1).c_str());
+  if (Get(http_port, "/open.ovs?p=" + port).find("open=") == std::string::npos) {
+    throw std::runtime_error("the page could not open " + port);
+  }
+  const std::string target = "/rt.ovs?c=" + std::string(kCommand);
+  const std::string expected = "reply=" + std::string(kCommand) + "\r\n";
+  PageTimes times;
+  for (int i = 0; i < rounds; ++i) {
+    auto start = Clock::now();
+    const std::string response = Get(http_port, target);
+    times.round_trip.push_back(Micros(Clock::now() - start));
+    if (response.find(expected) == std::string::npos) {
+      throw std::runtime_error("unexpected page: " + response);
+    }
+    start = Clock::now();
+    Get(http_port, "/empty.ovs");
+    times.empty_page.push_back(Micros(Clock::now() - start));
+  }
+  return times;
+}
+
+struct PtyPair {
+  DeviceFd device;  // the master: what the instrument writes to
+  DeviceFd port;    // the slave: what a program opens as its serial port
+  std::string path;
+};
+
+PtyPair OpenPty() {
+  int master = -1;
+  int slave = -1;
+  char name[256] = {};
+  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
+  PtyPair pair{DeviceFd(master), DeviceFd(slave), name};
+  MakeRaw(pair.port.Get());
+  return pair;
+}
+
+// Writes `total` bytes on the device side from its own thread.
+std::thread StartDevice(int fd, std::size_t total, std::atomic<bool>& failed) {
+  return std::thread([fd, total, &failed] {
+    const std::string chunk(4096, 'x');
+    for (std::size_t sent = 0; sent < total; sent += chunk.size()) {
+      if (!WriteAll(fd, std::string_view(chunk).substr(0, std::min(chunk.size(), total - sent)))) {
+        failed = true;
+        return;
+      }
+    }
+  });
+}
+
+double DirectThroughput(std::size_t total) {
+  PtyPair pty = OpenPty();
+  std::atomic<bool> failed{false};
+  std::string received;
+  received.reserve(total);
+  const auto start = Clock::now();
+  std::thread device = StartDevice(pty.device.Get(), total, failed);
+  const bool complete = ReadExactly(pty.port.Get(), received, total);
+  const auto took = Clock::now() - start;
+  device.join();
+  if (!complete || failed) throw std::runtime_error("direct throughput: bytes missing");
+  return static_cast<double>(total) / (1 << 20) / std::chrono::duration<double>(took).count();
+}
+
+double ServerThroughput(const fs::path& work, std::size_t total) {
+  PtyPair pty = OpenPty();
+  const fs::path home = work / "throughput";
+  fs::create_directories(home / "web");
+  std::ofstream(home / "config.ini") << "Server port=0\r\n";
+  orvelle::app::MainLoop loop;
+  orvelle::app::ServerOptions server_options;
+  server_options.home = home;
+  orvelle::app::TfmHTTPServerMain main(loop, server_options);
+  main.LoadSettings();
+  main.Port().SetPort(pty.path);
+  main.Port().Open();
+  std::atomic<bool> failed{false};
+  const auto start = Clock::now();
+  std::thread device = StartDevice(pty.device.Get(), total, failed);
+  const auto deadline = start + std::chrono::seconds(60);
+  while (main.ReceivedSize() < total && Clock::now() < deadline && !failed) {
+    loop.RunOnce(std::chrono::milliseconds(100));
+  }
+  const auto took = Clock::now() - start;
+  device.join();
+  const bool complete = main.ReceivedSize() == total;
+  main.Port().Close();
+  if (!complete || failed) throw std::runtime_error("server throughput: bytes missing");
+  return static_cast<double>(total) / (1 << 20) / std::chrono::duration<double>(took).count();
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i];
+    const std::string value = argv[i + 1];
+    if (name == "--rounds") {
+      options.rounds = std::max(1, std::atoi(value.c_str()));
+    } else if (name == "--mib") {
+      // ReceiveBuffer keeps at most 16 MiB; more would be dropped, not measured.
+      options.mib = std::clamp(std::atoi(value.c_str()), 1, 15);
+    } else if (name == "--orvelle") {
+      options.orvelle = value;
+    } else if (name == "--sim") {
+      options.sim = value;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (argc % 2 == 0) return std::nullopt;
+  return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::optional<Options> options = ParseOptions(argc, argv);
+  if (!options) {
+    std::fprintf(stderr,
+                 "usage: orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH]\n");
+    return 2;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  const fs::path work = fs::temp_directory_path() / ("orvelle-serial-bench-" +
+                                                      std::to_string(::getpid()));
+  fs::create_directories(work);
+  int status = 0;
+  try {
+    {
+      Child simulator({options->sim}, work / "sim.out");
+      const std::string port = simulator.WaitForLine("/");
+      const std::string path = "/" + port;
+      // Warm both paths up, then alternate blocks so a busy moment hits both alike.
+      DirectRoundTrips(path, 50);
+      std::vector<double> direct;
+      PageTimes page;
+      constexpr int kBlocks = 5;
+      for (int block = 0; block < kBlocks; ++block) {
+        const int rounds = std::max(1, options->rounds / kBlocks);
+        const auto d = DirectRoundTrips(path, rounds);
+        direct.insert(direct.end(), d.begin(), d.end());
+        // The page opens the port itself, so this program's handle must be gone by then.
+        const PageTimes p = PageRoundTrips(*options, work / ("b" + std::to_string(block)), path,
+                                           rounds);
+        page.round_trip.insert(page.round_trip.end(), p.round_trip.begin(), p.round_trip.end());
+        page.empty_page.insert(page.empty_page.end(), p.empty_page.begin(), p.empty_page.end());
+      }
+      const double direct_median = Median(direct);
+      const double page_median = Median(page.round_trip);
+      std::printf("round trip of a 16-byte command (median of %zu)\n", direct.size());
+      std::printf("  directly on the pseudo-terminal   %8.1f us\n", direct_median);
+      std::printf("  through a page served by orvelle  %8.1f us\n", page_median);
+      std::printf("  the same request without the port %7.1f us\n", Median(page.empty_page));
+      std::printf("  orvelle adds                      %8.1f us (target: at most 200)\n",
+                  page_median - direct_median);
+    }
+    const std::size_t total = static_cast<std::size_t>(options->mib) << 20;
+    std::vector<double> direct;
+    std::vector<double> server;
+    for (int round = 0; round < 5; ++round) {
+      direct.push_back(DirectThroughput(total));
+      server.push_back(ServerThroughput(work, total));
+    }
+    const double direct_median = Median(direct);
+    const double server_median = Median(server);
+    std::printf("throughput device to receive buffer, %d MiB (median of 5)\n", options->mib);
+    std::printf("  plain reader on the pseudo-terminal %8.1f MiB/s\n", direct_median);
+    std::printf("  orvelle's port into ReceiveBuffer  %8.1f MiB/s\n", server_median);
+    std::printf("  ratio                              %8.2f (target: at least 0.80)\n",
+                server_median / direct_median);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "orvelle_serial_bench: %s\n", error.what());
+    status = 1;
+  }
+  std::error_code ignored;
+  fs::remove_all(work, ignored);
+  return status;
+}
