@@ -211,8 +211,13 @@ def main():
         base = f"http://127.0.0.1:{port}"
         check_terminal(driver, base, device, args.screenshots)
         check_help(driver, base, args.screenshots)
+        server.terminate()
+        code = server.wait(timeout=30)
+        if code != 0:
+            with open(log.name) as f:
+                raise Failure(f"orvelle exited with {code} on SIGTERM:\n" + f.read()[-2000:])
         return 0
-    except Failure as failure:
+    except (Failure, subprocess.TimeoutExpired) as failure:
         print("browser check FAILED:", failure, file=sys.stderr)
         return 1
     finally:
