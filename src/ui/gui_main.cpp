@@ -71,6 +71,7 @@ int main(int argc, char** argv) {
       while (::read(shutdown_signals.Get(), &info, sizeof info) == sizeof info) {
       }
       window.close();
+      QApplication::quit();  // also when the window sat hidden in the tray
     });
   }
   window.Start();

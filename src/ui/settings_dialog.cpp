@@ -85,7 +85,7 @@ ValueListEditor::ValueListEditor(QWidget* parent) : QTableWidget(0, 2, parent) {
 
 void ValueListEditor::ShowLines(const std::vector<std::string>& lines) {
   setRowCount(0);
-  had_separator_.clear();
+  keys_.clear();
   setRowCount(static_cast<int>(lines.size()));
   for (int row = 0; row < rowCount(); ++row) {
     const std::string& line = lines[static_cast<std::size_t>(row)];
@@ -94,7 +94,7 @@ void ValueListEditor::ShowLines(const std::vector<std::string>& lines) {
     const std::string_view value = separator == std::string::npos
                                        ? std::string_view()
                                        : std::string_view(line).substr(separator + 1);
-    had_separator_.push_back(separator != std::string::npos);
+    keys_.push_back({std::string(key), separator != std::string::npos});
     auto* key_item = new QTableWidgetItem(ToQt(key));  // the table owns its items
     key_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     auto* value_item = new QTableWidgetItem(ToQt(value));
@@ -104,15 +104,10 @@ void ValueListEditor::ShowLines(const std::vector<std::string>& lines) {
   }
 }
 
-std::vector<std::string> ValueListEditor::Lines() const {
-  std::vector<std::string> lines;
-  for (int row = 0; row < rowCount(); ++row) {
-    std::string key = item(row, 0)->text().toStdString();
-    const std::string value = item(row, 1)->text().toStdString();
-    const bool bare = !had_separator_[static_cast<std::size_t>(row)] && value.empty();
-    lines.push_back(bare ? key : key + "=" + value);
-  }
-  return lines;
+std::string ValueListEditor::LineAt(int row) const {
+  const RowKey& key = keys_.at(static_cast<std::size_t>(row));
+  const std::string value = item(row, 1)->text().toStdString();
+  return !key.had_separator && value.empty() ? key.key : key.key + "=" + value;
 }
 
 void ValueListEditor::CommitOpenEdit() {
@@ -159,11 +154,16 @@ void TFrmSettings::BitBtn1Click() {
   accept();
 }
 
-// A committed edit is in effect at once: readers look the key up in the list at use.
-void TFrmSettings::CellEdited(QTableWidgetItem*) {
+// A committed edit is in effect at once: readers look the key up in the list at use. Only the
+// edited row's line changes; the others keep their bytes even when they are not UTF-8.
+void TFrmSettings::CellEdited(QTableWidgetItem* item) {
   if (filling_) return;
+  std::vector<std::string> lines = main_.Settings().Lines();
+  const auto row = static_cast<std::size_t>(item->row());
   try {
-    main_.Settings().SetLines(VLE_->Lines());
+    if (row >= lines.size()) throw std::invalid_argument("the grid and the list differ");
+    lines[row] = VLE_->LineAt(item->row());
+    main_.Settings().SetLines(std::move(lines));
   } catch (const std::invalid_argument&) {
     // A line break would split the line in the file: keep the list, and show it again once
     // the grid has finished with the item being set.

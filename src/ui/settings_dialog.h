@@ -39,13 +39,17 @@ class ValueListEditor final : public QTableWidget {
   explicit ValueListEditor(QWidget* parent = nullptr);
   // Shows `lines` as rows; switch rows get the yes/no pick list.
   void ShowLines(const std::vector<std::string>& lines);
-  // The rows as configuration lines, in row order.
-  std::vector<std::string> Lines() const;
+  // One row as a configuration line: its key as loaded, byte for byte, and the cell's value.
+  std::string LineAt(int row) const;
   // Commits an edit still open in a cell (a click on "OK" must not lose it).
   void CommitOpenEdit();
 
  private:
-  std::vector<bool> had_separator_;  // per row: did the line hold "=" (a bare line stays bare)
+  struct RowKey {
+    std::string key;     // as loaded, so a key that is not UTF-8 is written back unchanged
+    bool had_separator;  // a line without "=" stays bare while its value is empty
+  };
+  std::vector<RowKey> keys_;
 };
 
 class TFrmSettings final : public QDialog {

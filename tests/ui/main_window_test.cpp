@@ -178,10 +178,11 @@ class MainWindowTest : public QObject {
     }
     QVERIFY(browser.urls.isEmpty());
     window.acActivateExecute();
+    QVERIFY2(window.Core().Active(), qPrintable(window.Log().toPlainText()));
     {
       ModalCloser closer;
       Menu(window, "Startbrowser1")->trigger();
-      QVERIFY(closer.Seen().empty());
+      QCOMPARE(closer.Names(), QStringList{});
     }
     QCOMPARE(browser.urls,
              QList<QUrl>{QUrl(QString("http://127.0.0.1:%1").arg(window.Core().ListeningPort()))});
@@ -192,13 +193,15 @@ class MainWindowTest : public QObject {
     window.Start();
     window.move(100, 80);
     window.acActivateExecute();
+    QVERIFY2(window.Core().Active(), qPrintable(window.Log().toPlainText()));
     {
       ModalCloser closer;
       Menu(window, "Settings1")->trigger();
-      QVERIFY(closer.Seen().empty());
+      QCOMPARE(closer.Names(), QStringList{});
       QVERIFY(!window.Settings().isVisible());
     }
     window.acActivateExecute();
+    QVERIFY2(!window.Core().Active(), qPrintable(window.Log().toPlainText()));
     ModalCloser closer;
     Menu(window, "Settings1")->trigger();
     QCOMPARE(closer.Names(), QStringList{"FrmSettings"});
@@ -290,6 +293,7 @@ class MainWindowTest : public QObject {
     MainWindow& window = Make();
     window.Start();
     window.acActivateExecute();
+    QVERIFY2(window.Core().Active(), qPrintable(window.Log().toPlainText()));
     const int port = window.Core().ListeningPort();
     http::testing::ReadResult long_request;
     std::jthread client(
@@ -308,6 +312,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!http::testing::Connect(port).Valid());
     // The script slot is free again.
     window.acActivateExecute();
+    QVERIFY2(window.Core().Active(), qPrintable(window.Log().toPlainText()));
     const auto after = SplitResponse(
         Exchange(window.Core().ListeningPort(), "GET /abort.ovs HTTP/1.1\r\nHost: x\r\n\r\n")
             .bytes);

@@ -151,6 +151,21 @@ class SettingsDialogTest : public QObject {
              QString::fromStdString(expected));
   }
 
+  void okKeepsUneditedLinesByteForByte() {
+    const std::string latin1_password = "Auth password=k\xe9lp";  // not UTF-8
+    home_->Config("Server port=1\r\n" + latin1_password + "\r\nplain line\r\n");
+    TFrmSettings& dialog = Open();
+    auto* edit = qobject_cast<QLineEdit*>(OpenEditor(dialog.VLE(), 0));
+    QVERIFY(edit != nullptr);
+    edit->selectAll();
+    QTest::keyClicks(edit, "2");
+    dialog.VLE().CommitOpenEdit();
+    QCOMPARE(QString::fromStdString(window_->Core().GetSetting("Server port")), QString("2"));
+    QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    QVERIFY(ReadFile(home_->ConfigFile()) ==
+            "Server port=2\r\n" + latin1_password + "\r\nplain line\r\n");
+  }
+
   void eachShowReloadsTheFile() {
     TFrmSettings& dialog = Open();
     dialog.reject();
