@@ -54,6 +54,13 @@ int main(int argc, char** argv) {
     std::cerr << "orvelle-gui: " << e.what() << " (see orvelle-gui --help)\n";
     return 2;
   }
+  // Qt's options take one dash; an unknown "--name" is ours, and a mistake.
+  for (const std::string& extra : cli.remaining()) {
+    if (extra.starts_with("--")) {
+      std::cerr << "orvelle-gui: unknown option " << extra << " (see orvelle-gui --help)\n";
+      return 2;
+    }
+  }
   orvelle::http::UniqueFd shutdown_signals = BlockShutdownSignals();
 
   QApplication application(argc, argv);
