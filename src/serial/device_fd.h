@@ -1,34 +1,11 @@
-// Move-only owner of one file descriptor of the serial layer; closes it exactly once.
+// DeviceFd: the serial layer's owner of one file descriptor, the same move-only owner the HTTP
+// layer uses (header-only, so no link between the two libraries).
 #pragma once
 
-#include <unistd.h>
-
-#include <utility>
+#include "http/unique_fd.h"
 
 namespace orvelle::serial {
 
-class DeviceFd {
- public:
-  DeviceFd() = default;
-  explicit DeviceFd(int fd) : fd_(fd) {}
-  DeviceFd(DeviceFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  DeviceFd& operator=(DeviceFd&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.fd_, -1));
-    return *this;
-  }
-  DeviceFd(const DeviceFd&) = delete;
-  DeviceFd& operator=(const DeviceFd&) = delete;
-  ~DeviceFd() { Reset(); }
-
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_ = -1;
-};
+using DeviceFd = http::UniqueFd;
 
 }  // namespace orvelle::serial

@@ -8,42 +8,27 @@
 namespace orvelle::e2e {
 namespace {
 
+// A page that runs `before`, then polls `value` (into v) while `keep_going` holds or until 5 s
+// have passed, then runs `after`. A call inside a condition is not called, so the polled value
+// is assigned before the condition looks at it.
+std::string PollingPage(const std::string& before, const std::string& value,
+                        const std::string& keep_going, const std::string& after) {
+  return "<%\n" + before + "t0 = getticks()\nwaited = 0\nv = " + value + "\nwhile (" +
+         keep_going + ")\nwaited = getticks() - t0\nif (waited>>5000)\nbreak\nendif\nv = " +
+         value + "\nwend\n" + after + "%>";
+}
+
 // Opens the port named by the parameter p (opening an open port only re-applies settings),
-// sends "PING", waits until the 6-byte reply is there or 5 s have passed, and echoes it.
-constexpr const char* kPingPage = R"(<%
-openport (p, "115200", "8", "none", "1", "none")
-echo ("open=" & is_open())
-send ("PING" & chr(13))
-t0 = getticks()
-waited = 0
-n = len(receive())
-while (n<<6)
-waited = getticks() - t0
-if (waited>>5000)
-break
-endif
-n = len(receive())
-wend
-r = receive()
-flush (6)
-echo ("reply=" & mid(r, 1, 4))
-echo ("left=[" & receive() & "]")
-%>)";
+// sends "PING", waits for the 6-byte reply, and echoes it.
+const std::string kPingPage = PollingPage(
+    "openport (p, \"115200\", \"8\", \"none\", \"1\", \"none\")\n"
+    "echo (\"open=\" & is_open())\nsend (\"PING\" & chr(13))\n",
+    "len(receive())", "v<<6",
+    "r = receive()\nflush (6)\necho (\"reply=\" & mid(r, 1, 4))\n"
+    "echo (\"left=[\" & receive() & \"]\")\n");
 // Sends a line the simulator echoes, and leaves the echo in the buffer for the next request.
-constexpr const char* kLeavePage = R"(<%
-send ("kept" & chr(13))
-t0 = getticks()
-waited = 0
-n = len(receive())
-while (n<<6)
-waited = getticks() - t0
-if (waited>>5000)
-break
-endif
-n = len(receive())
-wend
-echo ("sent")
-%>)";
+const std::string kLeavePage = PollingPage("send (\"kept\" & chr(13))\n", "len(receive())", "v<<6",
+                                           "echo (\"sent\")\n");
 constexpr const char* kShowPage = R"(<%
 echo ("buffer=[" & mid(receive(), 1, 4) & "] open=[" & is_open() & "]")
 %>)";
@@ -51,26 +36,12 @@ constexpr const char* kClosePage = R"(<%
 closeport ()
 echo ("closed error=" & error & " open=[" & is_open() & "] buffer=[" & receive() & "]")
 %>)";
-
-// Asks the simulator to drop its line, then polls is_open until the port reads as closed or
-// 5 s have passed; send must then fail. (A call inside a condition is not called, so every
-// polled value is assigned first.)
-constexpr const char* kHangUpPage = R"(<%
-send ("HANGUP" & chr(13))
-t0 = getticks()
-waited = 0
-o = len(is_open())
-while (o>>0)
-waited = getticks() - t0
-if (waited>>5000)
-break
-endif
-o = len(is_open())
-wend
-echo ("open=[" & is_open() & "]")
-send ("x")
-echo ("send=" & geterror())
-%>)";
+// Asks the simulator to drop its line, then polls is_open until the port reads as closed; send
+// must then fail.
+const std::string kHangUpPage =
+    PollingPage("send (\"HANGUP\" & chr(13))\n", "len(is_open())", "v>>0",
+                "echo (\"open=[\" & is_open() & \"]\")\nsend (\"x\")\n"
+                "echo (\"send=\" & geterror())\n");
 
 // The simulator as a child process; its stdout lines are its port paths, newest last.
 class Simulator {
