@@ -49,16 +49,18 @@ bool TTCPConnection::WaitReadable(std::chrono::milliseconds timeout) {
 std::string_view TTCPConnection::ReceiveChunk() {
   CheckOpen();
   if (peer_closed_) return {};
-  if (!WaitReadable(timeouts_.ReadIdle)) throw EReadTimeout();
-  const std::size_t old_size = input_.size();
-  input_.resize(old_size + kReceiveChunk);
-  ssize_t n;
-  do {
-    n = ::recv(socket_.Handle(), input_.data() + old_size, kReceiveChunk, 0);
-  } while (n < 0 && errno == EINTR);
-  input_.resize(old_size + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+  // Into a scratch buffer, not a zero-filled tail of input_: most reads are a few hundred bytes.
+  char chunk[kReceiveChunk];
+  // The request is usually there already; wait only when it is not.
+  ssize_t n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
+  while (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+    if (errno != EINTR && !WaitReadable(timeouts_.ReadIdle)) throw EReadTimeout();
+    n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
+  }
   if (n < 0) ThrowSocketError(errno);
   if (n == 0) peer_closed_ = true;
+  const std::size_t old_size = input_.size();
+  input_.append(chunk, static_cast<std::size_t>(n));
   return std::string_view(input_).substr(old_size);
 }
 
@@ -134,9 +136,20 @@ void TTCPConnection::Disconnect() {
   if (closed_) return;
   closed_ = true;
   ::shutdown(socket_.Handle(), SHUT_WR);
-  if (!peer_closed_) Linger();
+  if (!peer_closed_ && (!request_complete_ || InputPending())) Linger();
   socket_.PeerIP.clear();
   socket_.PeerPort = 0;
+}
+
+// Closing with unread input would reset the connection and could destroy the response before
+// the client reads it. After a request read to its end with nothing more waiting, the close just
+// queues a FIN behind the response, and the thread need not wait for the client to hang up; after
+// a rejected request the rest of it may still be on its way, so that case always lingers.
+bool TTCPConnection::InputPending() {
+  char probe;
+  const ssize_t n = ::recv(socket_.Handle(), &probe, 1, MSG_DONTWAIT | MSG_PEEK);
+  if (n == 0) peer_closed_ = true;
+  return n > 0;
 }
 
 void TTCPConnection::Linger() {

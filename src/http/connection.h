@@ -60,13 +60,17 @@ class TTCPConnection {
   // Sends `size` bytes of the open file `fd` from offset 0 without copying them through memory.
   std::int64_t WriteFile(int fd, std::int64_t size);
 
-  // Ends the conversation: shuts the sending side, drains unread input for a bounded time.
+  // Ends the conversation: shuts the sending side, drains unread input for a bounded time
+  // (unless the request was read to its end and nothing more is waiting).
   void Disconnect();
+  // The request was read to its end: the close need not wait for the client.
+  void MarkRequestComplete() { request_complete_ = true; }
   // Wakes a thread blocked on this socket; safe to call from another thread.
   void Abort();
 
  private:
   bool WaitReadable(std::chrono::milliseconds timeout);
+  bool InputPending();
   void Linger();
   void CheckOpen() const;
 
@@ -74,6 +78,7 @@ class TTCPConnection {
   TConnectionTimeouts timeouts_;
   std::string input_;  // received and not yet consumed
   bool closed_ = false;
+  bool request_complete_ = false;  // the whole request was read; see InputPending
   bool peer_closed_ = false;
 };
 

@@ -53,6 +53,7 @@ void THTTPServer::DoExecute(TPeerThread& thread) {
   TParsedRequest request = ReadRequest(thread, status);
   switch (status) {
     case TParseStatus::kComplete:
+      connection.MarkRequestComplete();
       Answer(thread, std::move(request));
       break;
     case TParseStatus::kOtherMethod:

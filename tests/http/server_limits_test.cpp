@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <future>
 #include <mutex>
+#include <thread>
 
 #include "http/exceptions.h"
 #include "http/http_server.h"
@@ -89,6 +90,53 @@ TEST(ServerLimitsTest, SilentClientIsClosedWithoutResponse) {
   const ReadResult result = ReadAll(client.Get());
   EXPECT_TRUE(result.eof) << "the server kept waiting for the client";
   EXPECT_THAT(result.bytes, IsEmpty());
+}
+
+bool WaitForConnectionCount(const THTTPServer& server, std::size_t count) {
+  for (int i = 0; i < 1000 && server.ConnectionCount() != count; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return server.ConnectionCount() == count;
+}
+
+// A request read to its end is closed at once, even while the client keeps its socket; one with
+// more input behind it lingers (closing would reset the response) until the client goes.
+TEST(ServerLimitsTest, CloseWaitsForTheClientOnlyWhenInputIsLeft) {
+  TServerLimits limits;
+  limits.Timeouts.Linger = std::chrono::minutes(5);
+  THTTPServer server(limits);
+  server.OnCommandGet = AnswerOk;
+  const int port = StartOnLoopback(server);
+
+  UniqueFd complete = Connect(port);
+  SendAll(complete.Get(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  const ReadResult answered = ReadAll(complete.Get());
+  EXPECT_TRUE(answered.eof);
+  EXPECT_EQ(SplitResponse(answered.bytes).status_line, "HTTP/1.1 200 OK");
+  EXPECT_TRUE(WaitForConnectionCount(server, 0)) << "the server waited for the client to close";
+
+  // Bytes that arrive while the handler runs stay unread in the socket.
+  std::promise<void> more_sent;
+  std::shared_future<void> more_sent_done = more_sent.get_future().share();
+  std::promise<void> handler_entered;
+  server.OnCommandGet = [more_sent_done, &handler_entered](TPeerThread&, THTTPRequestInfo&,
+                                                           THTTPResponseInfo& response) {
+    handler_entered.set_value();
+    more_sent_done.wait_for(std::chrono::seconds(10));
+    response.ContentText = "ok";
+  };
+  UniqueFd pipelined = Connect(port);
+  SendAll(pipelined.Get(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  ASSERT_EQ(handler_entered.get_future().wait_for(std::chrono::seconds(10)),
+            std::future_status::ready);
+  SendAll(pipelined.Get(), "GET /more HTTP/1.1\r\n");
+  more_sent.set_value();
+  const ReadResult first = ReadAll(pipelined.Get());
+  EXPECT_TRUE(first.eof);
+  EXPECT_EQ(SplitResponse(first.bytes).status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(server.ConnectionCount(), 1u) << "left input was not drained before the close";
+  pipelined.Reset();
+  EXPECT_TRUE(WaitForConnectionCount(server, 0));
 }
 
 TEST(ServerLimitsTest, ConnectionsOverTheLimitGet503AndOthersAreStillServed) {
