@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ struct ServerOptions {
   TEventLog::LineSink console;  // sees every log line, greeting lines included
   // name=value lines that every script page gets before its request parameters (--demo's
   // demoport), so a request parameter of the same name still wins.
-  std::vector<std::string> page_variables;
+  std::function<std::vector<std::string>()> page_variables;
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {

@@ -79,7 +79,10 @@ int RunServer(const ServerCommandOptions& options) {
       std::cerr << "orvelle: --demo: " << error.what() << "\n";
       return 1;
     }
-    app_options.page_variables.push_back(std::string(kDemoVariable) + "=" + demo->Path());
+    // Asked at every request, so pages see the path the device has now, also after a hang-up.
+    app_options.page_variables = [&demo] {
+      return std::vector<std::string>{std::string(kDemoVariable) + "=" + demo->Path()};
+    };
   }
   app::TfmHTTPServerMain main_window(loop, std::move(app_options));
   window = &main_window;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -24,8 +25,9 @@ struct DispatcherSetup {
   std::vector<std::string>& output;  // the output list; only the slot's holder touches it
   SessionGate& session;
   std::filesystem::path web_folder;  // absolute, normalised
-  // name=value lines seeded before every script request's own parameters.
-  std::vector<std::string> page_variables = {};
+  // name=value lines seeded before every script request's own parameters, asked for at every
+  // request (a value may change while the server runs); may be empty.
+  std::function<std::vector<std::string>()> page_variables = {};
 };
 
 class TRequestDispatcher {

@@ -25,7 +25,8 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     return;
   }
   ClaimedRunHost host(setup_.script_host, *claim);
-  std::vector<std::string> params = setup_.page_variables;
+  std::vector<std::string> params =
+      setup_.page_variables ? setup_.page_variables() : std::vector<std::string>{};
   params.insert(params.end(), request.Params.begin(), request.Params.end());
   const PageRequest page{path.string(), std::move(params), peer.ip, peer.port};
   response.ContentText = RunPage(page, host, setup_.output, &host);

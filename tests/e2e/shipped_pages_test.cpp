@@ -288,15 +288,22 @@ TEST(ShippedPages, TerminalTalksToTheDemoDevice) {
   EXPECT_FALSE(fs::exists(device)) << "the demo device outlived the server";
 }
 
-TEST(ShippedPages, DemoDeviceThatHangsUpIsLoggedWithItsNewPath) {
+TEST(ShippedPages, DemoDeviceThatHangsUpIsLoggedAndPagesFollowItsNewPath) {
   DemoServer demo;
   ASSERT_GT(demo.Server().Port(), 0) << demo.Server().Stdout() << demo.Server().Stderr();
   const std::string device = demo.DevicePath();
   ASSERT_EQ(Get(demo.Server().Url("/term/open.ovs?port=" + Encode(device))).second.rfind("OK ", 0),
             0u);
   EXPECT_EQ(Get(demo.Server().Url("/term/send.ovs?eol=cr&text=HANGUP")).second, "OK 7\r\n\r\n");
-  ASSERT_TRUE(demo.Server().WaitForLog("Demo device: the line was dropped; now on /dev/pts/"))
-      << demo.Server().Stdout();
+  const std::string moved = "Demo device: the line was dropped; now on ";
+  ASSERT_TRUE(demo.Server().WaitForLog(moved + "/dev/pts/")) << demo.Server().Stdout();
+  // Pages are pointed at the device where it is now.
+  const std::string log = demo.Server().Stdout();
+  const std::size_t at = log.find(moved) + moved.size();
+  const std::string now_on = log.substr(at, log.find_first_of("\r\n", at) - at);
+  EXPECT_NE(now_on, device);
+  demo.Home().Page("which.ovs", "<%= \"[\" & demoport & \"]\" %>");
+  EXPECT_EQ(Get(demo.Server().Url("/which.ovs")).second, "[" + now_on + "]\r\n\r\n");
   Get(demo.Server().Url("/term/close.ovs"));
   EXPECT_EQ(demo.Server().Terminate(kProcessLimit), 0);
 }
