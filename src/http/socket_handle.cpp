@@ -48,6 +48,10 @@ void TSocketHandle::Bind() {
 }
 
 void TSocketHandle::Listen(int backlog) {
+  // Header and body go out as separate writes; without this the body waits for a delayed ACK.
+  // Set on the listener, so every accepted socket has it without a call of its own.
+  const int one = 1;
+  Check(::setsockopt(fd_.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one));
   Check(::listen(fd_.Get(), backlog));
 }
 
@@ -61,11 +65,14 @@ TSocketHandle TSocketHandle::Accept() {
     }
     ThrowSocketError(errno);
   }
-  // Header and body go out as separate writes; without this the body waits for a delayed ACK.
-  const int one = 1;
-  ::setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   TSocketHandle handle(std::move(fd));
-  handle.ReadAddresses();
+  // A listener bound to one address accepts on that address; only a wildcard one must ask.
+  if (IP != "0.0.0.0") {
+    handle.IP = IP;
+    handle.Port = Port;
+  } else {
+    handle.ReadAddresses();
+  }
   // accept4 reported the peer already; no getpeername call needed.
   handle.PeerIP = DottedDecimal(peer);
   handle.PeerPort = ntohs(peer.sin_port);

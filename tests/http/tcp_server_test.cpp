@@ -3,6 +3,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <mutex>
 
@@ -106,6 +109,39 @@ TEST(TcpServerTest, EmptyBindingsListenOnAllInterfacesAtDefaultPort) {
   EXPECT_EQ(server.Bindings()[0].IP, "0.0.0.0");
   EXPECT_NE(server.Bindings()[0].Port, 0);
   EXPECT_TRUE(Connect(server.Bindings()[0].Port).Valid());
+}
+
+// An accepted connection knows the address it came in on, whether the listener was bound to that
+// address or to all of them, and sends without waiting for delayed ACKs.
+TEST(TcpServerTest, AcceptedConnectionsKnowTheirAddressAndSendAtOnce) {
+  for (const std::string listen_ip : {"127.0.0.1", "0.0.0.0"}) {
+    SCOPED_TRACE(listen_ip);
+    TTCPServer server;
+    std::mutex mutex;
+    std::string seen;
+    server.OnExecute = [&](TPeerThread& thread) {
+      TTCPConnection& connection = thread.Connection();
+      int nodelay = 0;
+      socklen_t length = sizeof nodelay;
+      ::getsockopt(connection.Binding().Handle(), IPPROTO_TCP, TCP_NODELAY, &nodelay, &length);
+      {
+        std::lock_guard lock(mutex);
+        seen = connection.Binding().IP + ":" + std::to_string(connection.Binding().Port) +
+               " nodelay=" + std::to_string(nodelay != 0);
+      }
+      connection.WriteLn("ok");
+      connection.Disconnect();
+    };
+    server.Bindings().Clear();
+    TSocketHandle& binding = server.Bindings().Add();
+    binding.IP = listen_ip;
+    binding.Port = 0;
+    server.Active(true);
+    const int port = server.Bindings()[0].Port;
+    EXPECT_EQ(Exchange(port, "").bytes, "ok\r\n");
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(seen, "127.0.0.1:" + std::to_string(port) + " nodelay=1");
+  }
 }
 
 }  // namespace
