@@ -144,6 +144,9 @@ void TCustomSerialPort::StopThread() {
 int TCustomSerialPort::WriteText(std::string_view text) {
   if (text.empty()) return 0;
   if (!device_.Valid()) throw ESerialPort(SerialErrorCode::kWrite, EBADF);
+  // The kernel reports a pseudo-terminal's hang-up a moment before its writes start to fail;
+  // once the port knows the device is gone, a write must not look as if it went somewhere.
+  if (lost_.load()) throw ESerialPort(SerialErrorCode::kWrite, EIO);
   const auto deadline =
       Deadline(timeouts_.WriteTotalMultiplier, timeouts_.WriteTotalConstant, text.size());
   std::size_t done = 0;

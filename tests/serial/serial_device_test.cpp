@@ -270,6 +270,7 @@ TEST_F(DeviceTest, CheckNoticesAHangUpWithoutAThread) {
   pty.HangUp();
   EXPECT_FALSE(port.CheckConnected());
   EXPECT_FALSE(port.Connected());
+  EXPECT_THROW(port.WriteText("x"), ESerialPort);  // a lost device takes no bytes
   EXPECT_THROW(port.Open(), ESerialPort);  // the pseudo-terminal is gone for good
   EXPECT_FALSE(port.Connected());
 }
