@@ -1,22 +1,22 @@
 // Line splitting and joining, and whole-file reads for pages and configuration files.
 #include "webfront/page_text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
-#include <memory>
 #include <stdexcept>
 #include <system_error>
+
+#include "http/unique_fd.h"
 
 namespace orvelle::webfront {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
-constexpr std::size_t kReadChunk = 64 * 1024;  // bytes per read call; any size works
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+// Growth step for a file that turns out longer than its size said (or has none: a pipe).
+constexpr std::size_t kReadChunk = 64 * 1024;
 
 [[noreturn]] void ThrowReadError(const std::filesystem::path& path, int error) {
   throw std::runtime_error("Cannot read file " + path.string() + ": " +
@@ -55,17 +55,26 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 
 std::string ReadFileBytes(const std::filesystem::path& path) {
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) ThrowReadError(path, errno);
+  http::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.Valid()) ThrowReadError(path, errno);
+  // Sized from the file, so a page costs one read and no zero-filled chunk; a file that grows
+  // meanwhile is still read to its end.
+  struct stat info{};
+  const std::size_t expected =
+      ::fstat(file.Get(), &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
+                                                          : 0;
   std::string bytes;
-  std::size_t got = kReadChunk;
-  while (got == kReadChunk) {
-    std::size_t old_size = bytes.size();
-    bytes.resize(old_size + kReadChunk);
-    got = std::fread(bytes.data() + old_size, 1, kReadChunk, file.get());
-    bytes.resize(old_size + got);
+  std::size_t used = 0;
+  for (;;) {
+    // One byte beyond the size, so the first read already meets the end.
+    if (used == bytes.size()) bytes.resize(bytes.empty() ? expected + 1 : used + kReadChunk);
+    const ssize_t got = ::read(file.Get(), bytes.data() + used, bytes.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ThrowReadError(path, errno);
+    if (got == 0) break;
+    used += static_cast<std::size_t>(got);
   }
-  if (std::ferror(file.get())) ThrowReadError(path, errno);
+  bytes.resize(used);
   return bytes;
 }
 
