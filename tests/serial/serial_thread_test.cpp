@@ -15,6 +15,11 @@
 namespace orvelle::serial {
 namespace {
 
+// Lets the event thread work while the test waits.
+void Nap() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 using test::MainQueue;
 using test::PtyPair;
 using test::WaitUntil;
@@ -67,7 +72,7 @@ TEST_F(ThreadTest, CountIsWhatWaitsAtDelivery) {
   port.Open();
   pty.Write("a");
   ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; },
-                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }));
+                        Nap));
   pty.Write("bcdef");
   // Let the driver take the second write before the waiting delivery runs.
   ASSERT_TRUE(WaitUntil(
@@ -75,7 +80,7 @@ TEST_F(ThreadTest, CountIsWhatWaitsAtDelivery) {
         const int fd = port.DeviceHandle();
         return WaitingBytes(fd) == 6;
       },
-      [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }));
+      Nap));
   ASSERT_TRUE(ServeUntilReceived(6));
   EXPECT_EQ(Received(), "abcdef");
   ASSERT_FALSE(counts.empty());
@@ -88,7 +93,7 @@ TEST_F(ThreadTest, NoSyncMethodDeliversOnTheEventThread) {
   port.Open();
   pty.Write("direct");
   ASSERT_TRUE(WaitUntil([&] { return Received().size() >= 6; },
-                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }));
+                        Nap));
   EXPECT_EQ(Received(), "direct");
   EXPECT_FALSE(on_main);
   EXPECT_EQ(main.Pending(), 0u);
@@ -112,7 +117,7 @@ TEST_F(ThreadTest, MainThreadCloseWhileDeliveryWaits) {
   port.Open();
   pty.Write("pending");
   ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; },
-                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }));
+                        Nap));
   port.Close();
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(main.Pending(), 0u);  // served during the wait, not left behind
@@ -125,7 +130,7 @@ TEST_F(ThreadTest, OtherThreadCloseWhileMainIsBusy) {
   port.Open();
   pty.Write("x");
   ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; },
-                        [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }));
+                        Nap));
   std::thread closer([&] { port.Close(); });
   closer.join();
   EXPECT_FALSE(port.Connected());
