@@ -20,12 +20,11 @@
 #include <memory>
 #include <thread>
 
-#include "app/main_loop.h"
 #include "http/test_client.h"
 #include "ui/about_box.h"
-#include "ui/loop_driver.h"
 #include "ui/settings_dialog.h"
 #include "ui_test_support.h"
+#include "window_rig.h"
 
 namespace orvelle::ui {
 
@@ -34,7 +33,7 @@ using http::testing::SplitResponse;
 using testing::ConfigText;
 using testing::ModalCloser;
 using testing::ReadFile;
-using testing::TempHome;
+using testing::WindowRig;
 using testing::WaitUntil;
 
 namespace {
@@ -95,20 +94,13 @@ class MainWindowTest : public QObject {
   void initTestCase() { QApplication::setApplicationName("orvelle"); }
 
   void init() {
-    home_ = std::make_unique<TempHome>();
-    home_->Config(ConfigText());
-    home_->Page("a.txt", "static");
-    home_->Page("long.ovs", kLongPage);
-    loop_ = std::make_unique<app::MainLoop>();
-    driver_ = std::make_unique<LoopDriver>(*loop_);
+    rig_ = std::make_unique<WindowRig>();
+    rig_->home.Config(ConfigText());
+    rig_->home.Page("a.txt", "static");
+    rig_->home.Page("long.ovs", kLongPage);
   }
 
-  void cleanup() {
-    window_.reset();
-    driver_.reset();
-    loop_.reset();
-    home_.reset();
-  }
+  void cleanup() { rig_.reset(); }
 
   void showsGreetingMenusAndFixedSize() {
     MainWindow& window = Make();
@@ -157,7 +149,7 @@ class MainWindowTest : public QObject {
   void failedStartKeepsStart() {
     int port = 0;
     const http::UniqueFd taken = ListeningSocket(port);
-    home_->Config(ConfigText(std::to_string(port)));
+    rig_->home.Config(ConfigText(std::to_string(port)));
     MainWindow& window = Make();
     window.Start();
     Menu(window, "Activate1")->trigger();
@@ -243,18 +235,18 @@ class MainWindowTest : public QObject {
   }
 
   void missingConfigIsCreatedWithOneMessage() {
-    std::filesystem::remove(home_->ConfigFile());
+    std::filesystem::remove(rig_->home.ConfigFile());
     ModalCloser closer;
     MainWindow& window = Make();
     window.Start();
     QCOMPARE(closer.Names(), QStringList{kLoadError});
-    QCOMPARE(QString::fromStdString(ReadFile(home_->ConfigFile())),
+    QCOMPARE(QString::fromStdString(ReadFile(rig_->home.ConfigFile())),
              QString::fromStdString(ConfigText("80")));
     QVERIFY(!window.Core().Active());
   }
 
   void autoActivateStartsTheServer() {
-    home_->Config("AutoActivate=yes\r\nServer port=0\r\n");
+    rig_->home.Config("AutoActivate=yes\r\nServer port=0\r\n");
     MainWindow& window = Make();
     window.Start();
     QVERIFY(window.Core().Active());
@@ -263,7 +255,7 @@ class MainWindowTest : public QObject {
   }
 
   void autoMinimizeWithoutATrayMinimises() {
-    home_->Config("AutoMinimize=yes\r\nServer port=0\r\n");
+    rig_->home.Config("AutoMinimize=yes\r\nServer port=0\r\n");
     MainWindow& window = Make();
     window.Start();
     QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
@@ -273,7 +265,7 @@ class MainWindowTest : public QObject {
 
   void showingTheWindowReloadsTheFile() {
     MainWindow& window = Make();
-    home_->Config("Server port=1234\r\n");
+    rig_->home.Config("Server port=1234\r\n");
     window.Start();
     QCOMPARE(QString::fromStdString(window.Core().GetSetting("Server port")), QString("1234"));
     QCOMPARE(QString::fromStdString(window.Core().GetSetting("Auth user")), QString());
@@ -281,12 +273,12 @@ class MainWindowTest : public QObject {
 
   void failedReloadAtShowKeepsTheList() {
     MainWindow& window = Make();
-    std::filesystem::remove(home_->ConfigFile());
+    std::filesystem::remove(rig_->home.ConfigFile());
     ModalCloser closer;
     window.Start();
     QCOMPARE(closer.Names(), QStringList{kLoadError});
     QCOMPARE(QString::fromStdString(window.Core().GetSetting("Auth user")), QString("user"));
-    QVERIFY(!std::filesystem::exists(home_->ConfigFile()));  // no default fill here
+    QVERIFY(!std::filesystem::exists(rig_->home.ConfigFile()));  // no default fill here
   }
 
   void closingDuringAScriptEndsItAndStops() {
@@ -321,11 +313,7 @@ class MainWindowTest : public QObject {
 
  private:
   MainWindow& Make() {
-    app::ServerOptions options;
-    options.home = home_->Path();
-    options.listen_ip = "127.0.0.1";
-    window_ = std::make_unique<MainWindow>(*loop_, options);
-    return *window_;
+    return rig_->Make();
   }
 
   static QAction* Menu(MainWindow& window, const char* name) {
@@ -334,10 +322,7 @@ class MainWindowTest : public QObject {
     return action;
   }
 
-  std::unique_ptr<TempHome> home_;
-  std::unique_ptr<app::MainLoop> loop_;
-  std::unique_ptr<LoopDriver> driver_;
-  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<WindowRig> rig_;
 };
 
 }  // namespace orvelle::ui

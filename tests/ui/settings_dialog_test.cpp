@@ -9,17 +9,16 @@
 #include <QTest>
 #include <memory>
 
-#include "app/main_loop.h"
-#include "ui/loop_driver.h"
 #include "ui/main_window.h"
 #include "ui_test_support.h"
+#include "window_rig.h"
 
 namespace orvelle::ui {
 
 using testing::ConfigText;
 using testing::ModalCloser;
 using testing::ReadFile;
-using testing::TempHome;
+using testing::WindowRig;
 using testing::WaitUntil;
 
 namespace {
@@ -55,21 +54,14 @@ class SettingsDialogTest : public QObject {
   void initTestCase() { QApplication::setApplicationName("orvelle"); }
 
   void init() {
-    home_ = std::make_unique<TempHome>();
-    home_->Config(ConfigText());
-    loop_ = std::make_unique<app::MainLoop>();
-    driver_ = std::make_unique<LoopDriver>(*loop_);
+    rig_ = std::make_unique<WindowRig>();
+    rig_->home.Config(ConfigText());
   }
 
-  void cleanup() {
-    window_.reset();
-    driver_.reset();
-    loop_.reset();
-    home_.reset();
-  }
+  void cleanup() { rig_.reset(); }
 
   void gridShowsTheFileRowsInOrder() {
-    home_->Config(
+    rig_->home.Config(
         "Server port=8080\nuse session=yes\r\nplain line\rAuth user=a=b\nServer port=1\n");
     TFrmSettings& dialog = Open();
     QCOMPARE(dialog.windowTitle(), QString("Settings"));
@@ -81,7 +73,7 @@ class SettingsDialogTest : public QObject {
   }
 
   void pickListsOnExactlyTheSixSwitchRows() {
-    home_->Config(ConfigText("0", "use session=no\r\n"));
+    rig_->home.Config(ConfigText("0", "use session=no\r\n"));
     TFrmSettings& dialog = Open();
     const QStringList switches{"Use session",  "AutoActivate", "AutoMinimize",
                                "Auth require", "Log to file",  "Show errors on page"};
@@ -106,7 +98,7 @@ class SettingsDialogTest : public QObject {
       dialog.VLE().setCurrentCell(row, 0);  // closes the editor
     }
     QCOMPARE(combos, 6);
-    QCOMPARE(QString::fromStdString(ReadFile(home_->ConfigFile())),
+    QCOMPARE(QString::fromStdString(ReadFile(rig_->home.ConfigFile())),
              QString::fromStdString(ConfigText("0", "use session=no\r\n")));  // nothing changed
   }
 
@@ -123,15 +115,15 @@ class SettingsDialogTest : public QObject {
     QVERIFY(combo != nullptr);
     combo->setCurrentIndex(0);
     dialog.VLE().CommitOpenEdit();
-    QCOMPARE(QString::fromStdString(window_->Core().GetSetting("Log to file")), QString("yes"));
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")), QString("yes"));
     // In effect: the next log line goes to web/log.txt.
-    window_->Core().AddLog("after the edit");
-    QVERIFY(ReadFile(home_->Web() / "log.txt").find("after the edit") != std::string::npos);
+    rig_->window->Core().AddLog("after the edit");
+    QVERIFY(ReadFile(rig_->home.Web() / "log.txt").find("after the edit") != std::string::npos);
     dialog.reject();
-    QVERIFY(ReadFile(home_->ConfigFile()).find("Log to file=no\r\n") != std::string::npos);
+    QVERIFY(ReadFile(rig_->home.ConfigFile()).find("Log to file=no\r\n") != std::string::npos);
     dialog.FormShow();
     QCOMPARE(dialog.VLE().item(RowOf(dialog.VLE(), "Log to file"), 1)->text(), QString("no"));
-    QCOMPARE(QString::fromStdString(window_->Core().GetSetting("Log to file")), QString("no"));
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")), QString("no"));
   }
 
   void okWritesTheFileWithAnOpenEdit() {
@@ -147,29 +139,29 @@ class SettingsDialogTest : public QObject {
     QVERIFY(!dialog.isVisible());
     std::string expected = ConfigText();
     expected.replace(expected.find("Auth user=user"), 14, "Auth user=operator");
-    QCOMPARE(QString::fromStdString(ReadFile(home_->ConfigFile())),
+    QCOMPARE(QString::fromStdString(ReadFile(rig_->home.ConfigFile())),
              QString::fromStdString(expected));
   }
 
   void okKeepsUneditedLinesByteForByte() {
     const std::string latin1_password = "Auth password=k\xe9lp";  // not UTF-8
-    home_->Config("Server port=1\r\n" + latin1_password + "\r\nplain line\r\n");
+    rig_->home.Config("Server port=1\r\n" + latin1_password + "\r\nplain line\r\n");
     TFrmSettings& dialog = Open();
     auto* edit = qobject_cast<QLineEdit*>(OpenEditor(dialog.VLE(), 0));
     QVERIFY(edit != nullptr);
     edit->selectAll();
     QTest::keyClicks(edit, "2");
     dialog.VLE().CommitOpenEdit();
-    QCOMPARE(QString::fromStdString(window_->Core().GetSetting("Server port")), QString("2"));
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Server port")), QString("2"));
     QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
-    QVERIFY(ReadFile(home_->ConfigFile()) ==
+    QVERIFY(ReadFile(rig_->home.ConfigFile()) ==
             "Server port=2\r\n" + latin1_password + "\r\nplain line\r\n");
   }
 
   void eachShowReloadsTheFile() {
     TFrmSettings& dialog = Open();
     dialog.reject();
-    home_->Config("Server port=9\r\nAuthor=me\r\n");
+    rig_->home.Config("Server port=9\r\nAuthor=me\r\n");
     dialog.FormShow();
     QCOMPARE(Column(dialog.VLE(), 0), (QStringList{"Server port", "Author"}));
     QCOMPARE(Column(dialog.VLE(), 1), (QStringList{"9", "me"}));
@@ -178,19 +170,19 @@ class SettingsDialogTest : public QObject {
   void missingFileOnShowGetsDefaultsAndTheMessage() {
     TFrmSettings& dialog = Open();
     dialog.reject();
-    std::filesystem::remove(home_->ConfigFile());
+    std::filesystem::remove(rig_->home.ConfigFile());
     ModalCloser closer;
     dialog.FormShow();
     QCOMPARE(closer.Names(), QStringList{kLoadError});
-    QVERIFY(ReadFile(home_->ConfigFile()).find("Auth password=kelp\r\n") != std::string::npos);
+    QVERIFY(ReadFile(rig_->home.ConfigFile()).find("Auth password=kelp\r\n") != std::string::npos);
     QCOMPARE(dialog.VLE().item(dialog.VLE().rowCount() - 1, 0)->text(),
              QString("Show errors on page"));
   }
 
   void failedWriteKeepsTheDialogOpen() {
     TFrmSettings& dialog = Open();
-    std::filesystem::remove(home_->ConfigFile());
-    std::filesystem::create_directory(home_->ConfigFile());  // nothing can replace a folder
+    std::filesystem::remove(rig_->home.ConfigFile());
+    std::filesystem::create_directory(rig_->home.ConfigFile());  // nothing can replace a folder
     ModalCloser closer;
     QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
     QCOMPARE(closer.Names().size(), 1);
@@ -201,20 +193,13 @@ class SettingsDialogTest : public QObject {
  private:
   // The dialog as the "Settings" command shows it, but without a nested modal loop.
   TFrmSettings& Open() {
-    app::ServerOptions options;
-    options.home = home_->Path();
-    options.listen_ip = "127.0.0.1";
-    window_ = std::make_unique<MainWindow>(*loop_, options);
-    TFrmSettings& dialog = window_->Settings();
+    TFrmSettings& dialog = rig_->Make().Settings();
     dialog.FormShow();
     dialog.show();
     return dialog;
   }
 
-  std::unique_ptr<TempHome> home_;
-  std::unique_ptr<app::MainLoop> loop_;
-  std::unique_ptr<LoopDriver> driver_;
-  std::unique_ptr<MainWindow> window_;
+  std::unique_ptr<WindowRig> rig_;
 };
 
 }  // namespace orvelle::ui
