@@ -4,7 +4,7 @@
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
-#include <sys/time.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,26 +19,22 @@ namespace {
 constexpr std::size_t kSendFileChunk = 1024 * 1024;
 
 [[noreturn]] void ThrowSendError(int error) {
-  // SO_SNDTIMEO expiring shows up as EAGAIN: the reader stalled.
-  throw ESocketError(error == EAGAIN ? kErrorTimedOut : SocketErrorNumber(error));
+  throw ESocketError(SocketErrorNumber(error));
 }
 
 }  // namespace
 
+// The socket is non-blocking (accepted so): a full send buffer is waited out with poll, which
+// bounds the stall without a socket option call per connection.
 TTCPConnection::TTCPConnection(TSocketHandle socket, TConnectionTimeouts timeouts)
-    : socket_(std::move(socket)), timeouts_(timeouts) {
-  timeval stall{};
-  stall.tv_sec = timeouts_.WriteStall.count() / 1000;
-  stall.tv_usec = static_cast<suseconds_t>((timeouts_.WriteStall.count() % 1000) * 1000);
-  ::setsockopt(socket_.Handle(), SOL_SOCKET, SO_SNDTIMEO, &stall, sizeof stall);
-}
+    : socket_(std::move(socket)), timeouts_(timeouts) {}
 
 void TTCPConnection::CheckOpen() const {
   if (closed_) throw EClosedSocket();
 }
 
-bool TTCPConnection::WaitReadable(std::chrono::milliseconds timeout) {
-  pollfd p{socket_.Handle(), POLLIN, 0};
+bool TTCPConnection::WaitReady(short events, std::chrono::milliseconds timeout) {
+  pollfd p{socket_.Handle(), events, 0};
   for (;;) {
     const int n = ::poll(&p, 1, static_cast<int>(timeout.count()));
     if (n >= 0) return n > 0;
@@ -54,7 +50,7 @@ std::string_view TTCPConnection::ReceiveChunk() {
   // The request is usually there already; wait only when it is not.
   ssize_t n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
   while (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-    if (errno != EINTR && !WaitReadable(timeouts_.ReadIdle)) throw EReadTimeout();
+    if (errno != EINTR && !WaitReady(POLLIN, timeouts_.ReadIdle)) throw EReadTimeout();
     n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
   }
   if (n < 0) ThrowSocketError(errno);
@@ -93,15 +89,48 @@ std::string TTCPConnection::ReadBytes(std::size_t count) {
 
 void TTCPConnection::Write(std::string_view bytes, bool more) {
   CheckOpen();
+  // A header announcing a small body waits here for it, so both leave in one call and one
+  // segment; the next write, a file send or the close takes it along.
+  if (more && held_.size() + bytes.size() <= kHoldLimit) {
+    held_.append(bytes);
+    return;
+  }
+  SendAll(held_, bytes, more);
+  held_.clear();
+}
+
+// Sends `first` then `second` completely, in one call while the socket takes everything.
+void TTCPConnection::SendAll(std::string_view first, std::string_view second, bool more) {
   const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
-  while (!bytes.empty()) {
-    const ssize_t n = ::send(socket_.Handle(), bytes.data(), bytes.size(), flags);
+  while (!first.empty() || !second.empty()) {
+    iovec parts[2];
+    msghdr message{};
+    message.msg_iov = parts;
+    for (const std::string_view part : {first, second}) {
+      if (part.empty()) continue;
+      parts[message.msg_iovlen].iov_base = const_cast<char*>(part.data());
+      parts[message.msg_iovlen].iov_len = part.size();
+      ++message.msg_iovlen;
+    }
+    const ssize_t n = ::sendmsg(socket_.Handle(), &message, flags);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ThrowSendError(errno);
+      if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowSendError(errno);
+      WaitWritable();
+      continue;
     }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
+    auto sent = static_cast<std::size_t>(n);
+    const std::size_t from_first = std::min(sent, first.size());
+    first.remove_prefix(from_first);
+    second.remove_prefix(sent - from_first);
   }
+}
+
+void TTCPConnection::FlushHeld(bool more) {
+  if (held_.empty()) return;
+  const std::string held = std::move(held_);
+  held_.clear();
+  SendAll(held, {}, more);
 }
 
 void TTCPConnection::WriteStream(std::istream& stream, std::int64_t size) {
@@ -116,8 +145,14 @@ void TTCPConnection::WriteStream(std::istream& stream, std::int64_t size) {
   }
 }
 
+// The reader took no bytes for the stall time: it is dropped.
+void TTCPConnection::WaitWritable() {
+  if (!WaitReady(POLLOUT, timeouts_.WriteStall)) throw ESocketError(kErrorTimedOut);
+}
+
 std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
   CheckOpen();
+  FlushHeld(size > 0);
   off_t offset = 0;
   while (offset < size) {
     const auto want =
@@ -125,7 +160,9 @@ std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
     const ssize_t n = ::sendfile(socket_.Handle(), fd, &offset, want);
     if (n < 0) {
       if (errno == EINTR) continue;
-      ThrowSendError(errno);
+      if (errno != EAGAIN && errno != EWOULDBLOCK) ThrowSendError(errno);
+      WaitWritable();
+      continue;
     }
     if (n == 0) break;  // the file shrank since its size was taken
   }
@@ -134,9 +171,18 @@ std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
 
 void TTCPConnection::Disconnect() {
   if (closed_) return;
+  try {
+    FlushHeld(false);  // a header whose body never came (HEAD, or the handler failed)
+  } catch (const std::exception&) {
+    // The client is gone; nothing is left to tell it.
+  }
   closed_ = true;
-  ::shutdown(socket_.Handle(), SHUT_WR);
-  if (!peer_closed_ && (!request_complete_ || InputPending())) Linger();
+  // Without unread input the close itself sends the FIN behind the response; only a drain
+  // needs the sending side shut first, so the client sees the end while it is drained.
+  if (!peer_closed_ && (!request_complete_ || InputPending())) {
+    ::shutdown(socket_.Handle(), SHUT_WR);
+    Linger();
+  }
   socket_.PeerIP.clear();
   socket_.PeerPort = 0;
 }

@@ -14,6 +14,8 @@ namespace orvelle::http {
 // One receive call asks for at most this much; also the chunk size for stream bodies.
 inline constexpr std::size_t kReceiveChunk = 32768;
 inline constexpr std::size_t kSendChunk = 32768;
+// A header sent with `more` is held back up to this size, to leave together with its body.
+inline constexpr std::size_t kHoldLimit = 16384;
 // A reader that sends nothing for this long is dropped; slow clients must not pin threads.
 inline constexpr std::chrono::milliseconds kReadIdleTimeout{30'000};
 // A reader that accepts no bytes for this long is dropped, for the same reason.
@@ -52,7 +54,8 @@ class TTCPConnection {
   // Exactly `count` bytes; throws EConnClosedGracefully when the peer closes first.
   std::string ReadBytes(std::size_t count);
 
-  // Sends all bytes; with `more` the kernel may hold them back for the next write.
+  // Sends all bytes; with `more` they may be held back (here, up to kHoldLimit, or by the
+  // kernel) to leave with the next write.
   void Write(std::string_view bytes, bool more = false);
   void WriteLn(std::string_view text) { Write(std::string(text) + "\r\n"); }
   // Sends `size` bytes of `stream` from its current position in kSendChunk pieces.
@@ -69,7 +72,10 @@ class TTCPConnection {
   void Abort();
 
  private:
-  bool WaitReadable(std::chrono::milliseconds timeout);
+  bool WaitReady(short events, std::chrono::milliseconds timeout);
+  void WaitWritable();
+  void SendAll(std::string_view first, std::string_view second, bool more);
+  void FlushHeld(bool more);
   bool InputPending();
   void Linger();
   void CheckOpen() const;
@@ -77,6 +83,7 @@ class TTCPConnection {
   TSocketHandle socket_;
   TConnectionTimeouts timeouts_;
   std::string input_;  // received and not yet consumed
+  std::string held_;   // written with `more`, not yet sent
   bool closed_ = false;
   bool request_complete_ = false;  // the whole request was read; see InputPending
   bool peer_closed_ = false;

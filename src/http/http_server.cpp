@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -12,6 +13,9 @@
 
 namespace orvelle::http {
 namespace {
+
+// Files up to this size are sent from memory behind their header rather than by sendfile.
+constexpr std::size_t kSmallFile = 16384;
 
 bool IsBlankText(const std::string& text) {
   return text.find_first_not_of(' ') == std::string::npos;
@@ -41,6 +45,7 @@ void AnnounceClose(THTTPResponseInfo& response) {
 THTTPServer::THTTPServer(TServerLimits limits, std::string mime_types_path)
     : TTCPServer(limits), mime_table_(std::move(mime_types_path)) {
   DefaultPort = 80;
+  DeferAccept = true;  // an HTTP client speaks first
 }
 
 THTTPServer::~THTTPServer() {
@@ -157,7 +162,23 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
   // One open for size and content: the length announced is the length of what is sent.
   ResponseInfo.ContentLength = info.st_size;
   ResponseInfo.SendHeader();
-  return AThread.Connection().WriteFile(file.Get(), info.st_size);
+  TTCPConnection& connection = AThread.Connection();
+  if (info.st_size > 0 && info.st_size <= static_cast<off_t>(kSmallFile)) {
+    // A small file is copied behind the header: one send, one segment, no splice set-up.
+    std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = ::pread(file.Get(), bytes.data() + got, bytes.size() - got,
+                                static_cast<off_t>(got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;  // the file shrank since its size was taken: send what is there
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    connection.Write(bytes);
+    return static_cast<std::int64_t>(got);
+  }
+  return connection.WriteFile(file.Get(), info.st_size);
 }
 
 }  // namespace orvelle::http

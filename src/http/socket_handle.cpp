@@ -47,18 +47,24 @@ void TSocketHandle::Bind() {
   ReadAddresses();
 }
 
-void TSocketHandle::Listen(int backlog) {
+void TSocketHandle::Listen(int backlog, bool defer_accept) {
   // Header and body go out as separate writes; without this the body waits for a delayed ACK.
   // Set on the listener, so every accepted socket has it without a call of its own.
   const int one = 1;
   Check(::setsockopt(fd_.Get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one));
+  if (defer_accept) {
+    // A client silent this long is handed over anyway, so read time-outs still apply to it.
+    const int defer_seconds = 1;
+    Check(::setsockopt(fd_.Get(), IPPROTO_TCP, TCP_DEFER_ACCEPT, &defer_seconds,
+                       sizeof defer_seconds));
+  }
   Check(::listen(fd_.Get(), backlog));
 }
 
 TSocketHandle TSocketHandle::Accept() {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC));
+  UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!fd.Valid()) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
       return TSocketHandle{};

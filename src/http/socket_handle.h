@@ -23,7 +23,8 @@ class TSocketHandle {
   // Creates the socket, sets address reuse, binds to IP:Port and reads the bound address back.
   // Throws ECouldNotBindSocket when the address is in use, ESocketError otherwise.
   void Bind();
-  void Listen(int backlog);
+  // With `defer_accept`, connections become acceptable once their first bytes have come.
+  void Listen(int backlog, bool defer_accept = false);
   // Accepts one pending connection; returns a handle without a socket when none is pending.
   TSocketHandle Accept();
   void CloseSocket();

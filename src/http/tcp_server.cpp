@@ -68,7 +68,7 @@ void TTCPServer::Activate() {
   try {
     for (TSocketHandle& binding : bindings_) {
       binding.Bind();
-      binding.Listen(kListenBacklog);
+      binding.Listen(kListenBacklog, DeferAccept);
     }
     // Left readable by the last deactivation.
     std::uint64_t count;
@@ -85,7 +85,9 @@ void TTCPServer::Activate() {
     throw;
   }
   TThreadMgrDefault::TAcceptor acceptor;
-  acceptor.accept = [this](std::chrono::milliseconds wait) { return AcceptNext(wait); };
+  acceptor.accept = [this](std::chrono::milliseconds wait, bool busy) {
+    return AcceptNext(wait, busy);
+  };
   acceptor.reject = [this](TTCPConnection& connection) { RejectConnection(connection.Binding()); };
   acceptor.error = [this](const std::string& message) {
     if (OnListenerError) OnListenerError(message);
@@ -110,25 +112,51 @@ void TTCPServer::Wake() {
   [[maybe_unused]] const auto written = ::write(wake_.Get(), &one, sizeof one);
 }
 
-// Runs on an idle worker; the worker serves what it returns.
-std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds wait) {
-  epoll_event event{};
-  const int ready = ::epoll_wait(epoll_.Get(), &event, 1, static_cast<int>(wait.count()));
-  if (ready < 0 && errno != EINTR) {
-    PauseAfterError(ESocketError(SocketErrorNumber(errno)).what());
-    return nullptr;
+// Runs on an idle worker; the worker serves what it returns. Under load (`busy`: other
+// connections are being served) connections are usually queued already, so the worker takes
+// one straight from the listener and neither sleeps nor rearms the watch.
+std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds wait,
+                                                       bool busy) {
+  if (busy) {
+    for (TSocketHandle& binding : bindings_) {
+      TSocketHandle socket;
+      try {
+        socket = binding.Accept();
+      } catch (const std::exception&) {
+        break;  // reported by the watched path below, which also pauses
+      }
+      if (socket.HandleAllocated())
+        return std::make_unique<TTCPConnection>(std::move(socket), limits_.Timeouts);
+    }
   }
-  if (ready <= 0 || event.data.u64 == kWakeKey) return nullptr;
-  const auto index = static_cast<std::size_t>(event.data.u64);
-  TSocketHandle socket;
-  try {
-    socket = bindings_[index].Accept();
-  } catch (const std::exception& e) {
-    PauseAfterError(e.what());  // before watching again, so no other worker spins on it meanwhile
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return nullptr;
+    epoll_event event{};
+    const int ready = ::epoll_wait(epoll_.Get(), &event, 1, static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) {
+      PauseAfterError(ESocketError(SocketErrorNumber(errno)).what());
+      return nullptr;
+    }
+    if (ready <= 0 || event.data.u64 == kWakeKey) return nullptr;
+    const auto index = static_cast<std::size_t>(event.data.u64);
+    TSocketHandle socket;
+    bool failed = false;
+    try {
+      socket = bindings_[index].Accept();
+    } catch (const std::exception& e) {
+      PauseAfterError(e.what());  // before watching again, so no other worker spins on it
+      failed = true;
+    }
+    Rearm(index);
+    if (socket.HandleAllocated())
+      return std::make_unique<TTCPConnection>(std::move(socket), limits_.Timeouts);
+    // Another worker took the connection straight from the listener: wait on, so the miss
+    // does not count as an idle spell.
+    if (failed) return nullptr;
   }
-  Rearm(index);
-  if (!socket.HandleAllocated()) return nullptr;
-  return std::make_unique<TTCPConnection>(std::move(socket), limits_.Timeouts);
 }
 
 void TTCPServer::Rearm(std::size_t index) {

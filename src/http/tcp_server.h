@@ -51,6 +51,10 @@ class TTCPServer {
   int DefaultPort = 0;
   TSocketHandles& Bindings() { return bindings_; }
   std::chrono::milliseconds TerminateWaitTime{5000};
+  // Hand a connection to a worker only once the client has sent something. Right for
+  // protocols where the client speaks first (HTTP): the worker never sleeps waiting for the
+  // request. Wrong where the server greets first, so off unless an owner turns it on.
+  bool DeferAccept = false;
   // Kept for owners that set it; idle workers now wait for connections until the pool's linger
   // time or a deactivation, whichever comes first.
   std::chrono::milliseconds AcceptWait{1000};
@@ -81,7 +85,7 @@ class TTCPServer {
  private:
   void Activate();
   void Deactivate();
-  std::unique_ptr<TTCPConnection> AcceptNext(std::chrono::milliseconds wait);
+  std::unique_ptr<TTCPConnection> AcceptNext(std::chrono::milliseconds wait, bool busy);
   void Rearm(std::size_t index);
   void PauseAfterError(const std::string& message);
   void RunPeer(TPeerThread& thread);

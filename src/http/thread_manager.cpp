@@ -184,11 +184,12 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
 bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock) {
   ++accepting_;
   const std::shared_ptr<const TAcceptor> acceptor = acceptor_;
+  const bool busy = busy_ > 0;
   lock.unlock();
   std::unique_ptr<TTCPConnection> connection;
   std::string failure;
   try {
-    connection = acceptor->accept(limits_.IdleLinger);
+    connection = acceptor->accept(limits_.IdleLinger, busy);
   } catch (const std::exception& e) {
     failure = e.what();
   }

@@ -40,8 +40,10 @@ class TThreadMgrDefault {
   // it, so no other thread has to be woken on the way.
   struct TAcceptor {
     // Waits at most `wait` for a connection and accepts it; nullptr when none came, on a
-    // failure it has reported, or when the owner asked the workers to stop accepting.
-    std::function<std::unique_ptr<TTCPConnection>(std::chrono::milliseconds wait)> accept;
+    // failure it has reported, or when the owner asked the workers to stop accepting. `busy`:
+    // other connections are being served, so one is likely queued already.
+    std::function<std::unique_ptr<TTCPConnection>(std::chrono::milliseconds wait, bool busy)>
+        accept;
     // Turns away a connection that arrived while `max_live` connections were being served.
     std::function<void(TTCPConnection&)> reject;
     // Reports a failure the pool survived (the system refusing a thread).

@@ -55,6 +55,22 @@ TEST_F(SendFileTest, EmptyFileIsAHeaderWithZeroLength) {
   EXPECT_EQ(Sent(), 0);
 }
 
+// Small files leave from memory behind their header, larger ones by sendfile: both sides of the
+// bound arrive whole and are counted as sent.
+TEST_F(SendFileTest, FilesAroundTheSmallFileBoundArriveWhole) {
+  for (const std::size_t size : {1u, 16383u, 16384u, 16385u, 200000u}) {
+    SCOPED_TRACE(size);
+    std::string content(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) content[i] = static_cast<char>((i * 7 + size) % 256);
+    server_.Active(false);
+    Serve(dir_.Write("f" + std::to_string(size) + ".dat", content), true);
+    const Response response = SplitResponse(Exchange(port_, "GET / HTTP/1.1\r\n\r\n").bytes);
+    EXPECT_EQ(response.Header("Content-Length"), std::to_string(size));
+    EXPECT_TRUE(response.body == content) << "body of " << response.body.size() << " bytes differs";
+    EXPECT_EQ(Sent(), static_cast<std::int64_t>(size));
+  }
+}
+
 TEST_F(SendFileTest, PresetContentTypeIsKept) {
   Serve(dir_.Write("a.dat", "data"), false);
   const Response response = SplitResponse(Exchange(port_, "GET / HTTP/1.1\r\n\r\n").bytes);

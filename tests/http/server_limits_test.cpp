@@ -1,5 +1,6 @@
 // The bounds a client cannot cross, and deactivation with live and stuck connections.
 #include <gmock/gmock.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -137,6 +138,41 @@ TEST(ServerLimitsTest, CloseWaitsForTheClientOnlyWhenInputIsLeft) {
   EXPECT_EQ(server.ConnectionCount(), 1u) << "left input was not drained before the close";
   pipelined.Reset();
   EXPECT_TRUE(WaitForConnectionCount(server, 0));
+}
+
+// A client that stops reading must not pin its worker: once the send buffers are full and the
+// stall bound passes, the connection is dropped.
+TEST(ServerLimitsTest, ReaderThatStopsReadingIsDroppedAfterTheStallBound) {
+  TServerLimits limits;
+  limits.Timeouts.WriteStall = std::chrono::milliseconds(200);
+  THTTPServer server(limits);
+  server.OnCommandGet = [](TPeerThread&, THTTPRequestInfo&, THTTPResponseInfo& response) {
+    response.ContentText.assign(64 * 1024 * 1024, 'x');  // far beyond both sockets' buffers
+  };
+  const int port = StartOnLoopback(server);
+  UniqueFd client = Connect(port);
+  const int small = 4096;
+  ::setsockopt(client.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  SendAll(client.Get(), "GET / HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 1; }));
+  EXPECT_TRUE(WaitForConnectionCount(server, 0)) << "the stalled write was never given up";
+}
+
+// A header written on its own, announcing a body that never comes (as for HEAD), is held back
+// for the body; the close must still send it.
+TEST(ServerLimitsTest, HeaderWithoutItsBodyStillLeavesAtTheClose) {
+  THTTPServer server;
+  server.OnCommandGet = [](TPeerThread&, THTTPRequestInfo&, THTTPResponseInfo& response) {
+    response.ContentLength = 5;
+    response.SendHeader();
+  };
+  const int port = StartOnLoopback(server);
+  const ReadResult result = Exchange(port, "GET / HTTP/1.1\r\n\r\n");
+  EXPECT_TRUE(result.eof);
+  const Response response = SplitResponse(result.bytes);
+  EXPECT_EQ(response.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(response.Header("Content-Length"), "5");
+  EXPECT_TRUE(response.has_header_end);
 }
 
 TEST(ServerLimitsTest, ConnectionsOverTheLimitGet503AndOthersAreStillServed) {
