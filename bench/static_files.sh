@@ -9,7 +9,10 @@
 #        when it is missing)
 # Environment: CLIENT=wrk|ab (default wrk, with "Connection: close"), SECONDS_PER_RUN (wrk,
 #        default 5), REQUESTS (ab, default 20000), REPEATS (default 3), BIG_REPEATS (default 5),
-#        CONCURRENCY (default "1 16 64").
+#        CONCURRENCY (default "1 16 64"), PIN (default 1: with two or more CPUs, both servers
+#        run on CPU 1 and the client on CPU 0, so the client and the server under test do not
+#        take time from each other and the comparison is of the servers; PIN=0 lets the
+#        scheduler place everything).
 set -euo pipefail
 
 REPO=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,6 +23,13 @@ REQUESTS=${REQUESTS:-20000}
 REPEATS=${REPEATS:-3}
 BIG_REPEATS=${BIG_REPEATS:-5}
 CONCURRENCY=${CONCURRENCY:-"1 16 64"}
+PIN=${PIN:-1}
+SERVER_CPU=()
+CLIENT_CPU=()
+if [ "$PIN" = 1 ] && [ "$(nproc)" -ge 2 ]; then
+  SERVER_CPU=(taskset -c 1)
+  CLIENT_CPU=(taskset -c 0)
+fi
 SERVER=$BUILD_DIR/bench/orvelle_static_bench_server
 
 log() { echo "static_files: $*" >&2; }
@@ -98,11 +108,11 @@ http {
   }
 }
 EOF
-"$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/error.log" -c "$WORK/nginx/nginx.conf" \
+"${SERVER_CPU[@]}" "$NGINX" -p "$WORK/nginx" -e "$WORK/nginx/error.log" -c "$WORK/nginx/nginx.conf" \
   -g 'daemon off;' &
 NGINX_PID=$!
 
-"$SERVER" --root "$ROOT" --port 0 >"$WORK/orvelle.port" &
+"${SERVER_CPU[@]}" "$SERVER" --root "$ROOT" --port 0 >"$WORK/orvelle.port" &
 ORVELLE_PID=$!
 for _ in $(seq 100); do
   grep -q '^port ' "$WORK/orvelle.port" && curl -sf -o /dev/null \
@@ -120,11 +130,11 @@ done
 rps() {
   local port=$1 file=$2 c=$3 out
   if [ "$CLIENT" = ab ]; then
-    out=$(ab -q -n "$REQUESTS" -c "$c" "http://127.0.0.1:$port/$file" 2>&1)
+    out=$("${CLIENT_CPU[@]}" ab -q -n "$REQUESTS" -c "$c" "http://127.0.0.1:$port/$file" 2>&1)
     if ! grep -q '^Failed requests: *0$' <<<"$out"; then log "ab reported failures"; fi
     awk '/^Requests per second:/{print $4}' <<<"$out"
   else
-    out=$(wrk -t1 -c"$c" -d"${SECONDS_PER_RUN}s" -H 'Connection: close' \
+    out=$("${CLIENT_CPU[@]}" wrk -t1 -c"$c" -d"${SECONDS_PER_RUN}s" -H 'Connection: close' \
       "http://127.0.0.1:$port/$file" 2>&1)
     if grep -q 'Socket errors\|Non-2xx' <<<"$out"; then
       log "wrk: $(grep 'Socket errors\|Non-2xx' <<<"$out" | tr -s ' ')"
@@ -135,12 +145,13 @@ rps() {
 
 # MiB/s of one download of FILE from PORT.
 mibps() {
-  curl -sf -o /dev/null -w '%{speed_download}' "http://127.0.0.1:$1/$2" |
+  "${CLIENT_CPU[@]}" curl -sf -o /dev/null -w '%{speed_download}' "http://127.0.0.1:$1/$2" |
     awk '{printf "%.1f", $1 / 1048576}'
 }
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
+if [ ${#SERVER_CPU[@]} -gt 0 ]; then log "servers on CPU 1, client on CPU 0 (PIN=0 to turn off)"; fi
 printf '%-9s %4s %12s %12s %7s   %s\n' file c nginx orvelle ratio "(runs: nginx | orvelle)"
 for file in 1k.bin 64k.bin; do
   for c in $CONCURRENCY; do

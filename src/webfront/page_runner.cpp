@@ -1,9 +1,7 @@
 // The steps of a script request from the page file to the response body.
 #include "page_runner.h"
 
-#include "block_check.h"
 #include "page_text.h"
-#include "page_translation.h"
 
 namespace orvelle::webfront {
 
@@ -41,31 +39,30 @@ class FinishedMark {
   RunObserver* observer_;
 };
 
-void TranslateCheckRun(script::TExecute& engine, std::vector<std::string> lines,
-                       std::vector<std::string>& output, RunObserver* observer) {
-  lines = SplitLines(TranslatePage(JoinLines(lines)));
-  std::string block_error = CheckBlocks(lines);
-  if (!block_error.empty()) {
-    output.push_back(std::move(block_error));
+void CheckAndRun(script::TExecute& engine, const PreparedPage& page,
+                 std::vector<std::string>& output, RunObserver* observer) {
+  if (!page.block_error.empty()) {
+    output.push_back(page.block_error);
     return;
   }
   if (observer && !observer->Starting()) return;
-  engine.Run(lines);
+  engine.Run(page.lines);
 }
 
 }  // namespace
 
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, RunObserver* observer,
-                    script::TExecute::Mode mode) {
+                    script::TExecute::Mode mode, PageCache* cache) {
   script::TExecute engine(host, mode);
   FinishedMark finished(observer);
   if (observer) observer->Created(engine);
   SeedVariables(engine, request);
   output.clear();
-  std::vector<std::string> lines = LoadPageLines(request.path);
+  const std::shared_ptr<const PreparedPage> page =
+      cache ? cache->Get(request.path) : LoadPreparedPage(request.path);
   try {
-    TranslateCheckRun(engine, std::move(lines), output, observer);
+    CheckAndRun(engine, *page, output, observer);
   } catch (const script::EStringListError&) {
     // A block read past the last line ends the run without a line of its own.
   } catch (const std::exception& error) {

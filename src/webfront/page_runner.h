@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "script/Uscripteng.h"
+#include "webfront/page_cache.h"
 
 namespace orvelle::webfront {
 
@@ -29,10 +30,12 @@ class RunObserver {
 };
 
 // The body: every output entry followed by CR LF. Throws when the page cannot be read or a
-// parameter name is not acceptable (the server answers those with its own error).
+// parameter name is not acceptable (the server answers those with its own error). With a
+// cache, an unchanged page is not read and translated again.
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, RunObserver* observer = nullptr,
-                    script::TExecute::Mode mode = script::TExecute::Mode::kFast);
+                    script::TExecute::Mode mode = script::TExecute::Mode::kFast,
+                    PageCache* cache = nullptr);
 
 // Seeds peerIP, peerPort, q, pc, po and one variable per parameter.
 void SeedVariables(script::TExecute& engine, const PageRequest& request);

@@ -54,15 +54,15 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::string ReadFileBytes(const std::filesystem::path& path) {
+std::string ReadFileBytes(const std::filesystem::path& path, struct stat* info_out) {
   http::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.Valid()) ThrowReadError(path, errno);
   // Sized from the file, so a page costs one read and no zero-filled chunk; a file that grows
   // meanwhile is still read to its end.
   struct stat info{};
-  const std::size_t expected =
-      ::fstat(file.Get(), &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size)
-                                                          : 0;
+  if (::fstat(file.Get(), &info) != 0) info = {};
+  if (info_out) *info_out = info;
+  const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
   std::string bytes;
   std::size_t used = 0;
   for (;;) {

@@ -2,6 +2,8 @@
 // and reading a file's bytes into lines.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -16,9 +18,9 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Joins lines into one text, every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Reads the whole file as bytes. Throws std::runtime_error naming the file and the cause when it
-// is missing or cannot be read.
-std::string ReadFileBytes(const std::filesystem::path& path);
+// Reads the whole file as bytes; `info`, when given, receives the status of the file read.
+// Throws std::runtime_error naming the file and the cause when it is missing or cannot be read.
+std::string ReadFileBytes(const std::filesystem::path& path, struct stat* info = nullptr);
 
 // Reads a page file and splits it with SplitLines. Throws like ReadFileBytes.
 std::vector<std::string> LoadPageLines(const std::string& path);

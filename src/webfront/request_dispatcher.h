@@ -11,6 +11,7 @@
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "script/host.h"
+#include "page_cache.h"
 #include "script_slot.h"
 #include "session_gate.h"
 
@@ -54,6 +55,7 @@ class TRequestDispatcher {
 
   DispatcherSetup setup_;
   ScriptSlot slot_;
+  PageCache page_cache_;
 };
 
 }  // namespace orvelle::webfront

@@ -29,7 +29,8 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
       setup_.page_variables ? setup_.page_variables() : std::vector<std::string>{};
   params.insert(params.end(), request.Params.begin(), request.Params.end());
   const PageRequest page{path.string(), std::move(params), peer.ip, peer.port};
-  response.ContentText = RunPage(page, host, setup_.output, &host);
+  response.ContentText =
+      RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
 }
 
 }  // namespace orvelle::webfront

@@ -1,0 +1,70 @@
+// Preparing page files for a run, and keeping them prepared while their files are unchanged.
+#include "webfront/page_cache.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "webfront/block_check.h"
+#include "webfront/page_text.h"
+#include "webfront/page_translation.h"
+
+namespace orvelle::webfront {
+namespace {
+
+bool SameTime(const timespec& a, const timespec& b) {
+  return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+PreparedPage PreparePage(std::string_view bytes) {
+  PreparedPage page;
+  page.lines = SplitLines(TranslatePage(JoinLines(SplitLines(bytes))));
+  page.block_error = CheckBlocks(page.lines);
+  return page;
+}
+
+std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path) {
+  return std::make_shared<const PreparedPage>(PreparePage(ReadFileBytes(path)));
+}
+
+bool PageCache::Settled(const struct stat& info) const {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  const time_t last_change = std::max(info.st_mtim.tv_sec, info.st_ctim.tv_sec);
+  return now.tv_sec - last_change >= settle_.count();
+}
+
+bool PageCache::Matches(const Entry& entry, const struct stat& info) {
+  return entry.device == info.st_dev && entry.inode == info.st_ino && entry.size == info.st_size &&
+         SameTime(entry.modified, info.st_mtim) && SameTime(entry.changed, info.st_ctim);
+}
+
+std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path) {
+  struct stat now{};
+  if (::stat(path.c_str(), &now) == 0) {
+    std::lock_guard lock(mutex_);
+    const auto found = entries_.find(path);
+    if (found != entries_.end() && Matches(found->second, now)) return found->second.page;
+  }
+  // The identity is taken from the file that was read, not from the look above.
+  struct stat read_info{};
+  const std::string bytes = ReadFileBytes(path, &read_info);
+  auto page = std::make_shared<const PreparedPage>(PreparePage(bytes));
+  std::lock_guard lock(mutex_);
+  if (bytes.size() <= kMaxPageBytes && S_ISREG(read_info.st_mode) && Settled(read_info)) {
+    if (entries_.size() >= kMaxPages && !entries_.contains(path)) entries_.clear();
+    entries_[path] = Entry{read_info.st_dev,  read_info.st_ino,  read_info.st_size,
+                           read_info.st_mtim, read_info.st_ctim, page};
+  } else {
+    entries_.erase(path);
+  }
+  return page;
+}
+
+std::size_t PageCache::Count() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+}  // namespace orvelle::webfront

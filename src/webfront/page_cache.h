@@ -1,0 +1,63 @@
+// PreparedPage: a page file translated into script lines and checked; PageCache keeps prepared
+// pages between requests for as long as their files stay the same.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace orvelle::webfront {
+
+struct PreparedPage {
+  std::vector<std::string> lines;  // the script the page translates into
+  std::string block_error;         // not empty: the blocks do not match and nothing runs
+};
+
+// Translates a page file's bytes and checks its blocks.
+PreparedPage PreparePage(std::string_view bytes);
+
+// Reads and prepares the page at `path`. Throws like ReadFileBytes.
+std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path);
+
+class PageCache {
+ public:
+  // File times come from a coarse clock: a change within the same tick as an earlier one can
+  // leave them equal. A page is kept only once its file's last change is `settle` older than
+  // the read, so any later change shows as a different time.
+  explicit PageCache(std::chrono::seconds settle = std::chrono::seconds(2)) : settle_(settle) {}
+
+  // Pages larger than this are prepared for each request and not kept.
+  static constexpr std::size_t kMaxPageBytes = 1024 * 1024;
+  // At most this many pages are kept; a full cache starts over.
+  static constexpr std::size_t kMaxPages = 256;
+
+  // The prepared page at `path`: the kept one while the file's identity, size and change times
+  // are those it was read with, otherwise read anew. Throws like ReadFileBytes.
+  std::shared_ptr<const PreparedPage> Get(const std::string& path);
+  std::size_t Count() const;
+
+ private:
+  struct Entry {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+    timespec changed{};
+    std::shared_ptr<const PreparedPage> page;
+  };
+  static bool Matches(const Entry& entry, const struct stat& info);
+  bool Settled(const struct stat& info) const;
+
+  const std::chrono::seconds settle_;
+  mutable std::mutex mutex_;
+  std::unordered_map<std::string, Entry> entries_;
+};
+
+}  // namespace orvelle::webfront
