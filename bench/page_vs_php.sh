@@ -3,12 +3,21 @@
 # server (one process), side by side in one run: concurrency 1, a new connection per request.
 # Prints requests per second for both and the ratio orvelle / PHP.
 #   bench/page_vs_php.sh [orvelle-binary] [workload-dir] [requests]
+# Environment: ROUNDS (default 5; the best of them counts), PIN (default 1: with two or more
+#   CPUs both servers run on CPU 1 and the client on CPU 0, so the client does not take time
+#   from the server it measures; PIN=0 lets the scheduler place everything).
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 orvelle="${1:-$here/build/release/src/cli/orvelle}"
 dir="${2:-$here/../shared/workloads}"
 requests="${3:-2000}"
-rounds=3
+rounds=${ROUNDS:-5}
+server_cpu=()
+client_cpu=()
+if [ "${PIN:-1}" = 1 ] && [ "$(nproc)" -ge 2 ]; then
+  server_cpu=(taskset -c 1)
+  client_cpu=(taskset -c 0)
+fi
 
 if ! command -v php >/dev/null; then
   SUDO=""
@@ -30,10 +39,10 @@ cp "$dir/page.ovs" "$work/home/web/page.ovs"
 cp "$dir/page.php" "$work/php/page.php"
 printf 'Server port=0\r\n' >"$work/home/config.ini"
 
-"$orvelle" --home "$work/home" --port 0 --listen-ip 127.0.0.1 >"$work/orvelle.log" 2>&1 &
+"${server_cpu[@]}" "$orvelle" --home "$work/home" --port 0 --listen-ip 127.0.0.1 >"$work/orvelle.log" 2>&1 &
 pids+=($!)
 php_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-php -S "127.0.0.1:$php_port" -t "$work/php" >/dev/null 2>&1 &
+"${server_cpu[@]}" php -S "127.0.0.1:$php_port" -t "$work/php" >/dev/null 2>&1 &
 pids+=($!)
 
 for _ in $(seq 100); do
@@ -72,8 +81,8 @@ done
 best_o=0
 best_p=0
 for _ in $(seq "$rounds"); do
-  o=$(python3 "$work/client.py" "$orvelle_port" /page.ovs "$requests")
-  p=$(python3 "$work/client.py" "$php_port" /page.php "$requests")
+  o=$("${client_cpu[@]}" python3 "$work/client.py" "$orvelle_port" /page.ovs "$requests")
+  p=$("${client_cpu[@]}" python3 "$work/client.py" "$php_port" /page.php "$requests")
   best_o=$(python3 -c "print(max($best_o, $o))")
   best_p=$(python3 -c "print(max($best_p, $p))")
 done
