@@ -66,15 +66,18 @@ bool PortAccess::Receive(std::string& out) {
   // keeps its core until the next tick, while the pseudo-terminal's delivery work and the port's
   // event thread queue behind everything else on the other cores. So from the third look in a
   // row that finds nothing new, wait (briefly) for the bytes instead of spinning; an arrival
-  // ends the wait at once.
+  // ends the wait at once, and this look already returns what arrived.
   constexpr int kLooksBeforeWaiting = 2;
   constexpr auto kLongestWait = std::chrono::microseconds(500);
   std::uint64_t changes = 0;
   out = buffer_.Read(changes);
   if (last_seen_changes_.exchange(changes) != changes) {
     unchanged_looks_ = 0;
-  } else if (++unchanged_looks_ >= kLooksBeforeWaiting) {
-    buffer_.WaitForChange(changes, kLongestWait);
+  } else if (++unchanged_looks_ >= kLooksBeforeWaiting &&
+             buffer_.WaitForChange(changes, kLongestWait)) {
+    out = buffer_.Read(changes);
+    last_seen_changes_.store(changes);
+    unchanged_looks_ = 0;
   }
   return true;
 }

@@ -53,9 +53,9 @@ void TReceiveBuffer::Remove(std::int64_t count) {
   ++changes_;
 }
 
-void TReceiveBuffer::WaitForChange(std::uint64_t seen, std::chrono::microseconds limit) const {
+bool TReceiveBuffer::WaitForChange(std::uint64_t seen, std::chrono::microseconds limit) const {
   std::unique_lock hold(lock_);
-  changed_.wait_for(hold, limit, [&] { return changes_ != seen; });
+  return changed_.wait_for(hold, limit, [&] { return changes_ != seen; });
 }
 
 std::size_t TReceiveBuffer::Size() const {

@@ -44,7 +44,15 @@ class TExecute {
   const std::string& LastError() const { return last_error_; }
 
   // Runs the script; throws EScriptError or EStringListError when the run ends on an error.
+  // A run of the same lines as the last one keeps what was learned about each line.
   void Run(const std::vector<std::string>& lines);
+
+  // Makes the engine what a new one on `host` would be (no variables, arrays or error, nothing
+  // pending) while keeping the analysed lines of its last program, so serving the same page
+  // again skips their analysis.
+  void Recycle(ScriptHost& host);
+  // Variable slots the engine holds; each distinct name ever used takes one.
+  std::size_t SlotCount() const { return variables_.SlotCount(); }
 
   // Executes one trimmed line as if it stood at program line pc.
   void ExecLine(std::string_view line, int& pc);
@@ -74,12 +82,14 @@ class TExecute {
   bool EvalRelation(std::string_view text, Relation& relation);
 
   VariableStore& Store() { return variables_; }
-  ScriptHost& Host() { return host_; }
+  ScriptHost& Host() { return *host_; }
   Mode GetMode() const { return mode_; }
   std::uint64_t NextEpoch() { return ++epoch_; }
 
  private:
   void RunLoop();
+  bool SameProgram(const std::vector<std::string>& lines) const;
+  void Load(const std::vector<std::string>& lines);
   std::string_view ReadLine(int k);
   LineInfo& Info(int k);
   std::unique_ptr<LineInfo> Analyse(std::string_view trimmed, int k);
@@ -102,7 +112,7 @@ class TExecute {
   bool EvalConditionAt(std::string_view text, bool& result, int depth);
   bool ConditionOf(int k, bool& result);
 
-  ScriptHost& host_;
+  ScriptHost* host_;
   Mode mode_;
   std::atomic<bool> abort_{false};
   VariableStore variables_;

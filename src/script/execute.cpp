@@ -2,6 +2,8 @@
 // protocol.
 #include <fmt/format.h>
 
+#include <algorithm>
+
 #include "Uscripteng.h"
 #include "line_analysis.h"
 #include "nesting_guard.h"
@@ -47,7 +49,7 @@ bool BeginsWith(std::string_view text, std::string_view prefix) {
 }
 
 TExecute::TExecute(ScriptHost& host, Mode mode)
-    : host_(host),
+    : host_(&host),
       mode_(mode),
       counter_frequency_(host.CounterFrequency()),
       error_slot_(variables_.Resolve("error")) {}
@@ -87,13 +89,39 @@ void TExecute::ClearError() {
 void TExecute::ReportError(std::string_view message) {
   variables_.WriteSlot(*error_slot_, "error", "1");
   last_error_.assign(message);
-  if (host_.GetSetting("Show errors on page") == "yes") {
-    host_.AppendOutput("<b>" + std::string(message) + "</b>");
+  if (host_->GetSetting("Show errors on page") == "yes") {
+    host_->AppendOutput("<b>" + std::string(message) + "</b>");
   }
+}
+
+void TExecute::Recycle(ScriptHost& host) {
+  host_ = &host;
+  counter_frequency_ = host.CounterFrequency();
+  variables_.Reset();
+  arrays_.clear();
+  last_error_.clear();
+  break_ = false;
+  exit_ = false;
+  nesting_ = 0;
+  pc_ = 0;
+  abort_.store(false, std::memory_order_relaxed);
+}
+
+bool TExecute::SameProgram(const std::vector<std::string>& lines) const {
+  return program_.size() == lines.size() + 2 &&
+         std::equal(lines.begin(), lines.end(), program_.begin() + 1);
 }
 
 void TExecute::Run(const std::vector<std::string>& lines) {
   SetVar("error", "0");
+  abort_.store(false, std::memory_order_relaxed);
+  pc_ = 1;
+  // The analysed lines point into program_ and depend only on its text.
+  if (!SameProgram(lines)) Load(lines);
+  RunWithStack(kRunStackNeeded, kRunStackBytes, [this] { RunLoop(); });
+}
+
+void TExecute::Load(const std::vector<std::string>& lines) {
   program_.clear();
   program_.reserve(lines.size() + 2);
   program_.emplace_back("begin");
@@ -107,9 +135,6 @@ void TExecute::Run(const std::vector<std::string>& lines) {
   }
   lines_.clear();
   lines_.resize(program_.size());
-  abort_.store(false, std::memory_order_relaxed);
-  pc_ = 1;
-  RunWithStack(kRunStackNeeded, kRunStackBytes, [this] { RunLoop(); });
 }
 
 void TExecute::RunLoop() {
@@ -230,7 +255,7 @@ std::unique_ptr<LineInfo> TExecute::Analyse(std::string_view trimmed, int k) {
 
 void TExecute::ExecLine(std::string_view line, int& pc) {
   if (break_ || exit_) return;
-  host_.PumpMessages();
+  host_->PumpMessages();
   if (abort_.load(std::memory_order_relaxed)) return;
   NestingGuard guard(nesting_);
   std::unique_ptr<LineInfo> info = Analyse(Trim(line), pc);
@@ -239,7 +264,7 @@ void TExecute::ExecLine(std::string_view line, int& pc) {
 
 void TExecute::ExecLineAt(int k, int& pc) {
   if (break_ || exit_) return;
-  host_.PumpMessages();
+  host_->PumpMessages();
   if (abort_.load(std::memory_order_relaxed)) return;
   NestingGuard guard(nesting_);
   if (mode_ == Mode::kFast) {
@@ -271,7 +296,7 @@ void TExecute::Dispatch(LineInfo& info, int& pc) {
     case Row::kClearRts:
     case Row::kSetDtr:
     case Row::kClearDtr:
-      SetModemLineFor(host_.Serial(), info.row);
+      SetModemLineFor(host_->Serial(), info.row);
       return;
     case Row::kFor:
       ExecFor(info, pc);

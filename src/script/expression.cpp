@@ -152,7 +152,7 @@ bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
 BuiltinValue TExecute::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
                                    bool& call_failed) {
   ClearError();
-  BuiltinEnv env{host_, counter_frequency_, last_error_, {}, false};
+  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
   BuiltinValue value = entry.fn(env, args);
   if (!env.error.empty()) {
     ReportError(env.error);

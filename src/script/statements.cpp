@@ -26,7 +26,7 @@ void TExecute::ExecStatement(LineInfo& info) {
     args.push_back(std::move(value.text));
   }
   ClearError();
-  SerialAccess& serial = host_.Serial();
+  SerialAccess& serial = host_->Serial();
   switch (info.row) {
     case Row::kWriteFile: {
       std::string message = AppendToFile(args[0], args[1]);

@@ -27,6 +27,18 @@ std::string_view VariableStore::Read(std::string_view name) const {
   return slot && slot->defined ? std::string_view(slot->value) : std::string_view();
 }
 
+void VariableStore::Reset() {
+  for (Slot& slot : slots_) {
+    ++slot.version;
+    slot.value.clear();
+    slot.defined = false;
+    slot.order = 0;
+    slot.number = NumberInfo{};
+    slot.canonical_integer = false;
+  }
+  next_order_ = 0;
+}
+
 void VariableStore::Define(Slot& slot) {
   if (!slot.defined) {
     slot.defined = true;

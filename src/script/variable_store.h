@@ -48,6 +48,11 @@ class VariableStore {
   // The defined variables as name=value entries, in list order.
   std::vector<std::string> Entries() const;
 
+  // Undefines every variable, as in a new store, but keeps the slots (and so every pointer to
+  // them). Versions keep growing, so nothing cached against an old version matches again.
+  void Reset();
+  std::size_t SlotCount() const { return slots_.size(); }
+
  private:
   void Define(Slot& slot);
 

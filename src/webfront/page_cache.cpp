@@ -17,15 +17,25 @@ bool SameTime(const timespec& a, const timespec& b) {
 
 }  // namespace
 
-PreparedPage PreparePage(std::string_view bytes) {
-  PreparedPage page;
-  page.lines = SplitLines(TranslatePage(JoinLines(SplitLines(bytes))));
-  page.block_error = CheckBlocks(page.lines);
+std::unique_ptr<script::TExecute> EngineShelf::Take() {
+  std::lock_guard lock(mutex_);
+  return std::move(engine_);
+}
+
+void EngineShelf::Put(std::unique_ptr<script::TExecute> engine) {
+  std::lock_guard lock(mutex_);
+  engine_ = std::move(engine);
+}
+
+std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes) {
+  auto page = std::make_shared<PreparedPage>();
+  page->lines = SplitLines(TranslatePage(JoinLines(SplitLines(bytes))));
+  page->block_error = CheckBlocks(page->lines);
   return page;
 }
 
 std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path) {
-  return std::make_shared<const PreparedPage>(PreparePage(ReadFileBytes(path)));
+  return PreparePage(ReadFileBytes(path));
 }
 
 bool PageCache::Settled(const struct stat& info) const {
@@ -50,7 +60,7 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path) {
   // The identity is taken from the file that was read, not from the look above.
   struct stat read_info{};
   const std::string bytes = ReadFileBytes(path, &read_info);
-  auto page = std::make_shared<const PreparedPage>(PreparePage(bytes));
+  std::shared_ptr<const PreparedPage> page = PreparePage(bytes);
   std::lock_guard lock(mutex_);
   if (bytes.size() <= kMaxPageBytes && S_ISREG(read_info.st_mode) && Settled(read_info)) {
     if (entries_.size() >= kMaxPages && !entries_.contains(path)) entries_.clear();

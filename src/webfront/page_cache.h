@@ -13,15 +13,30 @@
 #include <unordered_map>
 #include <vector>
 
+#include "script/Uscripteng.h"
+
 namespace orvelle::webfront {
+
+// An engine kept with a page between runs, so the next run of the page starts with its lines
+// analysed. Whoever takes it owns it until it is put back.
+class EngineShelf {
+ public:
+  std::unique_ptr<script::TExecute> Take();
+  void Put(std::unique_ptr<script::TExecute> engine);
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<script::TExecute> engine_;
+};
 
 struct PreparedPage {
   std::vector<std::string> lines;  // the script the page translates into
   std::string block_error;         // not empty: the blocks do not match and nothing runs
+  mutable EngineShelf shelf;
 };
 
 // Translates a page file's bytes and checks its blocks.
-PreparedPage PreparePage(std::string_view bytes);
+std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes);
 
 // Reads and prepares the page at `path`. Throws like ReadFileBytes.
 std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path);

@@ -24,6 +24,8 @@ void SeedVariables(script::TExecute& engine, const PageRequest& request) {
 
 namespace {
 
+constexpr std::size_t kMaxKeptSlots = 4096;
+
 // Tells the observer that the request is over however the run ends; it is declared after the
 // engine, so it runs while the engine still exists.
 class FinishedMark {
@@ -54,20 +56,33 @@ void CheckAndRun(script::TExecute& engine, const PreparedPage& page,
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, RunObserver* observer,
                     script::TExecute::Mode mode, PageCache* cache) {
-  script::TExecute engine(host, mode);
-  FinishedMark finished(observer);
-  if (observer) observer->Created(engine);
-  SeedVariables(engine, request);
-  output.clear();
   const std::shared_ptr<const PreparedPage> page =
       cache ? cache->Get(request.path) : LoadPreparedPage(request.path);
-  try {
-    CheckAndRun(engine, *page, output, observer);
-  } catch (const script::EStringListError&) {
-    // A block read past the last line ends the run without a line of its own.
-  } catch (const std::exception& error) {
-    output.push_back(std::string("Script engine error: ") + error.what());
+  // A kept page keeps its engine too: the next run recycles it instead of analysing every line
+  // again. An engine whose run ended in an exception here is not kept.
+  const bool keep_engine = cache && mode == script::TExecute::Mode::kFast;
+  std::unique_ptr<script::TExecute> engine = keep_engine ? page->shelf.Take() : nullptr;
+  if (engine) {
+    engine->Recycle(host);
+  } else {
+    engine = std::make_unique<script::TExecute>(host, mode);
   }
+  {
+    FinishedMark finished(observer);
+    if (observer) observer->Created(*engine);
+    SeedVariables(*engine, request);
+    output.clear();
+    try {
+      CheckAndRun(*engine, *page, output, observer);
+    } catch (const script::EStringListError&) {
+      // A block read past the last line ends the run without a line of its own.
+    } catch (const std::exception& error) {
+      output.push_back(std::string("Script engine error: ") + error.what());
+    }
+  }
+  // Every distinct variable name takes a slot for good; an engine that gathered many (from
+  // parameter names, say) is let go rather than kept growing.
+  if (keep_engine && engine->SlotCount() <= kMaxKeptSlots) page->shelf.Put(std::move(engine));
   return JoinLines(output);
 }
 

@@ -72,7 +72,10 @@ class Rendezvous {
   bool missed_ = false;
 };
 
-TEST(ThreadPoolTest, SequentialConnectionsAreServedByOneReusedWorker) {
+// One connection at a time needs at most the worker that serves it and the one that waits in
+// its place meanwhile (which of the two takes the next connection depends on which is back on
+// the wait first), so twenty connections in a row must not make twenty threads.
+TEST(ThreadPoolTest, SequentialConnectionsAreServedByReusedWorkers) {
   const std::size_t threads_before = ThreadCount();
   {
     THTTPServer server;
@@ -90,7 +93,7 @@ TEST(ThreadPoolTest, SequentialConnectionsAreServedByOneReusedWorker) {
       ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 0; }));
     }
     std::lock_guard lock(mutex);
-    EXPECT_EQ(workers.size(), 1u);
+    EXPECT_LE(workers.size(), 2u);
   }
   EXPECT_EQ(ThreadCount(), threads_before);
 }

@@ -138,6 +138,33 @@ TEST_P(EngineModes, ScriptCases) {
   }
 }
 
+// One engine, recycled between runs, must give every case its outcome however often it runs the
+// case and whatever ran before: another case, or a run that ended on an error or an overflow.
+TEST(EngineRecycleTest, RecycledEngineGivesEveryCaseItsOutcome) {
+  FakeHost first_host;
+  TExecute engine(first_host, TExecute::Mode::kFast);
+  for (int round = 0; round < 2; ++round) {
+    for (const ScriptCase& c : kCases) {
+      for (int repeat = 0; repeat < 2; ++repeat) {
+        FakeHost host;
+        engine.Recycle(host);
+        EXPECT_TRUE(engine.Variables().Entries().empty()) << "left from before " << c.name;
+        EXPECT_TRUE(engine.Arrays().empty()) << "left from before " << c.name;
+        RunResult result;
+        try {
+          engine.Run(c.lines);
+        } catch (const EStringListError&) {
+          result.error = "list index";
+        } catch (const std::exception& error) {
+          result.error = error.what();
+        }
+        EXPECT_EQ(host.output, c.output) << c.name << ", run " << round << "/" << repeat;
+        EXPECT_EQ(result.error, c.error) << c.name << ", run " << round << "/" << repeat;
+      }
+    }
+  }
+}
+
 TEST_P(EngineModes, ReportErrorWritesToPageOnlyWhenSwitchIsExactlyYes) {
   for (const char* setting : {"yes", "YES", "no"}) {
     FakeHost host;

@@ -8,6 +8,8 @@
 #include <stdexcept>
 
 #include "http/temp_dir.h"
+#include "script/fake_host.h"
+#include "webfront/page_runner.h"
 
 namespace orvelle::webfront {
 namespace {
@@ -17,11 +19,11 @@ using http::testing::TempDir;
 using Lines = std::vector<std::string>;
 
 TEST(PreparePageTest, TranslatesHtmlAndScriptAndChecksBlocks) {
-  const PreparedPage page = PreparePage("<b>\r\n<%\nx = 1\n%>\n");
-  EXPECT_TRUE(page.block_error.empty()) << page.block_error;
-  EXPECT_THAT(page.lines, ::testing::Contains("x = 1"));
-  const PreparedPage unmatched = PreparePage("<%\nif (1==1)\n%>\n");
-  EXPECT_FALSE(unmatched.block_error.empty());
+  const auto page = PreparePage("<b>\r\n<%\nx = 1\n%>\n");
+  EXPECT_TRUE(page->block_error.empty()) << page->block_error;
+  EXPECT_THAT(page->lines, ::testing::Contains("x = 1"));
+  const auto unmatched = PreparePage("<%\nif (1==1)\n%>\n");
+  EXPECT_FALSE(unmatched->block_error.empty());
 }
 
 // With no settling time every read page is kept, so identity matching is what decides.
@@ -66,6 +68,50 @@ TEST(PageCacheTest, RecentlyWrittenFileIsNotKept) {
   EXPECT_EQ(cache.Count(), 0u);
   dir.Write("p.ovs", "<%\necho (\"b\")\n%>\n");
   EXPECT_THAT(cache.Get(path)->lines, ::testing::Contains("echo (\"b\")"));
+}
+
+// Records the engine each run is given.
+class EngineRecorder final : public RunObserver {
+ public:
+  void Created(script::TExecute& engine) override { engines.push_back(&engine); }
+  bool Starting() override { return true; }
+  void Finished() override {}
+  std::vector<const script::TExecute*> engines;
+};
+
+// A kept page keeps its engine, recycled for the next run: nothing of one run may reach the
+// next (variables, the error flag, loop bounds learned from a variable), so every run must
+// give what a new engine gives.
+TEST(PageCacheTest, RecycledEngineRunsLikeANewOne) {
+  TempDir dir;
+  const std::string path = dir.Write("p.ovs",
+                                     "<%\n"
+                                     "echo (\"seen \" & x & \" error=\" & error)\n"
+                                     "x = \"left over\"\n"
+                                     "for (i, 1, n, 1)\n"
+                                     "echo (i)\n"
+                                     "next\n"
+                                     "r = readfile (\"/no/such/file\")\n"
+                                     "%>\n");
+  const std::vector<std::vector<std::string>> runs = {
+      {"n=2"}, {"n=3"}, {"n=3", "x=given"}, {"n=1"}, {"n=3"}};
+  script::test_support::FakeHost host;
+  PageCache cache(std::chrono::seconds(0));
+  EngineRecorder recorder;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(i);
+    const PageRequest request{path, runs[i], "127.0.0.1", 1};
+    // The host appends to its own list, which RunPage empties first and joins into the body.
+    const std::string fresh = RunPage(request, host, host.output);
+    const std::string kept =
+        RunPage(request, host, host.output, &recorder, script::TExecute::Mode::kFast, &cache);
+    EXPECT_THAT(fresh, HasSubstr("seen "));
+    EXPECT_EQ(kept, fresh);
+  }
+  ASSERT_EQ(recorder.engines.size(), runs.size());
+  for (const script::TExecute* engine : recorder.engines) {
+    EXPECT_EQ(engine, recorder.engines.front()) << "the kept page's engine was not reused";
+  }
 }
 
 }  // namespace
