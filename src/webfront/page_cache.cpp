@@ -62,12 +62,18 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path) {
   const std::string bytes = ReadFileBytes(path, &read_info);
   std::shared_ptr<const PreparedPage> page = PreparePage(bytes);
   std::lock_guard lock(mutex_);
+  if (const auto old = entries_.find(path); old != entries_.end()) {
+    kept_bytes_ -= old->second.bytes;
+    entries_.erase(old);
+  }
   if (bytes.size() <= kMaxPageBytes && S_ISREG(read_info.st_mode) && Settled(read_info)) {
-    if (entries_.size() >= kMaxPages && !entries_.contains(path)) entries_.clear();
+    if (entries_.size() >= kMaxPages || kept_bytes_ + bytes.size() > kMaxKeptBytes) {
+      entries_.clear();
+      kept_bytes_ = 0;
+    }
     entries_[path] = Entry{read_info.st_dev,  read_info.st_ino,  read_info.st_size,
-                           read_info.st_mtim, read_info.st_ctim, page};
-  } else {
-    entries_.erase(path);
+                           read_info.st_mtim, read_info.st_ctim, bytes.size(), page};
+    kept_bytes_ += bytes.size();
   }
   return page;
 }

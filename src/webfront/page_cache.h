@@ -50,8 +50,10 @@ class PageCache {
 
   // Pages larger than this are prepared for each request and not kept.
   static constexpr std::size_t kMaxPageBytes = 1024 * 1024;
-  // At most this many pages are kept; a full cache starts over.
+  // At most this many pages, and this many bytes of page files, are kept; a full cache starts
+  // over.
   static constexpr std::size_t kMaxPages = 256;
+  static constexpr std::size_t kMaxKeptBytes = 16 * 1024 * 1024;
 
   // The prepared page at `path`: the kept one while the file's identity, size and change times
   // are those it was read with, otherwise read anew. Throws like ReadFileBytes.
@@ -65,6 +67,7 @@ class PageCache {
     off_t size = 0;
     timespec modified{};
     timespec changed{};
+    std::size_t bytes = 0;
     std::shared_ptr<const PreparedPage> page;
   };
   static bool Matches(const Entry& entry, const struct stat& info);
@@ -73,6 +76,7 @@ class PageCache {
   const std::chrono::seconds settle_;
   mutable std::mutex mutex_;
   std::unordered_map<std::string, Entry> entries_;
+  std::size_t kept_bytes_ = 0;
 };
 
 }  // namespace orvelle::webfront

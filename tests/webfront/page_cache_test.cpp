@@ -70,6 +70,21 @@ TEST(PageCacheTest, RecentlyWrittenFileIsNotKept) {
   EXPECT_THAT(cache.Get(path)->lines, ::testing::Contains("echo (\"b\")"));
 }
 
+TEST(PageCacheTest, KeptPagesStayWithinTheBound) {
+  TempDir dir;
+  PageCache cache(std::chrono::seconds(0));
+  for (std::size_t i = 0; i < PageCache::kMaxPages + 10; ++i) {
+    cache.Get(dir.Write("p" + std::to_string(i) + ".ovs", "x"));
+    ASSERT_LE(cache.Count(), PageCache::kMaxPages);
+  }
+  // A page over the size bound is served but not kept.
+  const std::size_t before = cache.Count();
+  EXPECT_GT(before, 0u);
+  const auto big = cache.Get(dir.Write("big.ovs", std::string(PageCache::kMaxPageBytes + 1, 'x')));
+  EXPECT_FALSE(big->lines.empty());
+  EXPECT_EQ(cache.Count(), before);
+}
+
 // Records the engine each run is given.
 class EngineRecorder final : public RunObserver {
  public:
