@@ -12,12 +12,8 @@ orvelle="${1:-$here/build/release/src/cli/orvelle}"
 dir="${2:-$here/../shared/workloads}"
 requests="${3:-2000}"
 rounds=${ROUNDS:-7}
-server_cpu=()
-client_cpu=()
-if [ "${PIN:-1}" = 1 ] && [ "$(nproc)" -ge 2 ]; then
-  server_cpu=(taskset -c 1)
-  client_cpu=(taskset -c 0)
-fi
+# shellcheck source=bench/cpu_pinning.sh
+. "$here/bench/cpu_pinning.sh"
 
 if ! command -v php >/dev/null; then
   SUDO=""
@@ -39,10 +35,10 @@ cp "$dir/page.ovs" "$work/home/web/page.ovs"
 cp "$dir/page.php" "$work/php/page.php"
 printf 'Server port=0\r\n' >"$work/home/config.ini"
 
-"${server_cpu[@]}" "$orvelle" --home "$work/home" --port 0 --listen-ip 127.0.0.1 >"$work/orvelle.log" 2>&1 &
+"${SERVER_CPU[@]}" "$orvelle" --home "$work/home" --port 0 --listen-ip 127.0.0.1 >"$work/orvelle.log" 2>&1 &
 pids+=($!)
 php_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-"${server_cpu[@]}" php -S "127.0.0.1:$php_port" -t "$work/php" >/dev/null 2>&1 &
+"${SERVER_CPU[@]}" php -S "127.0.0.1:$php_port" -t "$work/php" >/dev/null 2>&1 &
 pids+=($!)
 
 for _ in $(seq 100); do
@@ -83,8 +79,8 @@ done
 runs_o=""
 runs_p=""
 for _ in $(seq "$rounds"); do
-  runs_o+="$("${client_cpu[@]}" python3 "$work/client.py" "$orvelle_port" /page.ovs "$requests") "
-  runs_p+="$("${client_cpu[@]}" python3 "$work/client.py" "$php_port" /page.php "$requests") "
+  runs_o+="$("${CLIENT_CPU[@]}" python3 "$work/client.py" "$orvelle_port" /page.ovs "$requests") "
+  runs_p+="$("${CLIENT_CPU[@]}" python3 "$work/client.py" "$php_port" /page.php "$requests") "
 done
 python3 - "$runs_o" "$runs_p" <<'PY'
 import statistics, sys

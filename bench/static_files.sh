@@ -23,13 +23,8 @@ REQUESTS=${REQUESTS:-20000}
 REPEATS=${REPEATS:-3}
 BIG_REPEATS=${BIG_REPEATS:-5}
 CONCURRENCY=${CONCURRENCY:-"1 16 64"}
-PIN=${PIN:-1}
-SERVER_CPU=()
-CLIENT_CPU=()
-if [ "$PIN" = 1 ] && [ "$(nproc)" -ge 2 ]; then
-  SERVER_CPU=(taskset -c 1)
-  CLIENT_CPU=(taskset -c 0)
-fi
+# shellcheck source=bench/cpu_pinning.sh
+. "$REPO/bench/cpu_pinning.sh"
 SERVER=$BUILD_DIR/bench/orvelle_static_bench_server
 
 log() { echo "static_files: $*" >&2; }
