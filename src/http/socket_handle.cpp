@@ -64,7 +64,8 @@ void TSocketHandle::Listen(int backlog, bool defer_accept) {
 TSocketHandle TSocketHandle::Accept() {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK));
+  UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length,
+                        SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!fd.Valid()) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
       return TSocketHandle{};
