@@ -68,18 +68,34 @@ bool PortAccess::Receive(std::string& out) {
   // row that finds nothing new, wait (briefly) for the bytes instead of spinning; an arrival
   // ends the wait at once, and this look already returns what arrived.
   constexpr int kLooksBeforeWaiting = 2;
-  constexpr auto kLongestWait = std::chrono::microseconds(500);
   std::uint64_t changes = 0;
   out = buffer_.Read(changes);
   if (last_seen_changes_.exchange(changes) != changes) {
     unchanged_looks_ = 0;
-  } else if (++unchanged_looks_ >= kLooksBeforeWaiting &&
-             buffer_.WaitForChange(changes, kLongestWait)) {
+  } else if (++unchanged_looks_ >= kLooksBeforeWaiting && WaitForNews(changes)) {
     out = buffer_.Read(changes);
     last_seen_changes_.store(changes);
     unchanged_looks_ = 0;
   }
   return true;
+}
+
+// Waits on the port itself, so the bytes come straight to this thread; the buffer's own wait is
+// for a port that cannot be waited on, whose buffer only a flush or a removal can change.
+bool PortAccess::WaitForNews(std::uint64_t seen) {
+  constexpr auto kLongestWait = std::chrono::microseconds(500);
+  {
+    std::lock_guard hold(lock_);  // the port stays open while this thread waits on it
+    switch (pump_.AwaitInput(seen, kLongestWait)) {
+      case ReceivePump::Wait::kChanged:
+        return true;
+      case ReceivePump::Wait::kUnchanged:
+        return false;
+      case ReceivePump::Wait::kPortUnavailable:
+        break;
+    }
+  }
+  return buffer_.WaitForChange(seen, kLongestWait);
 }
 
 std::string PortAccess::EnumPorts() {

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "app/receive_buffer.h"
+#include "app/receive_pump.h"
 #include "script/host.h"
 #include "serial/serial_port.h"
 
@@ -15,7 +16,8 @@ namespace orvelle::app {
 
 class PortAccess final : public script::SerialAccess {
  public:
-  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer) : port_(port), buffer_(buffer) {}
+  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump)
+      : port_(port), buffer_(buffer), pump_(pump) {}
 
   bool OpenPort(const OpenRequest& request) override;
   bool ClosePort() override;
@@ -30,9 +32,11 @@ class PortAccess final : public script::SerialAccess {
 
  private:
   void ApplyOpenRequest(const OpenRequest& request);
+  bool WaitForNews(std::uint64_t seen);
 
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
+  ReceivePump& pump_;
   std::mutex lock_;  // one port operation at a time; deliveries never take it
   std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
   std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new

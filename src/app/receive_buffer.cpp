@@ -63,4 +63,9 @@ std::size_t TReceiveBuffer::Size() const {
   return bytes_.size();
 }
 
+std::uint64_t TReceiveBuffer::Changes() const {
+  std::lock_guard hold(lock_);
+  return changes_;
+}
+
 }  // namespace orvelle::app

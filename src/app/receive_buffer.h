@@ -31,6 +31,8 @@ class TReceiveBuffer {
   // Drops the first `count` bytes; a count of 0 or less changes nothing.
   void Remove(std::int64_t count);
   std::size_t Size() const;
+  // The count of changes so far (appends of something, clears, removals).
+  std::uint64_t Changes() const;
   // Waits until the count of changes differs from `seen` or `limit` has passed; true when it
   // changed.
   bool WaitForChange(std::uint64_t seen, std::chrono::microseconds limit) const;

@@ -35,7 +35,7 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       ReceiveBuffer(
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
       port_sync_(MainLoopSyncHooks(loop_)),
-      port_access_(CP1, ReceiveBuffer),
+      port_access_(CP1, ReceiveBuffer, receive_pump_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
@@ -96,8 +96,9 @@ void TfmHTTPServerMain::SetUpPort() {
   CP1.OnError = [this](serial::TSerialErrors errors) { CP1Error(errors); };
 }
 
+// ReceiveBuffer.Append(CP1.ReadText(count)), kept in order with a waiting script's own reads.
 void TfmHTTPServerMain::CP1RxChar(int count) {
-  ReceiveBuffer.Append(CP1.ReadText(count));
+  receive_pump_.Deliver(count);
 }
 
 void TfmHTTPServerMain::CP1AfterOpen() {

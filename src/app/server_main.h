@@ -16,6 +16,7 @@
 #include "app/port_access.h"
 #include "app/program_host.h"
 #include "app/receive_buffer.h"
+#include "app/receive_pump.h"
 #include "http/http_server.h"
 #include "script/host.h"
 #include "serial/posted_sync.h"
@@ -106,6 +107,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   http::TMimeTable mime_table_;
   TReceiveBuffer ReceiveBuffer;
   serial::TPostedSync port_sync_;
+  ReceivePump receive_pump_{CP1, ReceiveBuffer};  // only keeps a reference to CP1 until used
   serial::TSerialPort CP1;  // after what its handlers use, so it closes before they go
   PortAccess port_access_;
   ProgramHost host_;

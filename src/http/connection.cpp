@@ -91,6 +91,7 @@ void TTCPConnection::Write(std::string_view bytes, bool more) {
   CheckOpen();
   // A header announcing a small body waits here for it, so both leave in one call and one
   // segment; the next write, a file send or the close takes it along.
+  more = more || hold_until_close_;
   if (more && held_.size() + bytes.size() <= kHoldLimit) {
     held_.append(bytes);
     return;
@@ -152,7 +153,7 @@ void TTCPConnection::WaitWritable() {
 
 std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
   CheckOpen();
-  FlushHeld(size > 0);
+  FlushHeld(size > 0 || hold_until_close_);
   off_t offset = 0;
   while (offset < size) {
     const auto want =
@@ -172,7 +173,10 @@ std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
 void TTCPConnection::Disconnect() {
   if (closed_) return;
   try {
-    FlushHeld(false);  // a header whose body never came (HEAD, or the handler failed)
+    // A header whose body never came (HEAD, or the handler failed), or the end of a response
+    // kept for the close: with "more" it waits for the FIN, which the shutdown below or the
+    // socket's close (the connection is freed as soon as its thread returns) tacks onto it.
+    FlushHeld(hold_until_close_);
   } catch (const std::exception&) {
     // The client is gone; nothing is left to tell it.
   }

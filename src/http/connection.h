@@ -55,7 +55,7 @@ class TTCPConnection {
   std::string ReadBytes(std::size_t count);
 
   // Sends all bytes; with `more` they may be held back (here, up to kHoldLimit, or by the
-  // kernel) to leave with the next write.
+  // kernel) to leave with the next write. After HoldUntilClose, every write may be held so.
   void Write(std::string_view bytes, bool more = false);
   void WriteLn(std::string_view text) { Write(std::string(text) + "\r\n"); }
   // Sends `size` bytes of `stream` from its current position in kSendChunk pieces.
@@ -68,6 +68,11 @@ class TTCPConnection {
   void Disconnect();
   // The request was read to its end: the close need not wait for the client.
   void MarkRequestComplete() { request_complete_ = true; }
+  // Nothing but the close follows what is written from now on. The end of the response is
+  // kept back until Disconnect, so its last bytes and the FIN leave in one segment: the client
+  // wakes once and reads the response and its end together. A handler that keeps working after
+  // sending its response therefore delivers it when it returns.
+  void HoldUntilClose() { hold_until_close_ = true; }
   // Wakes a thread blocked on this socket; safe to call from another thread.
   void Abort();
 
@@ -86,6 +91,7 @@ class TTCPConnection {
   std::string held_;   // written with `more`, not yet sent
   bool closed_ = false;
   bool request_complete_ = false;  // the whole request was read; see InputPending
+  bool hold_until_close_ = false;  // see HoldUntilClose
   bool peer_closed_ = false;
 };
 

@@ -56,6 +56,8 @@ void THTTPServer::DoExecute(TPeerThread& thread) {
   TTCPConnection& connection = thread.Connection();
   TParseStatus status;
   TParsedRequest request = ReadRequest(thread, status);
+  // One response per connection: whatever is written from here on is followed by the close.
+  connection.HoldUntilClose();
   switch (status) {
     case TParseStatus::kComplete:
       connection.MarkRequestComplete();

@@ -130,7 +130,6 @@ std::size_t TThreadMgrDefault::WorkerCount() const {
 void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
   std::unique_lock lock(mutex_);
   bool served = false;
-  bool just_served = false;
   for (;;) {
     if (self.job) {
       TJob job = std::move(*self.job);
@@ -149,15 +148,12 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
       changed_.notify_all();
     }
     if (stop.stop_requested()) break;
-    // A worker fresh from a connection waits for the next one even when another waits already:
-    // the kernel wakes the latest waiter, so the warm worker keeps serving. Any other worker
-    // waits only when nobody does and stands by on its condition variable otherwise.
-    if (acceptor_ && (just_served || accepting_ == 0)) {
+    // Every idle worker waits for a connection itself. The kernel wakes the latest waiter, so
+    // the warm worker keeps serving, and a worker that takes a connection finds another one
+    // waiting already instead of having to wake a standby on the way.
+    if (acceptor_) {
       std::erase(idle_, &self);  // Start must not pick a worker that is not on its wait
-      if (AcceptOne(self, lock)) {
-        just_served = self.job.has_value();
-        continue;
-      }
+      if (AcceptOne(self, lock)) continue;
       if (!stop.stop_requested() && accepting_ >= 1 &&
           accepting_ + idle_.size() >= limits_.KeepIdle) {
         Retire(self);
@@ -165,7 +161,6 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
       }
       continue;
     }
-    just_served = false;
     if (std::find(idle_.begin(), idle_.end(), &self) == idle_.end()) idle_.push_back(&self);
     if (self.wake.wait_for(lock, stop, limits_.IdleLinger, [this, &self] {
           return self.job.has_value() || (acceptor_ && accepting_ == 0);

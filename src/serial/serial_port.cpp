@@ -191,6 +191,16 @@ std::string TCustomSerialPort::ReadText(int count) {
   return text;
 }
 
+bool TCustomSerialPort::WaitForInput(std::chrono::microseconds limit) {
+  if (!Connected()) return false;
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(limit);
+  const timespec wait{static_cast<time_t>(seconds.count()),
+                      static_cast<long>(std::chrono::nanoseconds(limit - seconds).count())};
+  pollfd set{device_.Get(), POLLIN, 0};
+  return ::ppoll(&set, 1, &wait, nullptr) == 1 &&
+         (set.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == POLLIN;
+}
+
 int TCustomSerialPort::QueuedInput() {
   const int waiting = WaitingBytes(device_.Get());
   if (waiting < 0) throw ESerialPort(SerialErrorCode::kClearError, errno);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,9 @@ class TCustomSerialPort {
   int WriteText(std::string_view text);
   std::string ReadText(int count);
   int QueuedInput();
+  // Waits at most `limit` for input; true when some is waiting. False on a closed or hung-up
+  // device too, which never gets input again.
+  bool WaitForInput(std::chrono::microseconds limit);
   TSerialErrors LineErrors();
   TModemSignals ModemSignals();
   // Raises or drops DTR or RTS on an open port; devices without modem lines ignore it.

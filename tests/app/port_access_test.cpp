@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "../serial/pty_pair.h"
 #include "app/main_loop.h"
 #include "app/main_loop_sync.h"
@@ -25,7 +27,7 @@ class PortAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     port.SetSyncTarget(&sync);
-    port.OnRxChar = [this](int count) { buffer.Append(port.ReadText(count)); };
+    port.OnRxChar = [this](int count) { pump.Deliver(count); };
     port.OnAfterOpen = [this] { buffer.Clear(); };
     port.OnAfterClose = [this] { buffer.Clear(); };
   }
@@ -44,8 +46,9 @@ class PortAccessTest : public ::testing::Test {
   MainLoop loop;
   serial::TPostedSync sync{MainLoopSyncHooks(loop)};
   TReceiveBuffer buffer{nullptr};
+  ReceivePump pump{port, buffer};
   serial::TSerialPort port;
-  PortAccess access{port, buffer};
+  PortAccess access{port, buffer, pump};
   PtyPair pty;
 };
 
@@ -110,6 +113,46 @@ TEST_F(PortAccessTest, DeviceThatHangsUp) {
   ASSERT_TRUE(access.OpenPort(Request(back.Path())));
   back.Write("back");
   ASSERT_TRUE(ServeUntil([&] { return Received() == "back"; }));
+  EXPECT_TRUE(access.ClosePort());
+}
+
+// A receive that waits reads the reply itself: here nobody serves the main loop, so the event
+// thread's delivery cannot happen. When it does happen later, it finds the bytes taken and adds
+// nothing, and it still delivers what comes next.
+TEST_F(PortAccessTest, WaitingReceiveReadsTheReplyItself) {
+  ASSERT_TRUE(access.OpenPort(Request(pty.Path())));
+  pty.Write("reply");
+  std::string seen;
+  for (int look = 0; look < 10'000 && seen != "reply"; ++look) seen = Received();
+  EXPECT_EQ(seen, "reply");
+  for (int i = 0; i < 20; ++i) loop.RunOnce(std::chrono::milliseconds(5));
+  EXPECT_EQ(Received(), "reply");
+  pty.Write("more");
+  EXPECT_TRUE(ServeUntil([&] { return buffer.Read() == "replymore"; })) << buffer.Read();
+  EXPECT_TRUE(access.ClosePort());
+}
+
+// The event thread and a waiting receive both read the port while a device trickles bytes:
+// every byte arrives once and in order.
+TEST_F(PortAccessTest, BytesKeepTheirOrderWhenTheEventThreadAndAWaiterBothRead) {
+  constexpr int kChunks = 1500;
+  constexpr std::size_t kChunk = 48;
+  port.SetSyncMethod(serial::TSyncMethod::smNone);  // deliveries on the event thread itself
+  ASSERT_TRUE(access.OpenPort(Request(pty.Path(), "115200")));
+  std::string sent;
+  for (int i = 0; i < kChunks * static_cast<int>(kChunk); ++i) sent += static_cast<char>(i % 251);
+  std::thread device([&] {
+    for (int i = 0; i < kChunks; ++i) {
+      pty.Write(sent.substr(static_cast<std::size_t>(i) * kChunk, kChunk));
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
+  });
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::string seen;
+  while (seen.size() < sent.size() && std::chrono::steady_clock::now() < until) seen = Received();
+  device.join();
+  EXPECT_EQ(seen.size(), sent.size());
+  EXPECT_TRUE(seen == sent) << "bytes were reordered or repeated";
   EXPECT_TRUE(access.ClosePort());
 }
 

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <mutex>
 #include <optional>
@@ -226,6 +227,35 @@ TEST_F(HttpServerTest, HeadAnnouncesTheBodyWithoutSendingIt) {
   EXPECT_EQ(response.Header("Content-Length"), "13");
   EXPECT_TRUE(response.has_header_end);
   EXPECT_THAT(response.body, IsEmpty());
+}
+
+// A small response leaves in one segment with the FIN: once any of it is readable, all of it
+// and the end are, so a reader that takes what is there without waiting reaches the end.
+TEST_F(HttpServerTest, SmallResponsesArriveTogetherWithTheirEnd) {
+  Start([](TPeerThread&, THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    if (request.Document == "/fail") throw std::runtime_error("broken");
+    if (request.Document != "/empty") response.ContentText = std::string(3000, 'b');
+  });
+  const std::string too_long = "GET / HTTP/1.1\r\nX: " + std::string(20000, 'a') + "\r\n\r\n";
+  for (const std::string& raw : {std::string("GET / HTTP/1.1\r\n\r\n"),
+                                 std::string("HEAD / HTTP/1.1\r\n\r\n"),
+                                 std::string("GET /empty HTTP/1.1\r\n\r\n"),
+                                 std::string("GET /fail HTTP/1.1\r\n\r\n"), too_long}) {
+    SCOPED_TRACE(raw.substr(0, 20));
+    UniqueFd fd = Connect(port_);
+    ASSERT_TRUE(fd.Valid());
+    ASSERT_TRUE(SendAll(fd.Get(), raw));
+    pollfd ready{fd.Get(), POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, kClientTimeoutSeconds * 1000), 1);
+    std::string bytes;
+    char buffer[65536];
+    ssize_t n;
+    while ((n = ::recv(fd.Get(), buffer, sizeof buffer, MSG_DONTWAIT)) > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    EXPECT_EQ(n, 0) << "the end came after the response (errno " << errno << ")";
+    EXPECT_THAT(bytes, ::testing::StartsWith("HTTP/1.1 "));
+  }
 }
 
 TEST_F(HttpServerTest, RealmTurnsAnyStatusInto401WithAChallenge) {

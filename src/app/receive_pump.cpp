@@ -1,0 +1,40 @@
+// The two ways received bytes reach ReceiveBuffer, under one lock.
+#include "app/receive_pump.h"
+
+#include <exception>
+
+namespace orvelle::app {
+
+void ReceivePump::Deliver(int count) {
+  std::lock_guard hold(lock_);
+  if (taken_) {
+    // A waiting script took bytes after the event thread counted them: count again, so the
+    // read asks only for what is left.
+    taken_ = false;
+    count = port_.QueuedInput();
+  }
+  if (count > 0) buffer_.Append(port_.ReadText(count));
+}
+
+ReceivePump::Wait ReceivePump::AwaitInput(std::uint64_t seen, std::chrono::microseconds limit) {
+  // Held over the wait: the event thread, woken by the same bytes, waits here and then finds
+  // them taken, instead of reading them while this thread does.
+  std::lock_guard hold(lock_);
+  // A delivery that ended while this thread waited for the lock has its bytes in the buffer.
+  if (buffer_.Changes() != seen) return Wait::kChanged;
+  try {
+    if (!port_.WaitForInput(limit)) {
+      return port_.Connected() ? Wait::kUnchanged : Wait::kPortUnavailable;
+    }
+    const int count = port_.QueuedInput();
+    if (count > 0) {
+      buffer_.Append(port_.ReadText(count));
+      taken_ = true;
+    }
+  } catch (const std::exception&) {
+    return Wait::kPortUnavailable;  // the event thread meets the failure and reports it
+  }
+  return buffer_.Changes() != seen ? Wait::kChanged : Wait::kUnchanged;
+}
+
+}  // namespace orvelle::app

@@ -1,0 +1,37 @@
+// ReceivePump: moves what CP1 received into ReceiveBuffer. The port's event thread does it for
+// every batch it sees; a script that waits for a reply does it itself when the bytes come, which
+// saves the hand-over from the event thread to the script on every reply. One lock keeps each
+// read together with its append, so the bytes keep their order whichever thread reads them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+
+#include "app/receive_buffer.h"
+#include "serial/serial_port.h"
+
+namespace orvelle::app {
+
+class ReceivePump {
+ public:
+  ReceivePump(serial::TSerialPort& port, TReceiveBuffer& buffer) : port_(port), buffer_(buffer) {}
+
+  // CP1's OnRxChar, on the event thread: `count` bytes were waiting when it looked.
+  void Deliver(int count);
+
+  enum class Wait { kChanged, kUnchanged, kPortUnavailable };
+  // For a script waiting for bytes while the buffer's count of changes is still `seen`: waits at
+  // most `limit` for the port's input and moves it into the buffer. kPortUnavailable when the
+  // port cannot be waited on (closed, hung up, failing); the caller then waits on the buffer.
+  // The caller keeps the port from being closed meanwhile.
+  Wait AwaitInput(std::uint64_t seen, std::chrono::microseconds limit);
+
+ private:
+  serial::TSerialPort& port_;
+  TReceiveBuffer& buffer_;
+  std::mutex lock_;    // held over each read and its append, and over a script's wait
+  bool taken_ = false;  // guarded by lock_: a script read since the event thread delivered
+};
+
+}  // namespace orvelle::app
