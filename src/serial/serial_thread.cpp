@@ -33,6 +33,8 @@ TSerialThread::TSerialThread(TCustomSerialPort& port)
       device_(port.DeviceHandle()),
       events_(port.Events()),
       input_size_(port.Buffer().InputSize),
+      rx80_full_wanted_(input_size_ > 0 && (events_ & evRx80Full) != 0 &&
+                        static_cast<bool>(port.OnRx80Full)),
       method_(port.SyncMethod()),
       stop_event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (!stop_event_.Valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
@@ -83,11 +85,12 @@ void TSerialThread::Finish() {
 
 TSerialEvents TSerialThread::SeenEvents(short revents, Watch& watch) const {
   TSerialEvents seen = CounterEvents(watch) | ModemEvents(watch);
+  const bool readable = (revents & POLLIN) != 0;
+  // The delivery counts the input anyway; counting here too only pays when the count decides.
+  if (watch.leftover == 0 && !rx80_full_wanted_) return readable ? seen | evRxChar : seen;
   const int waiting = WaitingBytes(device_);
-  if ((revents & POLLIN) != 0 || (watch.leftover > 0 && waiting > watch.leftover)) {
-    seen |= evRxChar;
-  }
-  if (input_size_ > 0 && waiting * 5 >= input_size_ * kRx80FullFifths) seen |= evRx80Full;
+  if (readable || (watch.leftover > 0 && waiting > watch.leftover)) seen |= evRxChar;
+  if (rx80_full_wanted_ && waiting * 5 >= input_size_ * kRx80FullFifths) seen |= evRx80Full;
   return seen;
 }
 

@@ -51,6 +51,8 @@ class TSerialThread {
   const int device_;
   const TSerialEvents events_;
   const int input_size_;
+  // evRx80Full is watched and has a handler: only then is the input counted on every wake.
+  const bool rx80_full_wanted_;
   const TSyncMethod method_;
   DeviceFd stop_event_;
   std::atomic<bool> ended_{false};

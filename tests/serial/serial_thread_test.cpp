@@ -150,6 +150,41 @@ TEST_F(ThreadTest, UnreadBytesAreDroppedAtClose) {
   EXPECT_EQ(port.ReadText(10), "");
 }
 
+// A handler that leaves bytes unread is told again only when more arrive, with the new total;
+// a queue filled to four fifths of the input size raises evRx80Full for a handler of it.
+TEST_F(ThreadTest, UnreadBytesComeAgainOnlyWithMoreAndFillRaisesRx80Full) {
+  std::atomic<bool> nearly_full{false};
+  port.SetSyncMethod(TSyncMethod::smNone);
+  port.SetBuffer({100, 100});
+  port.OnRxChar = [this](int count) {
+    std::lock_guard hold(lock);
+    counts.push_back(count);
+  };
+  port.OnRx80Full = [&] { nearly_full = true; };
+  auto last_count = [this] {
+    std::lock_guard hold(lock);
+    return counts.empty() ? 0 : counts.back();
+  };
+  port.Open();
+  pty.Write("abc");
+  ASSERT_TRUE(WaitUntil([&] { return last_count() == 3; }, Nap));
+  const std::size_t told = [this] {
+    std::lock_guard hold(lock);
+    return counts.size();
+  }();
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));  // three looks of the watch
+  {
+    std::lock_guard hold(lock);
+    EXPECT_EQ(counts.size(), told) << "the same bytes were reported again";
+  }
+  EXPECT_FALSE(nearly_full);
+  pty.Write("de");
+  ASSERT_TRUE(WaitUntil([&] { return last_count() == 5; }, Nap));
+  pty.Write(std::string(80, 'f'));
+  EXPECT_TRUE(WaitUntil([&] { return nearly_full.load(); }, Nap));
+  port.Close();
+}
+
 TEST_F(ThreadTest, FailingHandlerEndsDeliveryUntilReopened) {
   int calls = 0;
   port.OnRxChar = [&](int count) {
