@@ -50,9 +50,11 @@ bool PageCache::Matches(const Entry& entry, const struct stat& info) {
          SameTime(entry.modified, info.st_mtim) && SameTime(entry.changed, info.st_ctim);
 }
 
-std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path) {
+std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
+                                                  const struct stat* looked) {
   struct stat now{};
-  if (::stat(path.c_str(), &now) == 0) {
+  if (looked != nullptr) now = *looked;
+  if (looked != nullptr || ::stat(path.c_str(), &now) == 0) {
     std::lock_guard lock(mutex_);
     const auto found = entries_.find(path);
     if (found != entries_.end() && Matches(found->second, now)) return found->second.page;

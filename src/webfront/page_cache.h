@@ -56,8 +56,10 @@ class PageCache {
   static constexpr std::size_t kMaxKeptBytes = 16 * 1024 * 1024;
 
   // The prepared page at `path`: the kept one while the file's identity, size and change times
-  // are those it was read with, otherwise read anew. Throws like ReadFileBytes.
-  std::shared_ptr<const PreparedPage> Get(const std::string& path);
+  // are those it was read with, otherwise read anew. `looked`: the file's status taken just
+  // before by the caller, used instead of a look of its own. Throws like ReadFileBytes.
+  std::shared_ptr<const PreparedPage> Get(const std::string& path,
+                                          const struct stat* looked = nullptr);
   std::size_t Count() const;
 
  private:

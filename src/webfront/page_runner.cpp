@@ -57,7 +57,7 @@ std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, RunObserver* observer,
                     script::TExecute::Mode mode, PageCache* cache) {
   const std::shared_ptr<const PreparedPage> page =
-      cache ? cache->Get(request.path) : LoadPreparedPage(request.path);
+      cache ? cache->Get(request.path, request.file_info) : LoadPreparedPage(request.path);
   // A kept page keeps its engine too: the next run recycles it instead of analysing every line
   // again. An engine whose run ended in an exception here is not kept.
   const bool keep_engine = cache && mode == script::TExecute::Mode::kFast;

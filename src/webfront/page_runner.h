@@ -2,6 +2,8 @@
 // run it, and turn the output list into the response body.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
@@ -15,6 +17,9 @@ struct PageRequest {
   std::vector<std::string> params;  // name=value lines, in request order
   std::string peer_ip;
   int peer_port = 0;
+  // What a look at the page file just found, so the page cache need not look again; null: the
+  // cache looks itself.
+  const struct stat* file_info = nullptr;
 };
 
 // Follows one page run so the owner of the script slot can publish and abort the engine.

@@ -38,6 +38,10 @@ bool IsExistingFile(const std::filesystem::path& path) {
   return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
 }
 
+bool IsExistingFile(const std::filesystem::path& path, struct stat& info) {
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
 bool IsScriptRequest(std::string_view document) {
   return LowerAscii(document).find(".ovs") != std::string::npos;
 }

@@ -2,6 +2,8 @@
 // whether it names a script page or the abort request.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -19,6 +21,8 @@ bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::pa
 
 // Anything there that is not a folder, as a request sees it.
 bool IsExistingFile(const std::filesystem::path& path);
+// The same, keeping what the look found for a caller that needs the file's identity too.
+bool IsExistingFile(const std::filesystem::path& path, struct stat& info);
 
 // ".ovs" anywhere in the request path, ASCII letters in any case.
 bool IsScriptRequest(std::string_view document);

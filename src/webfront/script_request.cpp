@@ -19,7 +19,8 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     response.ContentText = BusyPage(holder);
     return;
   }
-  if (!IsExistingFile(path)) {
+  struct stat info {};
+  if (!IsExistingFile(path, info)) {
     response.StatusCode(404);
     response.ContentText = kScriptNotFoundPage;
     return;
@@ -28,7 +29,7 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
   std::vector<std::string> params =
       setup_.page_variables ? setup_.page_variables() : std::vector<std::string>{};
   params.insert(params.end(), request.Params.begin(), request.Params.end());
-  const PageRequest page{path.string(), std::move(params), peer.ip, peer.port};
+  const PageRequest page{path.string(), std::move(params), peer.ip, peer.port, &info};
   response.ContentText =
       RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
 }

@@ -3,6 +3,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <stdexcept>
@@ -42,6 +43,22 @@ TEST(PageCacheTest, UnchangedFileIsKeptAndAChangedOneReadAgain) {
   EXPECT_THAT(replaced->lines, ::testing::Contains("echo (\"two\")"));
   dir.Write("p.ovs", "<%\necho (\"three!\")\n%>\n");
   EXPECT_THAT(cache.Get(path)->lines, ::testing::Contains("echo (\"three!\")"));
+}
+
+// A caller's own look at the file stands in for the cache's: the page it describes is the one
+// kept, a look that differs from the kept identity reads the page again.
+TEST(PageCacheTest, StatusFromTheCallerDecidesLikeTheCachesOwnLook) {
+  TempDir dir;
+  PageCache cache(std::chrono::seconds(0));
+  const std::string path = dir.Write("p.ovs", "<%\necho (\"one\")\n%>\n");
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  const auto first = cache.Get(path, &info);
+  EXPECT_EQ(cache.Get(path, &info), first);
+  dir.Write("p.ovs", "<%\necho (\"two\")\n%>\n");
+  struct stat stale = info;
+  stale.st_size += 1;
+  EXPECT_THAT(cache.Get(path, &stale)->lines, ::testing::Contains("echo (\"two\")"));
 }
 
 TEST(PageCacheTest, RemovedFileFailsInsteadOfServingTheKeptPage) {
