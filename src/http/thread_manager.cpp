@@ -4,9 +4,15 @@
 #include "http/thread_manager.h"
 
 #include <signal.h>
+#include <sys/poll.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <exception>
+#include <system_error>
 
 namespace orvelle::http {
 namespace {
@@ -29,10 +35,18 @@ class TSigpipeBlocked {
   sigset_t saved_;
 };
 
+// How long a worker that stepped in for a busy one waits for a connection before it looks again
+// whether it is still needed.
+constexpr std::chrono::milliseconds kStandInWait{100};
+
 }  // namespace
 
 TThreadMgrDefault::TThreadMgrDefault(std::function<void()> on_finished, TThreadPoolLimits limits)
-    : on_finished_(std::move(on_finished)), limits_(limits) {}
+    : on_finished_(std::move(on_finished)),
+      limits_(limits),
+      vacancy_timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {
+  if (!vacancy_timer_.Valid()) throw std::system_error(errno, std::generic_category(), "timerfd");
+}
 
 TThreadMgrDefault::~TThreadMgrDefault() {
   AbortAll();
@@ -46,6 +60,7 @@ TThreadMgrDefault::~TThreadMgrDefault() {
     idle_.clear();
   }
   for (const auto& worker : workers) worker->thread.request_stop();
+  ArmVacancyTimer(std::chrono::nanoseconds(1));  // the watcher waits on the timer, not on stop
   workers.clear();  // joins each worker
   Reap();
 }
@@ -73,11 +88,18 @@ void TThreadMgrDefault::SpawnLocked(std::optional<TJob> job) {
   workers_.reserve(workers_.size() + 1);
   auto fresh = std::make_unique<TWorker>();
   fresh->job = std::move(job);
+  ++starting_;  // before the thread can run: it counts down once it holds mutex_
   TWorker* worker = fresh.get();
   {
     const TSigpipeBlocked blocked;
     // The thread waits for mutex_ before it looks at its job, so it starts after the books agree.
-    worker->thread = std::jthread([this, worker](std::stop_token stop) { Work(*worker, stop); });
+    try {
+      worker->thread =
+          std::jthread([this, worker](std::stop_token stop) { Work(*worker, stop); });
+    } catch (...) {
+      --starting_;
+      throw;
+    }
   }
   workers_.push_back(std::move(fresh));  // cannot throw: reserved above
 }
@@ -98,6 +120,7 @@ void TThreadMgrDefault::StopAccepting(const std::function<void()>& wake) {
   acceptor_.reset();
   // After the reset, so a woken worker does not go straight back into accept.
   wake();
+  ArmVacancyTimer(std::chrono::nanoseconds(1));
   changed_.wait(lock, [this] { return accepting_ == 0; });
 }
 
@@ -117,6 +140,57 @@ void TThreadMgrDefault::EnsureAcceptingLocked(std::string& failure) {
   }
 }
 
+// Called with mutex_ held: the last waiting worker has taken a connection, so a standing-by
+// worker must watch the vacancy. On failure `failure` gets the reason; connections then wait
+// until a busy worker is done.
+void TThreadMgrDefault::EnsureWatcherLocked(std::string& failure) {
+  if (!acceptor_ || watching_ || starting_ > 0) return;
+  if (!idle_.empty()) {
+    idle_.back()->wake.notify_one();
+    return;
+  }
+  try {
+    SpawnLocked(std::nullopt);
+  } catch (const std::exception& e) {
+    failure = e.what();
+  }
+}
+
+void TThreadMgrDefault::ArmVacancyTimer(std::chrono::nanoseconds after) {
+  const auto seconds = std::chrono::floor<std::chrono::seconds>(after);
+  itimerspec spec{};
+  spec.it_value.tv_sec = static_cast<time_t>(seconds.count());
+  spec.it_value.tv_nsec = static_cast<long>((after - seconds).count());
+  ::timerfd_settime(vacancy_timer_.Get(), 0, &spec, nullptr);
+}
+
+// Called with the lock held; waits on the vacancy timer without it. True when, once it fired,
+// connections were still left without a waiting worker while others are being served: the
+// caller then waits for connections itself, and another worker watches in its place.
+bool TThreadMgrDefault::WatchVacancy(std::unique_lock<std::mutex>& lock,
+                                     const std::stop_token& stop) {
+  watching_ = true;
+  lock.unlock();
+  pollfd fired{vacancy_timer_.Get(), POLLIN, 0};
+  ::poll(&fired, 1, -1);
+  std::uint64_t expirations = 0;
+  [[maybe_unused]] const auto taken = ::read(vacancy_timer_.Get(), &expirations, sizeof expirations);
+  lock.lock();
+  watching_ = false;
+  const bool vacant = !stop.stop_requested() && acceptor_ && accepting_ == 0 && busy_ > 0;
+  if (vacant) {
+    std::string failure;
+    EnsureWatcherLocked(failure);
+    if (!failure.empty() && acceptor_->error) {
+      const auto report = acceptor_->error;
+      lock.unlock();
+      report(failure);
+      lock.lock();
+    }
+  }
+  return vacant;
+}
+
 std::size_t TThreadMgrDefault::Count() const {
   std::lock_guard lock(mutex_);
   return busy_;
@@ -129,7 +203,10 @@ std::size_t TThreadMgrDefault::WorkerCount() const {
 
 void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
   std::unique_lock lock(mutex_);
+  --starting_;
   bool served = false;
+  bool just_served = false;
+  bool looked_in_vain = false;  // this worker's last wait for a connection ended without one
   for (;;) {
     if (self.job) {
       TJob job = std::move(*self.job);
@@ -148,22 +225,43 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
       changed_.notify_all();
     }
     if (stop.stop_requested()) break;
-    // Every idle worker waits for a connection itself. The kernel wakes the latest waiter, so
-    // the warm worker keeps serving, and a worker that takes a connection finds another one
-    // waiting already instead of having to wake a standby on the way.
     if (acceptor_) {
-      std::erase(idle_, &self);  // Start must not pick a worker that is not on its wait
-      if (AcceptOne(self, lock)) continue;
-      if (!stop.stop_requested() && accepting_ >= 1 &&
-          accepting_ + idle_.size() >= limits_.KeepIdle) {
-        Retire(self);
-        return;
+      // A worker fresh from a connection looks for the next one itself, so the warm worker
+      // keeps serving (the kernel also wakes the latest waiter first). Any other worker waits
+      // for connections only when nobody does and nothing is being served; while something is,
+      // one of them watches how long nobody waits, and the rest stand by.
+      bool accept = just_served || (accepting_ == 0 && (busy_ == 0 || looked_in_vain));
+      if (!accept && !watching_) {
+        std::erase(idle_, &self);
+        accept = WatchVacancy(lock, stop);
+        if (!accept) continue;
       }
-      continue;
+      if (accept) {
+        std::erase(idle_, &self);  // Start must not pick a worker that is not on its wait
+        // A worker standing in for a busy one waits briefly, so once that one is back there
+        // are not two waiting (and two serving in parallel) for long.
+        const auto wait = !just_served && busy_ > 0 ? kStandInWait : limits_.IdleLinger;
+        if (AcceptOne(self, lock, wait)) {
+          just_served = self.job.has_value();
+          looked_in_vain = false;
+          continue;
+        }
+        just_served = false;
+        looked_in_vain = true;
+        if (!stop.stop_requested() && accepting_ >= 1 &&
+            accepting_ + idle_.size() >= limits_.KeepIdle) {
+          Retire(self);
+          return;
+        }
+        continue;
+      }
     }
+    just_served = false;
+    looked_in_vain = false;
     if (std::find(idle_.begin(), idle_.end(), &self) == idle_.end()) idle_.push_back(&self);
     if (self.wake.wait_for(lock, stop, limits_.IdleLinger, [this, &self] {
-          return self.job.has_value() || (acceptor_ && accepting_ == 0);
+          return self.job.has_value() ||
+                 (acceptor_ && ((accepting_ == 0 && busy_ == 0) || !watching_));
         }))
       continue;
     if (!stop.stop_requested() && idle_.size() > limits_.KeepIdle) {
@@ -176,7 +274,8 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
 
 // Called with the lock held; waits for and accepts one connection without it. True when a
 // connection came (self.job is set when it is to be served here).
-bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock) {
+bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock,
+                                  std::chrono::milliseconds wait) {
   ++accepting_;
   const std::shared_ptr<const TAcceptor> acceptor = acceptor_;
   const bool busy = busy_ > 0;
@@ -184,7 +283,7 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
   std::unique_ptr<TTCPConnection> connection;
   std::string failure;
   try {
-    connection = acceptor->accept(limits_.IdleLinger, busy);
+    connection = acceptor->accept(wait, busy);
   } catch (const std::exception& e) {
     failure = e.what();
   }
@@ -202,9 +301,12 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
         self.job.reset();
         failure = e.what();
       }
-      --accepting_;  // this worker is busy now; another one must wait in its place
-      EnsureAcceptingLocked(failure);
-      ++accepting_;
+      // This worker is busy now. If nobody else waits for connections, the ones that come
+      // meanwhile wait for it; a watcher steps in if it stays busy.
+      if (accepting_ == 1) {
+        ArmVacancyTimer(limits_.AcceptVacancy);
+        EnsureWatcherLocked(failure);
+      }
     }
     lock.unlock();
     if (connection) acceptor->reject(*connection);
@@ -215,7 +317,9 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
   --accepting_;
   changed_.notify_all();
   // A standing-by worker may have looked while this one still counted as waiting.
-  if (acceptor_ && accepting_ == 0 && !idle_.empty()) idle_.back()->wake.notify_one();
+  if (acceptor_ && accepting_ == 0 && busy_ == 0 && !idle_.empty()) {
+    idle_.back()->wake.notify_one();
+  }
   return came;
 }
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "http/peer_thread.h"
+#include "http/unique_fd.h"
 
 namespace orvelle::http {
 
@@ -26,10 +27,15 @@ inline constexpr std::size_t kKeepIdleWorkers = 16;
 // How long an idle worker beyond that number waits for a connection before it exits: long
 // enough to ride out back-to-back bursts, short enough that a spike does not pin its threads.
 inline constexpr std::chrono::milliseconds kIdleWorkerLinger{10'000};
+// How long connections may go without a worker waiting for them while the last waiting worker
+// serves one: short enough that a slow handler never makes a user wait noticeably, long enough
+// that ordinary requests end first and their worker takes the next connection itself.
+inline constexpr std::chrono::microseconds kAcceptVacancy{10'000};
 
 struct TThreadPoolLimits {
   std::size_t KeepIdle = kKeepIdleWorkers;
   std::chrono::milliseconds IdleLinger = kIdleWorkerLinger;
+  std::chrono::microseconds AcceptVacancy = kAcceptVacancy;
 };
 
 class TThreadMgrDefault {
@@ -66,9 +72,12 @@ class TThreadMgrDefault {
   // when none is. Throws
   // std::system_error when the system refuses a thread.
   void Start(std::unique_ptr<TTCPConnection> connection, TBody body);
-  // From now on idle workers accept and serve connections themselves; the pool keeps a worker
-  // waiting in `accept` whenever it can, starting one when the last waiting worker takes a
-  // connection.
+  // From now on idle workers accept and serve connections themselves. A worker that took a
+  // connection looks for the next one itself once it is done, so under load one worker takes
+  // the queued connections one after another instead of every connection waking another thread
+  // (which, on a small machine, takes the CPU from the clients). When that worker is still busy
+  // after AcceptVacancy, a standing-by worker starts waiting for connections in its place, so a
+  // slow handler holds up nobody else for longer than that.
   void StartAccepting(TAcceptor acceptor);
   // Idle workers stop accepting; `wake` must make a waiting `accept` return promptly. Returns
   // once no worker is inside `accept` or `reject`. An owner that started accepting calls this
@@ -97,8 +106,12 @@ class TThreadMgrDefault {
   };
 
   void Work(TWorker& self, std::stop_token stop);
-  bool AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock);
+  bool AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock,
+                 std::chrono::milliseconds wait);
+  bool WatchVacancy(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
+  void ArmVacancyTimer(std::chrono::nanoseconds after);
   void EnsureAcceptingLocked(std::string& failure);
+  void EnsureWatcherLocked(std::string& failure);
   void SpawnLocked(std::optional<TJob> job);
   void ReapLocked(std::unique_lock<std::mutex>& lock);
   void Serve(TJob& job);
@@ -115,6 +128,11 @@ class TThreadMgrDefault {
   std::vector<std::unique_ptr<TWorker>> retired_;  // guarded by mutex_; ended, not joined
   std::shared_ptr<const TAcceptor> acceptor_;      // guarded by mutex_; set while accepting
   std::size_t accepting_ = 0;  // guarded by mutex_; workers inside accept or reject
+  // A timerfd, armed when the last worker waiting for connections takes one; one standing-by
+  // worker (the watcher) waits on it. Fired at once to wake the watcher for a stop.
+  UniqueFd vacancy_timer_;
+  bool watching_ = false;     // guarded by mutex_; a worker waits on vacancy_timer_
+  std::size_t starting_ = 0;  // guarded by mutex_; threads started that have not looked yet
 };
 
 }  // namespace orvelle::http

@@ -34,4 +34,11 @@ inline bool Eventually(const std::function<bool()>& done,
   return done();
 }
 
+// A joined thread can still be listed for a moment while the kernel finishes its exit, so the
+// count taken at a test's start may include a thread of the test before it that is about to
+// vanish: no more threads than then, once the count settles.
+inline bool ThreadsSettleAt(std::size_t expected) {
+  return Eventually([expected] { return ThreadCount() <= expected; }, std::chrono::seconds(2));
+}
+
 }  // namespace orvelle::http::testing
