@@ -241,7 +241,7 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
         // A worker standing in for a busy one waits briefly, so once that one is back there
         // are not two waiting (and two serving in parallel) for long.
         const auto wait = !just_served && busy_ > 0 ? kStandInWait : limits_.IdleLinger;
-        if (AcceptOne(self, lock, wait)) {
+        if (AcceptOne(self, lock, wait, just_served)) {
           just_served = self.job.has_value();
           looked_in_vain = false;
           continue;
@@ -275,10 +275,11 @@ void TThreadMgrDefault::Work(TWorker& self, std::stop_token stop) {
 // Called with the lock held; waits for and accepts one connection without it. True when a
 // connection came (self.job is set when it is to be served here).
 bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock,
-                                  std::chrono::milliseconds wait) {
+                                  std::chrono::milliseconds wait, bool after_serving) {
   ++accepting_;
   const std::shared_ptr<const TAcceptor> acceptor = acceptor_;
-  const bool busy = busy_ > 0;
+  // Connections that came while this worker served are queued already.
+  const bool busy = busy_ > 0 || after_serving;
   lock.unlock();
   std::unique_ptr<TTCPConnection> connection;
   std::string failure;

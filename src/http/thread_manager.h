@@ -47,7 +47,7 @@ class TThreadMgrDefault {
   struct TAcceptor {
     // Waits at most `wait` for a connection and accepts it; nullptr when none came, on a
     // failure it has reported, or when the owner asked the workers to stop accepting. `busy`:
-    // other connections are being served, so one is likely queued already.
+    // connections are being served or were until now, so one is likely queued already.
     std::function<std::unique_ptr<TTCPConnection>(std::chrono::milliseconds wait, bool busy)>
         accept;
     // Turns away a connection that arrived while `max_live` connections were being served.
@@ -107,7 +107,7 @@ class TThreadMgrDefault {
 
   void Work(TWorker& self, std::stop_token stop);
   bool AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock,
-                 std::chrono::milliseconds wait);
+                 std::chrono::milliseconds wait, bool after_serving);
   bool WatchVacancy(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
   void ArmVacancyTimer(std::chrono::nanoseconds after);
   void EnsureAcceptingLocked(std::string& failure);
