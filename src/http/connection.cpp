@@ -33,7 +33,15 @@ void TTCPConnection::CheckOpen() const {
   if (closed_) throw EClosedSocket();
 }
 
+void TTCPConnection::NoteWait() {
+  if (!first_wait_) return;
+  const std::function<void()> hook = std::move(first_wait_);
+  first_wait_ = nullptr;
+  hook();
+}
+
 bool TTCPConnection::WaitReady(short events, std::chrono::milliseconds timeout) {
+  NoteWait();
   pollfd p{socket_.Handle(), events, 0};
   for (;;) {
     const int n = ::poll(&p, 1, static_cast<int>(timeout.count()));
@@ -210,6 +218,7 @@ void TTCPConnection::Linger() {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) break;
+    NoteWait();
     pollfd p{socket_.Handle(), POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
     const ssize_t n = ::recv(socket_.Handle(), scratch, sizeof scratch, 0);

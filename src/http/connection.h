@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -75,8 +76,12 @@ class TTCPConnection {
   void HoldUntilClose() { hold_until_close_ = true; }
   // Wakes a thread blocked on this socket; safe to call from another thread.
   void Abort();
+  // Called once, before this connection first waits for its client (to send more, or to take
+  // more); the worker pool uses it to let another worker take new connections meanwhile.
+  void OnFirstWait(std::function<void()> hook) { first_wait_ = std::move(hook); }
 
  private:
+  void NoteWait();
   bool WaitReady(short events, std::chrono::milliseconds timeout);
   void WaitWritable();
   void SendAll(std::string_view first, std::string_view second, bool more);
@@ -92,6 +97,7 @@ class TTCPConnection {
   bool closed_ = false;
   bool request_complete_ = false;  // the whole request was read; see InputPending
   bool hold_until_close_ = false;  // see HoldUntilClose
+  std::function<void()> first_wait_;
   bool peer_closed_ = false;
 };
 

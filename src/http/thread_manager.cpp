@@ -325,6 +325,16 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
 }
 
 void TThreadMgrDefault::Serve(TJob& job) {
+  // A worker waiting for its client is not about to take the next connection: if nobody else
+  // waits for connections, the watcher is told at once instead of after the vacancy bound.
+  job.peer->Connection().OnFirstWait([this] {
+    bool vacant;
+    {
+      std::lock_guard lock(mutex_);
+      vacant = acceptor_ && accepting_ == 0 && watching_;
+    }
+    if (vacant) ArmVacancyTimer(std::chrono::nanoseconds(1));
+  });
   job.body(*job.peer);
   std::unique_ptr<TPeerThread> ended;
   {

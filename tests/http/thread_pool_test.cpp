@@ -1,6 +1,7 @@
 // The worker pool behind the server: reuse of idle workers, growth while all are busy, the
 // retiring of idle workers beyond the kept number, and no worker left after the owner is gone.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -41,6 +42,7 @@ class LoopbackPairs {
     }
     return nullptr;
   }
+  int LastClient() const { return clients_.back().Get(); }
 
  private:
   TSocketHandle listener_;
@@ -131,6 +133,33 @@ TEST(ThreadPoolTest, SlowHandlerDoesNotHoldUpOtherConnections) {
     EXPECT_EQ(SplitResponse(ReadAll(slow.Get()).bytes).body, "ok");
   }
   EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+}
+
+// The hook through which a worker hands over the waiting for connections runs once, and only
+// when the connection has to wait for its client.
+TEST(ThreadPoolTest, FirstWaitHookRunsOnceWhenTheClientKeepsTheConnectionWaiting) {
+  LoopbackPairs pairs;
+  auto connection = pairs.Next();
+  ASSERT_NE(connection, nullptr);
+  const int client = pairs.LastClient();
+  std::atomic<int> calls{0};
+  connection->OnFirstWait([&calls] { ++calls; });
+  ASSERT_TRUE(SendAll(client, "ready"));
+  pollfd readable{connection->Binding().Handle(), POLLIN, 0};
+  ASSERT_EQ(::poll(&readable, 1, kClientTimeoutSeconds * 1000), 1);
+  EXPECT_EQ(connection->ReceiveChunk(), "ready");
+  connection->DiscardInput();
+  EXPECT_EQ(calls, 0) << "no wait was needed";
+  for (const char* late : {"late", "later"}) {
+    std::thread sender([client, late] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      SendAll(client, late);
+    });
+    EXPECT_EQ(connection->ReceiveChunk(), late);
+    connection->DiscardInput();
+    sender.join();
+    EXPECT_EQ(calls, 1);
+  }
 }
 
 TEST(ThreadPoolTest, PoolGrowsForABurstAndRetiresIdleWorkersDownToTheKeptNumber) {
