@@ -158,10 +158,10 @@ void TThreadMgrDefault::EnsureWatcherLocked(std::string& failure) {
 
 void TThreadMgrDefault::ArmVacancyTimer(std::chrono::nanoseconds after) {
   const auto seconds = std::chrono::floor<std::chrono::seconds>(after);
-  itimerspec spec{};
-  spec.it_value.tv_sec = static_cast<time_t>(seconds.count());
-  spec.it_value.tv_nsec = static_cast<long>((after - seconds).count());
-  ::timerfd_settime(vacancy_timer_.Get(), 0, &spec, nullptr);
+  itimerspec expiry{};
+  expiry.it_value.tv_sec = static_cast<time_t>(seconds.count());
+  expiry.it_value.tv_nsec = static_cast<long>((after - seconds).count());
+  ::timerfd_settime(vacancy_timer_.Get(), 0, &expiry, nullptr);
 }
 
 // Called with the lock held; waits on the vacancy timer without it. True when, once it fired,
