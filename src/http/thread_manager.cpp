@@ -129,15 +129,7 @@ void TThreadMgrDefault::StopAccepting(const std::function<void()>& wake) {
 // when they are done.
 void TThreadMgrDefault::EnsureAcceptingLocked(std::string& failure) {
   if (!acceptor_ || accepting_ > 0) return;
-  if (!idle_.empty()) {
-    idle_.back()->wake.notify_one();  // a standing-by worker takes the wait
-    return;
-  }
-  try {
-    SpawnLocked(std::nullopt);
-  } catch (const std::exception& e) {
-    failure = e.what();
-  }
+  CallStandbyLocked(failure);
 }
 
 // Called with mutex_ held: the last waiting worker has taken a connection, so a standing-by
@@ -145,6 +137,12 @@ void TThreadMgrDefault::EnsureAcceptingLocked(std::string& failure) {
 // until a busy worker is done.
 void TThreadMgrDefault::EnsureWatcherLocked(std::string& failure) {
   if (!acceptor_ || watching_ || starting_ > 0) return;
+  CallStandbyLocked(failure);
+}
+
+// Called with mutex_ held: wakes the most recently idled standing-by worker, which takes the
+// role that is vacant, or starts one when none stands by.
+void TThreadMgrDefault::CallStandbyLocked(std::string& failure) {
   if (!idle_.empty()) {
     idle_.back()->wake.notify_one();
     return;

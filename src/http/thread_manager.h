@@ -112,6 +112,7 @@ class TThreadMgrDefault {
   void ArmVacancyTimer(std::chrono::nanoseconds after);
   void EnsureAcceptingLocked(std::string& failure);
   void EnsureWatcherLocked(std::string& failure);
+  void CallStandbyLocked(std::string& failure);
   void SpawnLocked(std::optional<TJob> job);
   void ReapLocked(std::unique_lock<std::mutex>& lock);
   void Serve(TJob& job);

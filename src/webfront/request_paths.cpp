@@ -33,9 +33,8 @@ bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::pa
 }
 
 bool IsExistingFile(const std::filesystem::path& path) {
-  std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(path, error);
-  return !error && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
+  struct stat info {};
+  return IsExistingFile(path, info);
 }
 
 bool IsExistingFile(const std::filesystem::path& path, struct stat& info) {
