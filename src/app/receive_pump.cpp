@@ -22,6 +22,9 @@ ReceivePump::Wait ReceivePump::AwaitInput(std::uint64_t seen, std::chrono::micro
   std::lock_guard hold(lock_);
   // A delivery that ended while this thread waited for the lock has its bytes in the buffer.
   if (buffer_.Changes() != seen) return Wait::kChanged;
+  // The event thread need not wake for what this thread reads; were it to, it would only take a
+  // core from this thread and then wait for the lock.
+  const serial::TInputClaim claim(port_);
   try {
     if (!port_.WaitForInput(limit)) {
       return port_.Connected() ? Wait::kUnchanged : Wait::kPortUnavailable;

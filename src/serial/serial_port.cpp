@@ -187,7 +187,6 @@ std::string TCustomSerialPort::ReadText(int count) {
   text.resize(got);
   bytes_read_.fetch_add(got);
   if (discard_null_) std::erase(text, '\0');  // termios cannot drop them itself
-  QueuedInput();
   return text;
 }
 
@@ -199,6 +198,14 @@ bool TCustomSerialPort::WaitForInput(std::chrono::microseconds limit) {
   pollfd set{device_.Get(), POLLIN, 0};
   return ::ppoll(&set, 1, &wait, nullptr) == 1 &&
          (set.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == POLLIN;
+}
+
+void TCustomSerialPort::ClaimInput() {
+  if (thread_) thread_->ClaimInput();
+}
+
+void TCustomSerialPort::ReleaseInput() {
+  if (thread_) thread_->ReleaseInput();
 }
 
 int TCustomSerialPort::QueuedInput() {

@@ -61,6 +61,10 @@ class TCustomSerialPort {
   // Waits at most `limit` for input; true when some is waiting. False on a closed or hung-up
   // device too, which never gets input again.
   bool WaitForInput(std::chrono::microseconds limit);
+  // For a caller that waits for and reads the input itself (see TInputClaim): the event thread
+  // leaves the input alone while claimed and takes over again at the last release.
+  void ClaimInput();
+  void ReleaseInput();
   TSerialErrors LineErrors();
   TModemSignals ModemSignals();
   // Raises or drops DTR or RTS on an open port; devices without modem lines ignore it.
@@ -148,5 +152,17 @@ class TCustomSerialPort {
 };
 
 class TSerialPort final : public TCustomSerialPort {};
+
+// Holds the port's input claimed for its lifetime. The port must stay open meanwhile.
+class TInputClaim {
+ public:
+  explicit TInputClaim(TCustomSerialPort& port) : port_(port) { port_.ClaimInput(); }
+  ~TInputClaim() { port_.ReleaseInput(); }
+  TInputClaim(const TInputClaim&) = delete;
+  TInputClaim& operator=(const TInputClaim&) = delete;
+
+ private:
+  TCustomSerialPort& port_;
+};
 
 }  // namespace orvelle::serial

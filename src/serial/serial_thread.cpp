@@ -1,7 +1,7 @@
 // The event thread's loop and its delivery by sync method.
 #include "serial/serial_thread.h"
 
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -20,6 +20,9 @@ namespace {
 constexpr int kWatchIntervalMs = 20;
 // evRx80Full: the receive queue holds this share of InputSize (in fifths).
 constexpr int kRx80FullFifths = 4;
+// What each registration in the thread's epoll set stands for.
+constexpr std::uint32_t kStopTag = 0;
+constexpr std::uint32_t kDeviceTag = 1;
 
 void Signal(int event_fd) {
   const std::uint64_t one = 1;
@@ -36,14 +39,49 @@ TSerialThread::TSerialThread(TCustomSerialPort& port)
       rx80_full_wanted_(input_size_ > 0 && (events_ & evRx80Full) != 0 &&
                         static_cast<bool>(port.OnRx80Full)),
       method_(port.SyncMethod()),
-      stop_event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+      stop_event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
   if (!stop_event_.Valid()) throw std::system_error(errno, std::generic_category(), "eventfd");
+  if (!epoll_.Valid()) throw std::system_error(errno, std::generic_category(), "epoll_create1");
+  epoll_event stop{EPOLLIN, {.u32 = kStopTag}};
+  epoll_event device{EPOLLIN, {.u32 = kDeviceTag}};
+  if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, stop_event_.Get(), &stop) != 0 ||
+      ::epoll_ctl(epoll_.Get(), EPOLL_CTL_ADD, device_, &device) != 0) {
+    throw std::system_error(errno, std::generic_category(), "epoll_ctl");
+  }
   thread_ = std::jthread([this](std::stop_token stop) { Loop(stop); });
 }
 
 TSerialThread::~TSerialThread() {
   thread_.request_stop();
   if (thread_.joinable()) thread_.join();
+}
+
+void TSerialThread::ClaimInput() {
+  std::lock_guard hold(interest_lock_);
+  ++claims_;
+  UpdateInterestLocked();
+}
+
+void TSerialThread::ReleaseInput() {
+  std::lock_guard hold(interest_lock_);
+  if (claims_ > 0) --claims_;
+  UpdateInterestLocked();
+}
+
+void TSerialThread::HoldForLeftover(bool hold) {
+  std::lock_guard guard(interest_lock_);
+  leftover_hold_ = hold;
+  UpdateInterestLocked();
+}
+
+// Level-triggered: turning the watch back on while input waits wakes the thread at once.
+// Hang-ups and errors are reported whatever the watch is set to.
+void TSerialThread::UpdateInterestLocked() {
+  const bool want = claims_ == 0 && !leftover_hold_;
+  if (want == watching_input_) return;
+  epoll_event device{want ? static_cast<std::uint32_t>(EPOLLIN) : 0U, {.u32 = kDeviceTag}};
+  if (::epoll_ctl(epoll_.Get(), EPOLL_CTL_MOD, device_, &device) == 0) watching_input_ = want;
 }
 
 int TSerialThread::PollTimeout(const Watch& watch) const {
@@ -58,15 +96,22 @@ void TSerialThread::Loop(std::stop_token stop) {
                 ReadModemBits(device_, watch.last_modem);
   while (!stop.stop_requested()) {
     // A handler that left bytes unread gets them again only when more arrive.
-    const short want = watch.leftover > 0 ? 0 : POLLIN;
-    pollfd set[2] = {{stop_event_.Get(), POLLIN, 0}, {device_, want, 0}};
-    if (::poll(set, 2, PollTimeout(watch)) < 0 && errno != EINTR) break;
-    if (stop.stop_requested() || set[0].revents != 0) break;
-    if ((set[1].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    HoldForLeftover(watch.leftover > 0);
+    epoll_event seen[2];
+    const int count = ::epoll_wait(epoll_.Get(), seen, 2, PollTimeout(watch));
+    if (count < 0 && errno != EINTR) break;
+    bool stop_seen = false;
+    std::uint32_t device_seen = 0;
+    for (int i = 0; i < count; ++i) {
+      if (seen[i].data.u32 == kStopTag) stop_seen = true;
+      if (seen[i].data.u32 == kDeviceTag) device_seen = seen[i].events;
+    }
+    if (stop.stop_requested() || stop_seen) break;
+    if ((device_seen & (EPOLLHUP | EPOLLERR)) != 0) {
       port_.MarkLost();  // unplugged or hung up: nothing more will come from this handle
       break;
     }
-    const TSerialEvents batch = SeenEvents(set[1].revents, watch) & events_;
+    const TSerialEvents batch = SeenEvents((device_seen & EPOLLIN) != 0, watch) & events_;
     if (batch == 0) continue;
     const std::uint64_t read_before = port_.BytesRead();
     if (!Deliver(batch, stop)) break;
@@ -83,9 +128,8 @@ void TSerialThread::Finish() {
   ended_.store(true);
 }
 
-TSerialEvents TSerialThread::SeenEvents(short revents, Watch& watch) const {
+TSerialEvents TSerialThread::SeenEvents(bool readable, Watch& watch) const {
   TSerialEvents seen = CounterEvents(watch) | ModemEvents(watch);
-  const bool readable = (revents & POLLIN) != 0;
   // The delivery counts the input anyway; counting here too only pays when the count decides.
   if (watch.leftover == 0 && !rx80_full_wanted_) return readable ? seen | evRxChar : seen;
   const int waiting = WaitingBytes(device_);

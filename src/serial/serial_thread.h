@@ -1,8 +1,11 @@
-// TSerialThread: while the port is open, waits with poll() on the device and a stop eventfd,
+// TSerialThread: while the port is open, waits with epoll on the device and a stop eventfd,
 // turns what it sees into a batch of port events and has the port deliver it by its SyncMethod.
+// A caller that reads the port's input itself can claim it meanwhile: the thread then does not
+// wake for that input, which would only make it queue behind the reader.
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <stop_token>
 #include <thread>
 
@@ -28,6 +31,10 @@ class TSerialThread {
   void RequestStop() { thread_.request_stop(); }
   // True once the loop has ended (stopped, hung up, or a delivery failed).
   bool Ended() const { return ended_.load(); }
+  // While claims are held the thread does not watch for input. The last release hands input
+  // still waiting back to the thread at once. Any thread may call these.
+  void ClaimInput();
+  void ReleaseInput();
 
  private:
   struct Watch {
@@ -39,9 +46,13 @@ class TSerialThread {
   };
 
   void Loop(std::stop_token stop);
+  // What the device is watched for, from the thread's own hold (bytes a handler left unread
+  // wake it again only with more) and the claims; changed only under interest_lock_.
+  void UpdateInterestLocked();
+  void HoldForLeftover(bool hold);
   void Finish();
   int PollTimeout(const Watch& watch) const;
-  TSerialEvents SeenEvents(short revents, Watch& watch) const;
+  TSerialEvents SeenEvents(bool readable, Watch& watch) const;
   TSerialEvents CounterEvents(Watch& watch) const;
   TSerialEvents ModemEvents(Watch& watch) const;
   bool Deliver(TSerialEvents batch, std::stop_token stop);
@@ -55,6 +66,11 @@ class TSerialThread {
   const bool rx80_full_wanted_;
   const TSyncMethod method_;
   DeviceFd stop_event_;
+  DeviceFd epoll_;
+  std::mutex interest_lock_;
+  int claims_ = 0;              // guarded by interest_lock_
+  bool leftover_hold_ = false;  // guarded by interest_lock_
+  bool watching_input_ = true;  // guarded by interest_lock_: what epoll_ is set to
   std::atomic<bool> ended_{false};
   std::jthread thread_;  // last: starts once everything above exists
 };

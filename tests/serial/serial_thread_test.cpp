@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -182,6 +183,29 @@ TEST_F(ThreadTest, UnreadBytesComeAgainOnlyWithMoreAndFillRaisesRx80Full) {
   ASSERT_TRUE(WaitUntil([&] { return last_count() == 5; }, Nap));
   pty.Write(std::string(80, 'f'));
   EXPECT_TRUE(WaitUntil([&] { return nearly_full.load(); }, Nap));
+  port.Close();
+}
+
+// While its input is claimed the event thread leaves it to the claimant, however many claims
+// are held; the last release hands what is still waiting back to the thread at once.
+TEST_F(ThreadTest, ClaimedInputIsLeftToTheClaimantUntilTheLastRelease) {
+  port.SetSyncMethod(TSyncMethod::smNone);
+  port.Open();
+  std::optional<TInputClaim> outer(std::in_place, port);
+  {
+    const TInputClaim inner(port);
+    pty.Write("held");
+    ASSERT_TRUE(port.WaitForInput(std::chrono::seconds(2)));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(Received(), "") << "delivered while still claimed";
+  EXPECT_EQ(port.QueuedInput(), 4);
+  outer.reset();
+  ASSERT_TRUE(WaitUntil([&] { return Received().size() >= 4; }, Nap));
+  EXPECT_EQ(Received(), "held");
+  pty.Write(" more");
+  ASSERT_TRUE(WaitUntil([&] { return Received().size() >= 9; }, Nap));
+  EXPECT_EQ(Received(), "held more");
   port.Close();
 }
 
