@@ -8,12 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <optional>
 #include <stdexcept>
 
+#include "app/console_writer.h"
 #include "app/main_loop.h"
 #include "app/server_main.h"
 #include "demo_device.h"
@@ -33,22 +33,16 @@ http::UniqueFd BlockShutdownSignals() {
   return http::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
 }
 
-void WriteConsoleLine(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
 // The variable through which pages learn the demo device's path.
 constexpr std::string_view kDemoVariable = "demoport";
 
-app::ServerOptions AppOptions(const ServerCommandOptions& options) {
+app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleWriter& console) {
   app::ServerOptions result;
   result.home = options.home;
   result.port = options.port;
   result.listen_ip = options.listen_ip;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
-  result.console = WriteConsoleLine;
+  result.console = [&console](const std::string& line) { console.Write(line); };
   return result;
 }
 
@@ -62,8 +56,11 @@ int RunServer(const ServerCommandOptions& options) {
     std::cerr << "orvelle: cannot watch signals: " << std::strerror(errno) << "\n";
     return 1;
   }
+  // Started after the signals are blocked, as every thread must be; it outlives the window,
+  // so the window's last lines still reach the console.
+  app::ConsoleWriter console(STDOUT_FILENO);
   app::MainLoop loop;
-  app::ServerOptions app_options = AppOptions(options);
+  app::ServerOptions app_options = AppOptions(options, console);
   // Declared before the window, so the device outlives the port that may hold it open; its
   // hang-up notices travel to the log through the loop, which drops them once it has quit.
   app::TfmHTTPServerMain* window = nullptr;

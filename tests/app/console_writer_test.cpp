@@ -1,0 +1,117 @@
+// The console writer on a real pipe: order and completeness, the last lines at close, and a
+// console that stops reading, which must neither block the writers nor the close.
+#include "app/console_writer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "http/unique_fd.h"
+
+namespace orvelle::app {
+namespace {
+
+using http::UniqueFd;
+
+struct Pipe {
+  Pipe() {
+    int fds[2];
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    read_end = UniqueFd(fds[0]);
+    write_end = UniqueFd(fds[1]);
+  }
+  // Fills the pipe until it takes nothing more; the write end stays non-blocking.
+  void Fill() {
+    ::fcntl(write_end.Get(), F_SETFL, O_NONBLOCK);
+    const std::string block(4096, '#');
+    while (::write(write_end.Get(), block.data(), block.size()) > 0) {
+    }
+  }
+  // Reads what is there now, waiting at most `limit` for the first byte.
+  std::string ReadSome(std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
+    std::string text;
+    pollfd ready{read_end.Get(), POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(limit.count())) != 1) return text;
+    char buffer[65536];
+    const ssize_t n = ::read(read_end.Get(), buffer, sizeof buffer);
+    if (n > 0) text.assign(buffer, static_cast<std::size_t>(n));
+    return text;
+  }
+  // Reads until `needle` has come, for at most two seconds.
+  std::string ReadUntil(const std::string& needle) {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (text.find(needle) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      text += ReadSome(std::chrono::milliseconds(50));
+    }
+    return text;
+  }
+  UniqueFd read_end;
+  UniqueFd write_end;
+};
+
+TEST(ConsoleWriterTest, LinesKeepTheirOrderAndTheLastOnesLeaveAtClose) {
+  Pipe pipe;
+  {
+    // A long gathering time: only the close can have written these.
+    ConsoleWriter writer(pipe.write_end.Get(), {std::chrono::milliseconds(10'000), 1 << 20});
+    for (int i = 0; i < 100; ++i) writer.Write("line " + std::to_string(i));
+  }
+  std::string expected;
+  for (int i = 0; i < 100; ++i) expected += "line " + std::to_string(i) + "\n";
+  EXPECT_EQ(pipe.ReadSome(), expected);
+}
+
+TEST(ConsoleWriterTest, LinesLeaveSoonWithoutAClose) {
+  Pipe pipe;
+  ConsoleWriter writer(pipe.write_end.Get());
+  writer.Write("Listening");
+  EXPECT_EQ(pipe.ReadUntil("\n"), "Listening\n");
+  writer.Write("next");
+  EXPECT_EQ(pipe.ReadUntil("\n"), "next\n");
+}
+
+// Writers go on while nobody reads; what does not fit is dropped and counted, and the count
+// comes before the lines written after the console reads again.
+TEST(ConsoleWriterTest, AConsoleThatDoesNotReadHoldsUpNobody) {
+  Pipe pipe;
+  pipe.Fill();
+  ConsoleWriter writer(pipe.write_end.Get(), {std::chrono::milliseconds(1), 100});
+  for (int i = 0; i < 1000; ++i) writer.Write("0123456789");  // would block if it waited
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::string seen;
+  for (int i = 0; i < 40 && seen.find("not shown") == std::string::npos; ++i) {
+    seen += pipe.ReadSome(std::chrono::milliseconds(50));
+  }
+  writer.Write("after");
+  seen += pipe.ReadUntil("after\n");
+  const auto note = seen.find("log lines not shown: the console was not reading)\n");
+  ASSERT_NE(note, std::string::npos);
+  EXPECT_LT(note, seen.find("after\n"));
+  EXPECT_EQ(seen.find("(1000 log lines"), std::string::npos) << "some lines should have fit";
+}
+
+TEST(ConsoleWriterTest, CloseGivesUpOnAConsoleThatStaysFull) {
+  Pipe pipe;
+  pipe.Fill();
+  {
+    ConsoleWriter writer(pipe.write_end.Get(), {std::chrono::milliseconds(1), 1 << 20});
+    writer.Write("never read");
+  }  // a close that waited for the reader would hang here
+  std::string left;
+  for (std::string more = pipe.ReadSome(std::chrono::milliseconds(0)); !more.empty();
+       more = pipe.ReadSome(std::chrono::milliseconds(0))) {
+    left += more;
+  }
+  EXPECT_FALSE(left.empty());
+  EXPECT_EQ(left.find_first_not_of('#'), std::string::npos) << "the line left after the close";
+}
+
+}  // namespace
+}  // namespace orvelle::app
