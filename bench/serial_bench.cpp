@@ -424,6 +424,8 @@ int main(int argc, char** argv) {
     std::printf("  orvelle's port into ReceiveBuffer  %8.1f MiB/s\n", Median(server));
     std::printf("  ratio (median of the rounds' ratios) %6.2f (target: at least 0.80)\n",
                 Median(ratios));
+    std::printf("  ratio of the two medians above       %6.2f\n",
+                Median(server) / Median(direct));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "orvelle_serial_bench: %s\n", error.what());
     status = 1;
