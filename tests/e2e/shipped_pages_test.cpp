@@ -121,13 +121,13 @@ class DemoServer {
   DemoServer() : server_(Prepare(home_), 0, {"--demo"}) {}
   ServerProcess& Server() { return server_; }
   const TempHome& Home() const { return home_; }
-  // The simulated device's path, from the log line that announces it.
+  // The simulated device's path, from the log line that announces it. Log lines reach stdout a
+  // moment after they are made, so this waits for the line.
   std::string DevicePath() const {
-    const std::string out = server_.Stdout();
     const std::string marker = "Demo device (a simulated instrument) on ";
-    const auto at = out.find(marker);
-    if (at == std::string::npos) return {};
-    const auto start = at + marker.size();
+    if (!server_.WaitForLog(marker)) return {};
+    const std::string out = server_.Stdout();
+    const auto start = out.find(marker) + marker.size();
     return out.substr(start, out.find(';', start) - start);
   }
 
