@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "base/control_bytes.h"
 #include "http/exceptions.h"
 #include "http/request_info.h"
 #include "http/request_parser.h"
@@ -29,10 +30,21 @@ inline TParseStatus ParseAll(TRequestParser& parser, std::string_view bytes, std
   return parser.FinishInput();
 }
 
+// The logged form of any bytes holds no control byte and changes nothing else: every control
+// byte becomes exactly four printable ones.
+inline bool CheckLogEscaping(std::string_view input) {
+  const std::string escaped = base::EscapeControlBytes(input);
+  if (base::HasControlBytes(escaped)) return false;
+  std::size_t controls = 0;
+  for (char c : input) controls += base::HasControlBytes(std::string_view(&c, 1)) ? 1 : 0;
+  return escaped.size() == input.size() + 3 * controls && (controls > 0 || escaped == input);
+}
+
 // The first byte chooses the chunk size for the piecewise run. Returns false when feeding in
 // pieces gives another result than feeding the whole input.
 inline bool CheckRequestParser(std::string_view input) {
   if (input.empty()) return true;
+  if (!CheckLogEscaping(input)) return false;
   const std::size_t chunk = static_cast<unsigned char>(input.front()) % 16 + 1;
   input.remove_prefix(1);
   TRequestParser whole(FuzzLimits());

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "base/control_bytes.h"
 #include "http/unique_fd.h"
 #include "log_prefix.h"
 
@@ -16,15 +17,19 @@ TEventLog::TEventLog(std::filesystem::path log_file, SettingReader get_setting, 
       clock_(clock ? std::move(clock) : Clock(LocalTimeNow)) {}
 
 void TEventLog::AddLog(std::string_view message) {
+  // Messages carry request lines, paths and script text: a CR, LF or escape byte in them must
+  // not split a line, forge another one or drive the console that shows it.
+  const std::string safe = base::EscapeControlBytes(message);
   std::lock_guard lock(LogLock);
-  AppendMemo(Prefix() + std::string(message));
+  AppendMemo(Prefix() + safe);
   // The prefix is formatted again, so the file may carry the next minute.
-  LogToFile(Prefix() + std::string(message));
+  LogToFile(Prefix() + safe);
 }
 
 void TEventLog::AddMemoLine(std::string line) {
+  std::string safe = base::EscapeControlBytes(line);
   std::lock_guard lock(LogLock);
-  AppendMemo(std::move(line));
+  AppendMemo(std::move(safe));
 }
 
 void TEventLog::SetSink(LineSink sink) {

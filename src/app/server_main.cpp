@@ -44,6 +44,8 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
+  // The dispatcher decodes parameters itself, for admitted script requests only.
+  HTTPServer.ParseParams = false;
   HTTPServer.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
                                    http::THTTPResponseInfo& response) {
     dispatcher_.HTTPServerCommandGet(thread, request, response);

@@ -55,6 +55,8 @@ std::string TCookie::CookieText() const {
   if (MaxAge >= 0) text += "; Max-Age=" + std::to_string(MaxAge);
   if (!Comment.empty()) text += "; Comment=" + Comment;
   if (Secure) text += "; Secure";
+  if (HttpOnly) text += "; HttpOnly";
+  if (!SameSite.empty()) text += "; SameSite=" + SameSite;
   return text;
 }
 

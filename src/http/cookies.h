@@ -16,6 +16,8 @@ struct TCookie {
   std::string Value;      // without enclosing quotes
   long long MaxAge = -1;  // seconds; -1 means not set
   bool Secure = false;
+  bool HttpOnly = false;  // kept from page scripts
+  std::string SameSite;   // "Strict", "Lax" or empty for not set
 
   // The cookie as the value of a "Set-Cookie" header line.
   std::string CookieText() const;

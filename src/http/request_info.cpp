@@ -1,6 +1,7 @@
 // From parsed bytes to the request record: parameters, cookies, Document, credentials.
 #include "http/request_info.h"
 
+#include "http/exceptions.h"
 #include "http/request_fields.h"
 
 namespace orvelle::http {
@@ -33,10 +34,14 @@ THTTPRequestInfo THTTPRequestInfo::FromParsed(TParsedRequest request, std::strin
 
   const std::string authorization = info.Headers.Value("Authorization");
   if (!authorization.empty()) {
-    info.HasAuth = true;
-    TBasicCredentials credentials = ParseBasicAuthorization(authorization);
-    info.AuthUser = std::move(credentials.User);
-    info.AuthPassword = std::move(credentials.Password);
+    try {
+      TBasicCredentials credentials = ParseBasicAuthorization(authorization);
+      info.HasAuth = true;
+      info.AuthUser = std::move(credentials.User);
+      info.AuthPassword = std::move(credentials.Password);
+    } catch (const EHTTPUnsupportedAuthorisationScheme&) {
+      // No credentials: the same answer as a request that sent none.
+    }
   }
   return info;
 }

@@ -24,8 +24,9 @@ struct THTTPRequestInfo {
   std::vector<std::string> Params;
   TCookieCollection Cookies;
 
-  // Builds the record from a parsed request. Throws EHTTPUnsupportedAuthorisationScheme when
-  // the "Authorization" header names a scheme other than Basic.
+  // Builds the record from a parsed request. An "Authorization" header of another scheme than
+  // Basic (or garbage) gives no credentials, so authentication answers it as it answers a
+  // request without any, rather than the connection closing without a word.
   static THTTPRequestInfo FromParsed(TParsedRequest request, std::string client_ip,
                                      bool parse_params);
 };

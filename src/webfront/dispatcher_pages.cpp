@@ -1,5 +1,8 @@
-// Pages whose text carries a path or a status text.
+// Pages whose text carries a path or a status text; a path is written as HTML text, since a
+// file name may hold markup.
 #include "dispatcher_pages.h"
+
+#include "base/html_text.h"
 
 namespace orvelle::webfront {
 
@@ -7,7 +10,7 @@ std::string BusyPage(std::string_view running_script) {
   return std::string(
              "<html><head><title>Error</title></head><body><h1>Access denied</h1>\rAnother "
              "script is running (") +
-         std::string(running_script) +
+         base::EscapeHtml(running_script) +
          ").<br>You can <a href=\"./abort.ovs\">ABORT</a> it.</body></html>";
 }
 
@@ -15,7 +18,7 @@ std::string AbortedPage(std::string_view path) {
   return std::string(
              "<html><head><title>Script aborted</title></head><body><h1>Script aborted</h1>\rThe "
              "script was aborted (") +
-         std::string(path) + ").<br>You can resume normal operation.</body></html>";
+         base::EscapeHtml(path) + ").<br>You can resume normal operation.</body></html>";
 }
 
 std::string FileNotFoundPage(std::string_view status_text) {

@@ -27,7 +27,7 @@ inline constexpr std::string_view kScriptNotFoundPage =
 std::string BusyPage(std::string_view running_script);
 // The script at `path` was told to stop.
 std::string AbortedPage(std::string_view path);
-// A missing static file; the heading is the response's status text.
+// A missing static file, or any other error status; the heading is the response's status text.
 std::string FileNotFoundPage(std::string_view status_text);
 
 }  // namespace orvelle::webfront

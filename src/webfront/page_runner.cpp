@@ -5,13 +5,10 @@
 
 namespace orvelle::webfront {
 
-void SeedVariables(script::TExecute& engine, const PageRequest& request) {
-  engine.SetVar("peerIP", request.peer_ip);
-  engine.SetVar("peerPort", std::to_string(request.peer_port));
-  engine.SetVar("q", "\"");
-  engine.SetVar("pc", ")");
-  engine.SetVar("po", "(");
-  for (const std::string& line : request.params) {
+namespace {
+
+void SetParamLines(script::TExecute& engine, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) {
     std::size_t equals = line.find('=');
     if (equals == std::string::npos) {
       engine.SetVar("", line);
@@ -20,6 +17,21 @@ void SeedVariables(script::TExecute& engine, const PageRequest& request) {
                     std::string_view(line).substr(equals + 1));
     }
   }
+}
+
+}  // namespace
+
+void SeedVariables(script::TExecute& engine, const PageRequest& request) {
+  SetParamLines(engine, request.params);
+  // Names only the server may set, whether or not it sets them for this run: a page must be
+  // able to tell "no demo device" from a parameter posing as one.
+  for (std::string_view name : kServerOnlyNames) engine.SetVar(name, "");
+  SetParamLines(engine, request.server_variables);
+  engine.SetVar("peerIP", request.peer_ip);
+  engine.SetVar("peerPort", std::to_string(request.peer_port));
+  engine.SetVar("q", "\"");
+  engine.SetVar("pc", ")");
+  engine.SetVar("po", "(");
 }
 
 namespace {

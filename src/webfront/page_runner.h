@@ -5,12 +5,16 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "script/Uscripteng.h"
 #include "webfront/page_cache.h"
 
 namespace orvelle::webfront {
+
+// Variables the server provides to some pages (the demo device's path); no parameter sets them.
+inline constexpr std::string_view kServerOnlyNames[] = {"demoport"};
 
 struct PageRequest {
   std::string path;                 // the page file
@@ -20,6 +24,9 @@ struct PageRequest {
   // What a look at the page file just found, so the page cache need not look again; null: the
   // cache looks itself.
   const struct stat* file_info = nullptr;
+  // name=value lines the server itself provides (the demo device's path); set after the
+  // parameters, so a request cannot replace them.
+  std::vector<std::string> server_variables = {};
 };
 
 // Follows one page run so the owner of the script slot can publish and abort the engine.
@@ -42,7 +49,9 @@ std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     script::TExecute::Mode mode = script::TExecute::Mode::kFast,
                     PageCache* cache = nullptr);
 
-// Seeds peerIP, peerPort, q, pc, po and one variable per parameter.
+// Seeds one variable per parameter, then the server's own: the server variables, peerIP,
+// peerPort, q, pc and po. The server's own come last so a parameter of the same name never
+// replaces them (q, po and pc carry the page's own HTML; peerIP is what a page may check).
 void SeedVariables(script::TExecute& engine, const PageRequest& request);
 
 }  // namespace orvelle::webfront

@@ -33,8 +33,11 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
     ResponseInfo.ContentText = kAccessDeniedPage;
     return;
   }
-  if (IsScriptRequest(RequestInfo.Document)) {
-    ServeScript(RequestInfo, ResponseInfo, path, peer);
+  // Decided on the path that is served, not the raw one: "/x.ovs/../log.txt" is the plain file
+  // log.txt and must never run as a script.
+  const std::string below = PathBelowFolder(path, setup_.web_folder);
+  if (IsScriptRequest(below)) {
+    ServeScript(RequestInfo, ResponseInfo, path, IsAbortRequest(below), peer);
   } else {
     ServeStatic(AThread, RequestInfo, ResponseInfo, path, peer);
   }

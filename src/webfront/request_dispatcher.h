@@ -10,8 +10,8 @@
 #include "dispatcher_context.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
-#include "script/host.h"
 #include "page_cache.h"
+#include "script/host.h"
 #include "script_slot.h"
 #include "session_gate.h"
 
@@ -26,8 +26,9 @@ struct DispatcherSetup {
   std::vector<std::string>& output;  // the output list; only the slot's holder touches it
   SessionGate& session;
   std::filesystem::path web_folder;  // absolute, normalised
-  // name=value lines seeded before every script request's own parameters, asked for at every
-  // request (a value may change while the server runs); may be empty.
+  // name=value lines seeded after every script request's own parameters, so a request cannot
+  // replace them; asked for at every request (a value may change while the server runs); may
+  // be empty.
   std::function<std::vector<std::string>()> page_variables = {};
 };
 
@@ -51,7 +52,7 @@ class TRequestDispatcher {
                    http::THTTPResponseInfo& response, std::filesystem::path path, const Peer& peer);
   void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
   void ServeScript(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
-                   const std::filesystem::path& path, const Peer& peer);
+                   const std::filesystem::path& path, bool abort_request, const Peer& peer);
 
   DispatcherSetup setup_;
   ScriptSlot slot_;

@@ -41,12 +41,21 @@ bool IsExistingFile(const std::filesystem::path& path, struct stat& info) {
   return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-bool IsScriptRequest(std::string_view document) {
-  return LowerAscii(document).find(".ovs") != std::string::npos;
+std::string PathBelowFolder(const std::filesystem::path& path,
+                            const std::filesystem::path& web_folder) {
+  std::string folder = web_folder.lexically_normal().string();
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::string below = path.string().substr(std::min(folder.size(), path.string().size()));
+  if (below.empty() || below.front() != '/') below.insert(0, "/");
+  return below;
 }
 
-bool IsAbortRequest(std::string_view document) {
-  return LowerAscii(document).find("abort.ovs") != std::string::npos;
+bool IsScriptRequest(std::string_view path_below_web) {
+  return LowerAscii(path_below_web).find(".ovs") != std::string::npos;
+}
+
+bool IsAbortRequest(std::string_view path_below_web) {
+  return LowerAscii(path_below_web).find("abort.ovs") != std::string::npos;
 }
 
 }  // namespace orvelle::webfront

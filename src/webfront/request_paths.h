@@ -24,10 +24,16 @@ bool IsExistingFile(const std::filesystem::path& path);
 // The same, keeping what the look found for a caller that needs the file's identity too.
 bool IsExistingFile(const std::filesystem::path& path, struct stat& info);
 
-// ".ovs" anywhere in the request path, ASCII letters in any case.
-bool IsScriptRequest(std::string_view document);
+// The part of a mapped path below the web folder, beginning with "/" ("/" for the folder
+// itself). The path must lie inside the folder (IsInsideFolder).
+std::string PathBelowFolder(const std::filesystem::path& path,
+                            const std::filesystem::path& web_folder);
 
-// "abort.ovs" anywhere in the request path, ASCII letters in any case.
-bool IsAbortRequest(std::string_view document);
+// ".ovs" anywhere in the path, ASCII letters in any case. Given the path below the web folder
+// with "." and ".." resolved, so the rule and the file served always agree.
+bool IsScriptRequest(std::string_view path_below_web);
+
+// "abort.ovs" anywhere in the path below the web folder, ASCII letters in any case.
+bool IsAbortRequest(std::string_view path_below_web);
 
 }  // namespace orvelle::webfront

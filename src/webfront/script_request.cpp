@@ -1,14 +1,35 @@
 // Script pages: the abort request, the busy page, "Script not found", and one claimed run.
+#include <algorithm>
+
 #include "claimed_run_host.h"
 #include "dispatcher_pages.h"
+#include "http/request_fields.h"
 #include "request_dispatcher.h"
 #include "request_paths.h"
 
 namespace orvelle::webfront {
+namespace {
+// A script page's form and query together; a page has no use for more, and it is all kept
+// in memory as parameters.
+constexpr std::size_t kMaxFormBody = 1024 * 1024;
+// Each parameter becomes a script variable, a slot the engine keeps.
+constexpr std::size_t kMaxParams = 10'000;
+}  // namespace
+
 void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
                                      http::THTTPResponseInfo& response,
-                                     const std::filesystem::path& path, const Peer& peer) {
-  if (IsAbortRequest(request.Document)) {
+                                     const std::filesystem::path& path, bool abort_request,
+                                     const Peer& peer) {
+  // Parameters are decoded only here, after authentication and the session rule, and only
+  // within bounds: a flood of "&" must not become a flood of strings.
+  if (request.ParamText.size() > kMaxFormBody ||
+      static_cast<std::size_t>(
+          std::count(request.ParamText.begin(), request.ParamText.end(), '&')) >= kMaxParams) {
+    response.StatusCode(413);
+    response.ContentText = FileNotFoundPage(response.StatusText);
+    return;
+  }
+  if (abort_request) {
     const std::optional<std::string> aborted = slot_.AbortCurrent();
     response.ContentText = aborted ? AbortedPage(*aborted) : std::string(kNoScriptPage);
     return;
@@ -26,10 +47,11 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     return;
   }
   ClaimedRunHost host(setup_.script_host, *claim);
-  std::vector<std::string> params =
+  std::vector<std::string> server_variables =
       setup_.page_variables ? setup_.page_variables() : std::vector<std::string>{};
-  params.insert(params.end(), request.Params.begin(), request.Params.end());
-  const PageRequest page{path.string(), std::move(params), peer.ip, peer.port, &info};
+  const PageRequest page{path.string(), http::DecodeParams(request.ParamText),
+                         peer.ip,       peer.port,
+                         &info,         std::move(server_variables)};
   response.ContentText =
       RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
 }

@@ -1,6 +1,8 @@
 // Starting, refreshing and expiring the one live session.
 #include "session_gate.h"
 
+#include "base/random_token.h"
+#include "credentials.h"
 #include "dispatcher_pages.h"
 #include "setting_numbers.h"
 
@@ -16,8 +18,11 @@ std::optional<std::string> LastCookieValue(const http::TCookieCollection& cookie
 }
 
 SessionGate::SessionGate(DispatcherContext& context, SessionTimer& timer,
-                         std::chrono::milliseconds minute)
-    : context_(context), timer_(timer), minute_(minute) {}
+                         std::chrono::milliseconds minute, TokenSource tokens)
+    : context_(context),
+      timer_(timer),
+      minute_(minute),
+      tokens_(tokens ? std::move(tokens) : TokenSource(base::RandomToken)) {}
 
 bool SessionGate::Admit(const http::TCookieCollection& request_cookies,
                         http::TCookieCollection& response_cookies) {
@@ -29,7 +34,7 @@ bool SessionGate::Admit(const http::TCookieCollection& request_cookies,
     return true;
   }
   const auto cookie = LastCookieValue(request_cookies, kSessionCookieName);
-  if (!cookie || *cookie != std::to_string(session_counter_)) return false;
+  if (!cookie || !ConstantTimeEquals(*cookie, session_token_)) return false;
   timer_.Restart();
   return true;
 }
@@ -37,7 +42,11 @@ bool SessionGate::Admit(const http::TCookieCollection& request_cookies,
 void SessionGate::StartSession(http::TCookieCollection& response_cookies) {
   http::TCookie& cookie = response_cookies.Add();
   cookie.Name = std::string(kSessionCookieName);
-  cookie.Value = std::to_string(session_counter_);
+  session_token_ = tokens_();
+  cookie.Value = session_token_;
+  // Page scripts have no business with it, and other sites must not make the browser send it.
+  cookie.HttpOnly = true;
+  cookie.SameSite = "Strict";
   timer_.Start(ExpireInterval());
 }
 
@@ -56,6 +65,7 @@ void SessionGate::Expire() {
     std::lock_guard lock(mutex_);
     if (!timer_.StopUnlessRestarted()) return;
     ++session_counter_;
+    session_token_.clear();
   }
   context_.AddLog("User session expired");
 }
@@ -68,6 +78,7 @@ void SessionGate::NewCounter(std::int32_t value) {
 void SessionGate::Close() {
   std::lock_guard lock(mutex_);
   timer_.Stop();
+  session_token_.clear();
 }
 
 std::int32_t SessionGate::SessionCounter() const {

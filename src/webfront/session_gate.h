@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,11 +13,16 @@
 
 namespace orvelle::webfront {
 
+// Each session's cookie value is a fresh random token (a guessable value would let any client
+// on the network take over a live session).
 class SessionGate {
  public:
-  // `minute` is the length of one "Session expire" unit (a test may shorten it).
+  using TokenSource = std::function<std::string()>;
+
+  // `minute` is the length of one "Session expire" unit (a test may shorten it); `tokens`
+  // draws each new session's cookie value (default: 128 random bits in hex).
   SessionGate(DispatcherContext& context, SessionTimer& timer,
-              std::chrono::milliseconds minute = std::chrono::minutes(1));
+              std::chrono::milliseconds minute = std::chrono::minutes(1), TokenSource tokens = {});
 
   // Applies the rule to one request: true lets it pass (after adding the session cookie to
   // `response_cookies` when a session starts); false means the one-session page.
@@ -39,8 +45,10 @@ class SessionGate {
   DispatcherContext& context_;
   SessionTimer& timer_;
   std::chrono::milliseconds minute_;
+  TokenSource tokens_;
   mutable std::mutex mutex_;  // test-and-restart of the timer and the counter are one step
   std::int32_t session_counter_ = 0;
+  std::string session_token_;  // the live session's cookie value
 };
 
 // The value of the last cookie named name (any case), if any.

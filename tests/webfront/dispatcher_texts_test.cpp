@@ -23,6 +23,13 @@ TEST(DispatcherPagesTest, AbortedAndNotFoundPages) {
             "<html><head><title>Error</title></head><body><h1>Not Found</h1></body></html>");
 }
 
+TEST(DispatcherPagesTest, PathsAreWrittenAsHtmlText) {
+  const std::string path = "/w/<img src=x onerror=\"a('&')\">.ovs";
+  const std::string escaped = "/w/&lt;img src=x onerror=&quot;a(&#39;&amp;&#39;)&quot;&gt;.ovs";
+  EXPECT_NE(BusyPage(path).find("running (" + escaped + ")."), std::string::npos);
+  EXPECT_NE(AbortedPage(path).find("aborted (" + escaped + ")."), std::string::npos);
+}
+
 TEST(DispatcherPagesTest, EveryErrorPageHasExactlyOneLoneCr) {
   for (std::string_view page :
        {kAuthenticationPage, kAccessDeniedPage, kOneSessionPage, kNoScriptPage}) {

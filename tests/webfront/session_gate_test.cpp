@@ -54,7 +54,9 @@ class SessionGateTest : public ::testing::Test {
  protected:
   RecordingContext context;
   FakeTimer timer;
-  SessionGate gate{context, timer, std::chrono::milliseconds(1000)};
+  int drawn = 0;
+  SessionGate gate{context, timer, std::chrono::milliseconds(1000),
+                   [this] { return "token" + std::to_string(++drawn); }};
 
   void SetUp() override {
     context.settings["Session expire"] = "2";
@@ -67,8 +69,9 @@ TEST_F(SessionGateTest, FirstRequestStartsSessionWithCookie) {
   EXPECT_TRUE(gate.Admit(Cookies({{"Orvelle", "999"}}), out));
   ASSERT_EQ(out.Count(), 1u);
   EXPECT_EQ(out[0].Name, "Orvelle");
-  EXPECT_EQ(out[0].Value, "41");
+  EXPECT_EQ(out[0].Value, "token1");
   EXPECT_EQ(out[0].Path, "");
+  EXPECT_EQ(out[0].CookieText(), "Orvelle=token1; Version=\"1\"; HttpOnly; SameSite=Strict");
   EXPECT_TRUE(timer.enabled);
   EXPECT_EQ(timer.interval, std::chrono::milliseconds(2000));
   EXPECT_EQ(context.log, std::vector<std::string>{"User session started."});
@@ -83,12 +86,15 @@ TEST_F(SessionGateTest, LiveSessionAdmitsOnlyTheMatchingLastCookie) {
   };
   std::vector<Case> cases;
   cases.push_back({Cookies({}), false});
-  cases.push_back({Cookies({{"Orvelle", "40"}}), false});
-  cases.push_back({Cookies({{"Orvelle", "41"}}), true});
-  cases.push_back({Cookies({{"orvelle", "41"}}), true});
-  cases.push_back({Cookies({{"Orvelle", "41"}, {"Orvelle", "7"}}), false});
-  cases.push_back({Cookies({{"Orvelle", "7"}, {"ORVELLE", "41"}}), true});
-  cases.push_back({Cookies({{"Other", "41"}}), false});
+  cases.push_back({Cookies({{"Orvelle", "41"}}), false});  // the counter is not the cookie
+  cases.push_back({Cookies({{"Orvelle", "token"}}), false});
+  cases.push_back({Cookies({{"Orvelle", "token10"}}), false});
+  cases.push_back({Cookies({{"Orvelle", ""}}), false});
+  cases.push_back({Cookies({{"Orvelle", "token1"}}), true});
+  cases.push_back({Cookies({{"orvelle", "token1"}}), true});
+  cases.push_back({Cookies({{"Orvelle", "token1"}, {"Orvelle", "7"}}), false});
+  cases.push_back({Cookies({{"Orvelle", "7"}, {"ORVELLE", "token1"}}), true});
+  cases.push_back({Cookies({{"Other", "token1"}}), false});
   for (std::size_t i = 0; i < cases.size(); ++i) {
     http::TCookieCollection response;
     const int restarts = timer.restarts;
@@ -106,9 +112,11 @@ TEST_F(SessionGateTest, ExpiryMovesCounterAndNextSessionGetsIt) {
   EXPECT_EQ(gate.SessionCounter(), 42);
   EXPECT_EQ(context.log.back(), "User session expired");
   http::TCookieCollection second;
-  EXPECT_TRUE(gate.Admit(Cookies({{"Orvelle", "41"}}), second));
+  EXPECT_TRUE(gate.Admit(Cookies({{"Orvelle", "token1"}}), second));
   ASSERT_EQ(second.Count(), 1u);
-  EXPECT_EQ(second[0].Value, "42");
+  EXPECT_EQ(second[0].Value, "token2");
+  http::TCookieCollection none;
+  EXPECT_FALSE(gate.Admit(Cookies({{"Orvelle", "token1"}}), none));
 }
 
 TEST_F(SessionGateTest, ExpiryIgnoredWhenRestartedAfterFiring) {

@@ -1,0 +1,164 @@
+// End-to-end tests of the server as a hostile visitor on the network meets it: every request
+// below is an attack on the real binary, beside a harmless neighbour that must keep its answer.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "http/test_client.h"
+#include "server_process.h"
+
+namespace orvelle::e2e {
+namespace {
+
+using http::testing::Exchange;
+using http::testing::SplitResponse;
+
+// A text no page writes on its own: where it shows up as it was sent, input was reflected.
+constexpr const char* kMarker = "<i>zq7</i>";
+constexpr const char* kMarkerEncoded = "%3Ci%3Ezq7%3C%2Fi%3E";
+
+http::testing::Response Request(int port, const std::string& line, const std::string& extra = "",
+                                const std::string& body = "") {
+  return SplitResponse(Exchange(port, line + "\r\nHost: x\r\n" + extra + "\r\n" + body).bytes);
+}
+
+class SecurityTest : public ::testing::Test {
+ protected:
+  void Start(const std::string& config = "Log to file=yes\r\n") {
+    home.Config(config);
+    home.Page("a.txt", "static & plain");
+    home.Page("planted.txt", "<% echo (\"ran as a script\") %>");
+    home.Page("show.ovs", "<% echo (\"q=\" & q & \" n=\" & n) %>");
+    home.Page("p.ovs.txt", "<% echo (\"p ran\") %>");
+    std::filesystem::create_directories(home.Web() / "sub.ovs");
+    home.Page("sub.ovs/a.html", "<% echo (\"sub ran\") %>");
+    server.emplace(home);
+    ASSERT_GT(server->Port(), 0) << server->Stdout();
+  }
+  int Port() const { return server->Port(); }
+
+  TempHome home;
+  std::optional<ServerProcess> server;
+};
+
+// Whether a request runs a script is decided on the path that is served.
+TEST_F(SecurityTest, ScriptRuleAppliesToTheResolvedPath) {
+  Start();
+  struct Case {
+    const char* path;
+    const char* body;
+  };
+  const Case cases[] = {
+      {"/x.ovs/../planted.txt", "<% echo (\"ran as a script\") %>"},
+      {"/X.OVS/./../a.txt", "static & plain"},
+      {"/abort.ovs/../a.txt", "static & plain"},
+      {"/p.ovs.txt", "p ran\r\n\r\n"},
+      {"/sub.ovs/a.html", "sub ran\r\n\r\n"},
+      {"/sub.ovs/../show.ovs?n=1", "q=\" n=1\r\n\r\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Request(Port(), std::string("GET ") + c.path + " HTTP/1.1").body, c.body) << c.path;
+  }
+}
+
+// Control bytes in a request line reach the log escaped; they split or forge no line.
+TEST_F(SecurityTest, LoggedRequestLinesCarryNoControlBytes) {
+  Start();
+  Request(Port(), "GET /a\r<%x%>\x1b[2Jb.txt HTTP/1.1");
+  ASSERT_TRUE(server->WaitForLog("\\x0D<%x%>\\x1B[2Jb.txt received from")) << server->Stdout();
+  const std::string log = ReadText(home.Web() / "log.txt");
+  EXPECT_NE(log.find("Command GET /a\\x0D<%x%>\\x1B[2Jb.txt received"), std::string::npos) << log;
+  for (const std::string& text : {server->Stdout(), log}) {
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(std::regex_search(text, std::regex("\r[^\n]")), false);
+  }
+}
+
+// q, po, pc, peerIP and peerPort are the server's: a parameter cannot replace them, while a
+// page reads its other parameters as before.
+TEST_F(SecurityTest, ParametersCannotReplaceTheServersVariables) {
+  Start();
+  EXPECT_EQ(Request(Port(), "GET /show.ovs?q=%3Cscript%3E&Q=x&n=%22 HTTP/1.1").body,
+            "q=\" n=\"\r\n\r\n");
+}
+
+// Parameters are decoded within bounds, and only for script pages.
+TEST_F(SecurityTest, FormBodiesAreBounded) {
+  Start();
+  const std::string amps(2 * 1024 * 1024, '&');
+  const std::string length = "Content-Length: " + std::to_string(amps.size()) + "\r\n";
+  EXPECT_EQ(Request(Port(), "POST /a.txt?x&y HTTP/1.1", length, amps).body, "static & plain");
+  const auto big = Request(Port(), "POST /show.ovs HTTP/1.1", length, amps);
+  EXPECT_EQ(big.status_line, "HTTP/1.1 413 Request Entity To Long");
+  std::string many;
+  for (int i = 0; i < 10'000; ++i) many += "n=" + std::to_string(i) + "&";
+  many.pop_back();
+  const auto fits = Request(Port(), "POST /show.ovs HTTP/1.1",
+                            "Content-Length: " + std::to_string(many.size()) + "\r\n", many);
+  EXPECT_EQ(fits.body, "q=\" n=9999\r\n\r\n");
+  many += "&n=x";
+  const auto over = Request(Port(), "POST /show.ovs HTTP/1.1",
+                            "Content-Length: " + std::to_string(many.size()) + "\r\n", many);
+  EXPECT_EQ(over.status_line, "HTTP/1.1 413 Request Entity To Long");
+}
+
+TEST_F(SecurityTest, ForeignAuthorizationSchemesGet401) {
+  Start("Auth require=yes\r\nAuth user=u\r\nAuth password=p\r\n");
+  for (const char* value : {"Digest username=\"u\"", "Bearer x", "garbage"}) {
+    const auto response =
+        Request(Port(), "GET /a.txt HTTP/1.1", std::string("Authorization: ") + value + "\r\n");
+    EXPECT_EQ(response.status_line, "HTTP/1.1 401 Unauthorized") << value;
+  }
+  // "u:p" in Basic still passes.
+  EXPECT_EQ(Request(Port(), "GET /a.txt HTTP/1.1", "Authorization: Basic dTpw\r\n").body,
+            "static & plain");
+}
+
+// Identifiers a page's code mentions, which a visitor could send as parameters.
+std::set<std::string> CodeWords(const std::string& page) {
+  std::set<std::string> words;
+  static const std::regex kCode("<%([\\s\\S]*?)%>");
+  static const std::regex kWord("[A-Za-z_][A-Za-z0-9_]*");
+  for (std::sregex_iterator code(page.begin(), page.end(), kCode), end; code != end; ++code) {
+    const std::string text = (*code)[1];
+    for (std::sregex_iterator w(text.begin(), text.end(), kWord); w != end; ++w) {
+      words.insert(w->str());
+    }
+  }
+  return words;
+}
+
+// No shipped page writes a visitor's input into HTML: every name its code mentions, sent with
+// markup as its value, never comes back as it was sent.
+TEST_F(SecurityTest, ShippedPagesReflectNoInput) {
+  std::filesystem::copy(
+      std::filesystem::path(ORVELLE_SOURCE_DIR) / "web", home.Web(),
+      std::filesystem::copy_options::recursive | std::filesystem::copy_options::overwrite_existing);
+  Start("Show errors on page=yes\r\n");
+  int pages = 0;
+  const std::filesystem::path shipped = std::filesystem::path(ORVELLE_SOURCE_DIR) / "web";
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(shipped)) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name.find(".ovs") == std::string::npos) continue;
+    ++pages;
+    std::string form = "hex=1";
+    for (const std::string& word : CodeWords(ReadText(entry.path()))) {
+      form += "&" + word + "=" + kMarkerEncoded;
+    }
+    const std::string path = "/" + std::filesystem::relative(entry.path(), shipped).string();
+    const auto response = Request(Port(), "POST " + path + " HTTP/1.1",
+                                  "Content-Length: " + std::to_string(form.size()) + "\r\n", form);
+    EXPECT_EQ(response.body.find(kMarker), std::string::npos) << path;
+    // The marker's pieces as the terminal's send page would split them.
+    const auto hex = Request(
+        Port(), std::string("GET ") + path + "?hex=1&text=41+" + kMarkerEncoded + " HTTP/1.1");
+    EXPECT_EQ(hex.body.find("zq7"), std::string::npos) << path;
+  }
+  EXPECT_GE(pages, 10);
+}
+
+}  // namespace
+}  // namespace orvelle::e2e
