@@ -209,6 +209,19 @@ TEST_P(EngineModes, SetVarWithBracketsFillsArrayStoreOnly) {
   } catch (const EScriptError& error) {
     EXPECT_STREQ(error.what(), "'1.5' is not a valid integer value");
   }
+  // A parameter's name is request text: a call in its index is never made.
+  auto message_of = [&](std::string_view name) -> std::string {
+    try {
+      engine.SetVar(name, "x");
+    } catch (const EScriptError& error) {
+      return error.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(message_of("a[random(5)]"), "'random(5)' is not a valid integer value");
+  EXPECT_EQ(message_of("a[1, (2)]"), "'(2)' is not a valid integer value");
+  EXPECT_TRUE(host.random_bounds.empty());
+  EXPECT_EQ(engine.Arrays().size(), 1u);
 }
 
 TEST_P(EngineModes, AbortFromAnotherThreadEndsAnEndlessLoop) {
