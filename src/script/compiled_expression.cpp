@@ -93,6 +93,7 @@ struct CompiledExpr::Operand {
   const BuiltinEntry* builtin = nullptr;
   std::vector<Flat> args;          // a call's arguments; a group's one inner expression
   std::size_t begin = 0, end = 0;  // span in the stripped text
+  bool close_follows = false;      // a ")" stands after the span, so a pasted "(" would pair
 
   // State of the latest evaluation.
   mutable std::uint64_t epoch = 0;
@@ -126,7 +127,8 @@ bool IsTokenChar(char c) {
 // shape whose splitting could depend on the values spliced in.
 class Parser {
  public:
-  Parser(std::string_view s, VariableStore& store) : s_(s), store_(store) {}
+  Parser(std::string_view s, VariableStore& store)
+      : s_(s), store_(store), last_close_(s.rfind(')')) {}
 
   bool ParseTop(Flat& flat) {
     std::size_t pos = 0;
@@ -198,7 +200,7 @@ class Parser {
     if (!ParseFlat(pos, Context::kGroup, depth + 1, inner)) return false;
     if (pos >= s_.size() || s_[pos] != ')') return false;
     ++pos;
-    op.end = pos;
+    SetEnd(op, pos);
     return true;
   }
 
@@ -219,10 +221,17 @@ class Parser {
         ++pos;  // past ","
       }
     }
-    op.end = pos;
+    SetEnd(op, pos);
     if (!SplitsAlike(op)) return false;
     op.builtin = FindBuiltin(name, op.args.size());
     return true;
+  }
+
+  // A group or call ends at pos; what follows it in the text is as written until its value is
+  // put back, since every group that closes later is worked out later.
+  void SetEnd(Operand& op, std::size_t pos) {
+    op.end = pos;
+    op.close_follows = last_close_ != std::string_view::npos && last_close_ >= pos;
   }
 
   // The argument split of the call text must be the one the tree holds.
@@ -252,6 +261,7 @@ class Parser {
 
   std::string_view s_;
   VariableStore& store_;
+  std::size_t last_close_;
 };
 
 enum class Outcome { kOk, kFail, kUnsafe };
@@ -365,6 +375,7 @@ class TreeEvaluator {
     if (value.kind == BuiltinValue::Kind::kText) {
       op.raw = std::move(value.text);
       op.raw_quoted = true;
+      if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
       if (!SafeCallText(op.raw)) return Outcome::kUnsafe;
       op.result.SetText(op.raw);
       return Outcome::kOk;
@@ -394,6 +405,7 @@ class TreeEvaluator {
     op.raw = std::move(v.text);
     op.raw_quoted = false;
     op.result_slot = nullptr;
+    if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
     if (!SafeGroupText(op.raw)) return Outcome::kUnsafe;
     return Reread(op);
   }

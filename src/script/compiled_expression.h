@@ -1,7 +1,8 @@
 // An expression analysed once and evaluated many times. Texts of the plain shape (operands and
 // operators, calls and groups that nest cleanly) are evaluated from a tree; whenever a value
 // spliced at run time could change how the text splits, evaluation goes on from the exact text
-// the text algorithm would hold at that point, so both ways give the same bytes.
+// the text algorithm would hold at that point, so both ways give the same bytes. A value that
+// would be read as code once put back fails the expression in both ways alike.
 #pragma once
 
 #include <cstdint>

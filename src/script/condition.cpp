@@ -48,6 +48,8 @@ bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
       Relation relation;
       if (!EvalRelation(inner, relation)) return false;
       if (!relation.is_relation) {
+        const bool close_follows = s.find(')', p + 1) != std::string::npos;
+        if (!PastesInertly(relation.value.text, close_follows)) return false;
         s.replace(o, p - o + 1, relation.value.text);
         from = o;
         continue;

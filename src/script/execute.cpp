@@ -67,8 +67,14 @@ void TExecute::SetVar(std::string_view name, std::string_view value) {
   SplitResult pieces = SplitCall("x(" + std::string(inside) + ")");
   std::string key(name.substr(0, open));
   for (std::size_t i = 0; i < pieces.args.size(); ++i) {
+    // The name comes from a request: an index holding a ")" would be worked out as a group or
+    // a call, so it is taken as written instead, and nothing in a name ever runs.
     Value index;
-    EvalExpr(pieces.args[i], index);
+    if (pieces.args[i].find(')') == std::string::npos) {
+      EvalExpr(pieces.args[i], index);
+    } else {
+      index.SetText(pieces.args[i]);
+    }
     auto number = ParseIntegerText(index.text);
     if (!number) throw EScriptError(fmt::format("'{}' is not a valid integer value", index.text));
     key += i == 0 ? "[" : ",";

@@ -1,5 +1,7 @@
 // Expressions evaluated on their text: innermost groups first, each replaced by the text of its
-// value, then the flat rest folded left to right.
+// value, then the flat rest folded left to right. A value whose text would be read as code once
+// put back (see PastesInertly) makes the expression fail instead.
+#include <algorithm>
 #include <cmath>
 
 #include "Uscripteng.h"
@@ -15,28 +17,41 @@ namespace {
 // it cost no more than the characters involved.
 class GapText {
  public:
-  explicit GapText(std::string text) : right_(text.rbegin(), text.rend()) {}
+  explicit GapText(std::string text) : right_(text.rbegin(), text.rend()) {
+    closes_ = CountCloses(right_);
+  }
 
   // Moves the cursor past the next ")"; false when there is none (cursor at the end).
   bool AdvancePastClose() {
     while (!right_.empty()) {
       char c = right_.back();
       right_.pop_back();
-      if (c == ')') return true;
+      if (c == ')') {
+        --closes_;
+        return true;
+      }
       left_ += c;
     }
     return false;
   }
   std::string& Left() { return left_; }
+  // Whether a ")" stands anywhere after the cursor.
+  bool CloseFollows() const { return closes_ > 0; }
   // Drops left_ from start on and puts text right after the cursor.
   void Replace(std::size_t start, std::string_view text) {
     left_.resize(start);
     right_.append(text.rbegin(), text.rend());
+    closes_ += CountCloses(text);
   }
 
  private:
+  static std::size_t CountCloses(std::string_view text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), ')'));
+  }
+
   std::string left_;
   std::string right_;
+  std::size_t closes_ = 0;  // ")" in right_, so the look-ahead costs nothing per group
 };
 
 }  // namespace
@@ -59,11 +74,15 @@ bool TExecute::EvalExprStripped(std::string text, Value& result) {
       while (start > 0 && !IsNameStop(left[start - 1])) --start;
       BuiltinValue value;
       if (!EvalBuiltin(left.substr(start, o - start) + "(" + inner + ")", value)) return false;
+      if (value.kind == BuiltinValue::Kind::kText && !PastesInertly(value.text, s.CloseFollows())) {
+        return false;
+      }
       splice = value.kind == BuiltinValue::Kind::kText ? "\"" + value.text + "\""
                                                        : NumberText(value.number);
     } else {
       Value value;
       if (!EvalFlat(inner, value)) return false;
+      if (!PastesInertly(value.text, s.CloseFollows())) return false;
       splice = std::move(value.text);
     }
     s.Replace(start, splice);

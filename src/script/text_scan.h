@@ -24,6 +24,15 @@ inline bool IsControlOrBlank(char c) {
   return static_cast<unsigned char>(c) <= 32;
 }
 
+// Whether a value's text can be put back into the text of an expression or condition without
+// changing how the rest is read: a double quote would end or open a literal, a ")" would close a
+// group, and a "(" would open one whenever a ")" still follows (close_follows). Text that fails
+// this makes the evaluation fail, so nothing that came from a value ever runs as code.
+inline bool PastesInertly(std::string_view value, bool close_follows) {
+  const std::string_view breakers = close_follows ? "\"()" : "\")";
+  return value.find_first_of(breakers) == std::string_view::npos;
+}
+
 // Removes leading and trailing characters of code 32 or less.
 std::string_view Trim(std::string_view text);
 // Trims, then deletes every blank that stands outside double quotes.
