@@ -23,6 +23,12 @@ std::string EscapeHtml(std::string_view text) {
       case '\'':
         out += "&#39;";
         break;
+      case '(':
+        out += "&#40;";
+        break;
+      case ')':
+        out += "&#41;";
+        break;
       default:
         out += c;
     }

@@ -6,7 +6,8 @@
 
 namespace orvelle::base {
 
-// "&", "<", ">", '"' and "'" become character references; every other byte stays.
+// "&", "<", ">", '"', "'", "(" and ")" become character references; every other byte stays.
+// Without quotes and parentheses the result can also be put into a script expression as text.
 std::string EscapeHtml(std::string_view text);
 
 }  // namespace orvelle::base

@@ -32,6 +32,8 @@ BuiltinValue Mid(BuiltinEnv& env, Args args);
 BuiltinValue Del(BuiltinEnv& env, Args args);
 BuiltinValue Chr(BuiltinEnv& env, Args args);
 BuiltinValue Trim(BuiltinEnv& env, Args args);
+// Text for HTML: markup characters, quotes and parentheses as character references.
+BuiltinValue Htmlencode(BuiltinEnv& env, Args args);
 
 // builtin_numbers.cpp
 BuiltinValue Random(BuiltinEnv& env, Args args);

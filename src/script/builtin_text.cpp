@@ -1,8 +1,9 @@
-// Text built-ins: tohex, len, asc, pos, ucase, lcase, mid, del, chr, trim. They work on bytes;
-// case changes touch ASCII letters only.
+// Text built-ins: tohex, len, asc, pos, ucase, lcase, mid, del, chr, trim, htmlencode. They work on
+// bytes; case changes touch ASCII letters only.
 #include <algorithm>
 #include <cstdint>
 
+#include "base/html_text.h"
 #include "script/builtin_functions.h"
 #include "script/numbers.h"
 
@@ -94,6 +95,10 @@ BuiltinValue Chr(BuiltinEnv& env, Args args) {
   // Only the low eight bits count, so 321 and 65 are both A and -1 is code 255.
   auto byte = static_cast<unsigned char>(static_cast<std::uint32_t>(*code) & 0xFFu);
   return BuiltinValue::Text(std::string(1, static_cast<char>(byte)));
+}
+
+BuiltinValue Htmlencode(BuiltinEnv&, Args args) {
+  return BuiltinValue::Text(base::EscapeHtml(args[0]));
 }
 
 BuiltinValue Trim(BuiltinEnv&, Args args) {

@@ -24,6 +24,7 @@ constexpr std::array kBuiltins = {
     BuiltinEntry{"del", 3, b::Del},
     BuiltinEntry{"chr", 1, b::Chr},
     BuiltinEntry{"trim", 1, b::Trim},
+    BuiltinEntry{"htmlencode", 1, b::Htmlencode},
     BuiltinEntry{"random", 1, b::Random},
     BuiltinEntry{"pow", 2, b::Pow},
     BuiltinEntry{"extract", 1, b::Extract},

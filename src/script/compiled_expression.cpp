@@ -94,6 +94,7 @@ struct CompiledExpr::Operand {
   std::vector<Flat> args;          // a call's arguments; a group's one inner expression
   std::size_t begin = 0, end = 0;  // span in the stripped text
   bool close_follows = false;      // a ")" stands after the span, so a pasted "(" would pair
+  bool whole = false;              // a call that is the whole expression: its value is the result
 
   // State of the latest evaluation.
   mutable std::uint64_t epoch = 0;
@@ -375,6 +376,10 @@ class TreeEvaluator {
     if (value.kind == BuiltinValue::Kind::kText) {
       op.raw = std::move(value.text);
       op.raw_quoted = true;
+      if (op.whole) {  // nothing is pasted around it, so nothing in it is read again
+        op.result.SetText(op.raw);
+        return Outcome::kOk;
+      }
       if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
       if (!SafeCallText(op.raw)) return Outcome::kUnsafe;
       op.result.SetText(op.raw);
@@ -468,6 +473,7 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, VariableStore& store, 
   if (expr.root_->operands.size() == 1) {
     Operand& op = expr.root_->operands[0];
     if (op.kind == Operand::Kind::kVariable) expr.sole_variable_ = op.slot;
+    if (op.kind == Operand::Kind::kCall) op.whole = true;
     if (op.kind == Operand::Kind::kConstant || op.kind == Operand::Kind::kEmpty) {
       expr.sole_constant_ = &op.constant;
     }

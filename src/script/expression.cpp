@@ -35,6 +35,8 @@ class GapText {
     return false;
   }
   std::string& Left() { return left_; }
+  // Nothing stands after the cursor.
+  bool AtEnd() const { return right_.empty(); }
   // Whether a ")" stands anywhere after the cursor.
   bool CloseFollows() const { return closes_ > 0; }
   // Drops left_ from start on and puts text right after the cursor.
@@ -74,6 +76,12 @@ bool TExecute::EvalExprStripped(std::string text, Value& result) {
       while (start > 0 && !IsNameStop(left[start - 1])) --start;
       BuiltinValue value;
       if (!EvalBuiltin(left.substr(start, o - start) + "(" + inner + ")", value)) return false;
+      if (value.kind == BuiltinValue::Kind::kText && start == 0 && s.AtEnd()) {
+        // The call is the whole expression: its text is the result as it stands, never read
+        // again, so a reply or a file holding quotes or parentheses still arrives intact.
+        result.SetText(value.text);
+        return true;
+      }
       if (value.kind == BuiltinValue::Kind::kText && !PastesInertly(value.text, s.CloseFollows())) {
         return false;
       }

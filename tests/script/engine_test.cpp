@@ -125,9 +125,9 @@ const ScriptCase kCases[] = {
     {"missing endif reads past the end", {"if (1==1)", "echo (1)"}, {"1"}, "list index"},
     {"echo resets error", {"x = asc (\"\")", "echo (error)", "echo (error)"}, {"1", "0"}},
     {"nosuch function", {"echo (nosuchfunction(1))", "echo (len(1, 2))"}, {"", ""}},
-    {"text with quote from built-in fails",
+    {"text with quote from built-in: whole, kept; pasted, fails",
      {"q = \"old\"", "q = chr (34)", "echo (q)", "x = \"a\" & chr (34) & \"b\"", "echo (len (x))"},
-     {"old", "0"}},
+     {"\"", "0"}},
 };
 
 TEST_P(EngineModes, ScriptCases) {

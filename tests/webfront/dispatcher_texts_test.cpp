@@ -25,7 +25,7 @@ TEST(DispatcherPagesTest, AbortedAndNotFoundPages) {
 
 TEST(DispatcherPagesTest, PathsAreWrittenAsHtmlText) {
   const std::string path = "/w/<img src=x onerror=\"a('&')\">.ovs";
-  const std::string escaped = "/w/&lt;img src=x onerror=&quot;a(&#39;&amp;&#39;)&quot;&gt;.ovs";
+  const std::string escaped = "/w/&lt;img src=x onerror=&quot;a&#40;&#39;&amp;&#39;&#41;&quot;&gt;.ovs";
   EXPECT_NE(BusyPage(path).find("running (" + escaped + ")."), std::string::npos);
   EXPECT_NE(AbortedPage(path).find("aborted (" + escaped + ")."), std::string::npos);
 }
