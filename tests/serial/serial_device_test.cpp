@@ -167,10 +167,13 @@ class OpenWatch {
   DeviceFd fd_;
 };
 
-// Whatever is not a serial line is refused before any open, as a missing device is (code 1),
-// and the owner hears why; no open event reaches the file, and the port stays closed.
-TEST_F(DeviceTest, NonSerialFilesAreRefusedWithoutBeingOpened) {
+// Only a serial line is opened: a pseudo-terminal, directly or through a symlink as
+// /dev/serial/by-id has them, opens and carries bytes; anything else is refused before any open,
+// as a missing device is (code 1), the owner hears why, and no open event reaches the file.
+TEST_F(DeviceTest, OpensSerialLinesOnly) {
   test::TempFolder folder;
+  const std::filesystem::path to_pty = folder.Path() / "usb-Maker_Adapter-if00";
+  std::filesystem::create_symlink(pty.Path(), to_pty);
   const std::filesystem::path plain = folder.Path() / "plain";
   std::ofstream(plain) << "x";
   const std::filesystem::path fifo = folder.Path() / "fifo";
@@ -179,12 +182,12 @@ TEST_F(DeviceTest, NonSerialFilesAreRefusedWithoutBeingOpened) {
   std::filesystem::create_symlink(plain, to_plain);
   const struct {
     std::string port;
-    std::filesystem::path watched;  // empty: a shared device others may open meanwhile
-  } cases[] = {{"/dev/null", {}},
-               {"NULL", {}},
-               {plain.string(), plain},
-               {fifo.string(), fifo},
-               {to_plain.string(), plain}};
+    bool opens;
+    std::filesystem::path watched;  // empty: not watched (shared devices others may open)
+  } cases[] = {{pty.Path(), true, {}},           {to_pty.string(), true, {}},
+               {"/dev/null", false, {}},         {"NULL", false, {}},
+               {plain.string(), false, plain},   {fifo.string(), false, fifo},
+               {to_plain.string(), false, plain}};
   int after_open = 0;
   port.OnAfterOpen = [&] { ++after_open; };
   std::vector<std::string> refused;
@@ -192,40 +195,31 @@ TEST_F(DeviceTest, NonSerialFilesAreRefusedWithoutBeingOpened) {
   for (const auto& c : cases) {
     std::optional<OpenWatch> watch;
     if (!c.watched.empty()) watch.emplace(c.watched);
+    after_open = 0;
     refused.clear();
     port.SetPort(c.port);
-    try {
-      port.Open();
-      ADD_FAILURE() << "opened " << c.port;
-    } catch (const ESerialPort& error) {
-      EXPECT_EQ(error.Code(), 1) << c.port;
-      EXPECT_EQ(error.SystemCode(), ENOTTY) << c.port;
+    if (c.opens) {
+      ASSERT_NO_THROW(port.Open()) << c.port;
+      EXPECT_EQ(port.WriteText("via"), 3) << c.port;
+      EXPECT_EQ(pty.Read(3), "via") << c.port;
+      port.Close();
+    } else {
+      try {
+        port.Open();
+        ADD_FAILURE() << "opened " << c.port;
+      } catch (const ESerialPort& error) {
+        EXPECT_EQ(error.Code(), 1) << c.port;
+        EXPECT_EQ(error.SystemCode(), ENOTTY) << c.port;
+      }
+      EXPECT_FALSE(port.Connected()) << c.port;
     }
-    EXPECT_EQ(refused, std::vector<std::string>{c.port}) << c.port;
-    EXPECT_FALSE(port.Connected()) << c.port;
+    EXPECT_EQ(after_open, c.opens ? 1 : 0) << c.port;
+    EXPECT_EQ(refused, c.opens ? std::vector<std::string>{} : std::vector<std::string>{c.port})
+        << c.port;
     if (watch) {
       EXPECT_EQ(watch->Opens(), 0) << c.port;
     }
   }
-  EXPECT_EQ(after_open, 0);
-}
-
-// A pseudo-terminal still opens, directly and through a symlink as /dev/serial/by-id has them.
-TEST_F(DeviceTest, PseudoTerminalOpensDirectlyAndThroughASymlink) {
-  test::TempFolder folder;
-  const std::filesystem::path link = folder.Path() / "usb-Maker_Adapter-if00";
-  std::filesystem::create_symlink(pty.Path(), link);
-  int refusals = 0;
-  port.OnNotSerialPort = [&](const std::string&) { ++refusals; };
-  for (const std::string& name : {pty.Path(), link.string()}) {
-    port.SetPort(name);
-    ASSERT_NO_THROW(port.Open()) << name;
-    EXPECT_TRUE(port.Connected()) << name;
-    EXPECT_EQ(port.WriteText("via"), 3);
-    EXPECT_EQ(pty.Read(3), "via") << name;
-    port.Close();
-  }
-  EXPECT_EQ(refusals, 0);
 }
 
 TEST(LineMappingTest, OneAndAHalfStopBitsUseTheTwoBitSetting) {
