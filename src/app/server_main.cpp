@@ -96,6 +96,9 @@ void TfmHTTPServerMain::SetUpPort() {
   CP1.OnAfterOpen = [this] { CP1AfterOpen(); };
   CP1.OnAfterClose = [this] { CP1AfterClose(); };
   CP1.OnError = [this](serial::TSerialErrors errors) { CP1Error(errors); };
+  CP1.OnNotSerialPort = [this](const std::string& port) {
+    AddLog("Serial port error: not a serial port: " + port);
+  };
 }
 
 // ReceiveBuffer.Append(CP1.ReadText(count)), kept in order with a waiting script's own reads.

@@ -22,6 +22,9 @@ namespace {
 constexpr std::string_view kComPrefix = "COM";
 constexpr const char* kDevFolder = "/dev";
 constexpr const char* kSysTtyFolder = "/sys/class/tty";
+// Longer than any device path, short enough that a hostile name cannot flood the log.
+constexpr std::size_t kLoggedNameLimit = 200;
+constexpr std::string_view kCutMark = "...";
 
 bool SameNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -111,7 +114,8 @@ DeviceFd OpenExclusive(const fs::path& path) {
   return fd;
 }
 
-std::string EnumPortsIn(const fs::path& class_folder, const fs::path& dev_folder) {
+std::string EnumPortsIn(const fs::path& class_folder, const fs::path& dev_folder,
+                        const fs::path& sysfs_root) {
   std::vector<std::string> names;
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(class_folder, error)) {
@@ -121,6 +125,8 @@ std::string EnumPortsIn(const fs::path& class_folder, const fs::path& dev_folder
   std::string result;
   for (const std::string& name : names) {
     const fs::path path = dev_folder / name;
+    // The probe is an open too, so it may only touch what the port itself would open.
+    if (!LookUpSerialDevice(path, sysfs_root).serial) continue;
     DeviceFd fd = OpenExclusive(path);
     if (!fd.Valid() || !HasUart(fd.Get(), name)) continue;
     if (!result.empty()) result += ' ';
@@ -130,7 +136,18 @@ std::string EnumPortsIn(const fs::path& class_folder, const fs::path& dev_folder
 }
 
 std::string EnumPorts() {
-  return EnumPortsIn(kSysTtyFolder, kDevFolder);
+  return EnumPortsIn(kSysTtyFolder, kDevFolder, kSysfsRoot);
+}
+
+std::string PrintablePortName(std::string_view name) {
+  const bool cut = name.size() > kLoggedNameLimit;
+  std::string text(cut ? name.substr(0, kLoggedNameLimit - kCutMark.size()) : name);
+  for (char& c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) c = '?';
+  }
+  if (cut) text += kCutMark;
+  return text;
 }
 
 }  // namespace orvelle::serial

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "serial/device_fd.h"
+#include "serial/device_kind.h"
 
 namespace orvelle::serial {
 
@@ -15,13 +16,19 @@ namespace orvelle::serial {
 // name finds its device. A name that matches nothing comes back as given, and opening it fails.
 std::filesystem::path ResolvePortName(std::string_view name);
 
-// Device paths of the serial devices that /sys/class/tty shows and that an exclusive open
-// accepts at this moment, upper-cased, separated by single blanks, in a stable order.
+// Device paths of the serial devices that /sys/class/tty shows, that the port's device check
+// accepts and that an exclusive open accepts at this moment, upper-cased, separated by single
+// blanks, in a stable order.
 std::string EnumPorts();
 
-// The same over another sysfs class folder and device folder, for tests.
+// The same over another sysfs class folder, device folder and sysfs root, for tests.
 std::string EnumPortsIn(const std::filesystem::path& class_folder,
-                        const std::filesystem::path& dev_folder);
+                        const std::filesystem::path& dev_folder,
+                        const std::filesystem::path& sysfs_root = kSysfsRoot);
+
+// A port name as it may stand in a log line: at most kLoggedNameLimit bytes (longer ones end in
+// "..."), control bytes shown as '?', so a name from a request cannot forge or flood the log.
+std::string PrintablePortName(std::string_view name);
 
 // Opens the device exclusively (O_NONBLOCK, flock, TIOCEXCL); invalid with errno set on failure.
 DeviceFd OpenExclusive(const std::filesystem::path& path);

@@ -92,10 +92,17 @@ void TCustomSerialPort::Open() {
   ReportModemSignals();
 }
 
-// Queue sizes and time limits have nothing to hand to the driver, so only the line settings can
-// fail here; a failure leaves the port closed.
+// The name comes from a request, so the device is looked at before it is opened: only a serial
+// line is opened at all. Queue sizes and time limits have nothing to hand to the driver, so only
+// the line settings can fail after the open; a failure leaves the port closed.
 void TCustomSerialPort::OpenDevice() {
-  DeviceFd device = OpenExclusive(ResolvePortName(port_));
+  const SerialDeviceLookup found = LookUpSerialDevice(ResolvePortName(port_), sysfs_root_);
+  if (found.error != 0) throw ESerialPort(SerialErrorCode::kOpen, found.error);
+  if (!found.serial) {
+    if (OnNotSerialPort) OnNotSerialPort(PrintablePortName(port_));
+    throw ESerialPort(SerialErrorCode::kOpen, ENOTTY);
+  }
+  DeviceFd device = OpenExclusive(found.device);
   if (!device.Valid()) throw ESerialPort(SerialErrorCode::kOpen, errno);
   device_ = std::move(device);
   lost_.store(false);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -12,6 +13,7 @@
 #include <string_view>
 
 #include "serial/device_fd.h"
+#include "serial/device_kind.h"
 #include "serial/device_queries.h"
 #include "serial/serial_error.h"
 #include "serial/serial_events.h"
@@ -32,6 +34,9 @@ class TCustomSerialPort {
   std::function<void()> OnTxEmpty, OnBreak, OnRing, OnRxFlag, OnRx80Full;
   // smWindowSync only: where an exception of a delivery goes (the thread carries on).
   std::function<void(const std::exception&)> OnSyncException;
+  // Open refused the port's device as no serial line, before opening it; the argument is the
+  // port name as PrintablePortName gives it. Open then fails as for a missing device.
+  std::function<void(const std::string& port)> OnNotSerialPort;
 
   TCustomSerialPort();
   virtual ~TCustomSerialPort();
@@ -41,6 +46,8 @@ class TCustomSerialPort {
   // The main thread that smThreadSync delivers on; without one, smThreadSync delivers on the
   // event thread itself. Must outlive the port.
   void SetSyncTarget(TSyncTarget* target) { sync_target_ = target; }
+  // Where Open looks up a device's class; tests point it at a fake sysfs tree.
+  void SetSysfsRoot(std::filesystem::path root) { sysfs_root_ = std::move(root); }
 
   void Open();
   void Close();
@@ -141,6 +148,7 @@ class TCustomSerialPort {
   bool discard_null_ = false;
   TSyncMethod sync_method_ = TSyncMethod::smThreadSync;
   TSyncTarget* sync_target_ = nullptr;
+  std::filesystem::path sysfs_root_ = kSysfsRoot;
 
   DeviceFd device_;
   std::atomic<bool> lost_{false};

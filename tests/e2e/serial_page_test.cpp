@@ -144,5 +144,21 @@ TEST(SerialPageTest, DeviceHangsUpWhileAPagePolls) {
   ASSERT_EQ(server.Terminate(kProcessLimit), 0);
 }
 
+// A page that names something other than a serial line gets the usual open error, the log says
+// why, and the port stays closed; the device is refused before it is opened.
+TEST(SerialPageTest, NonSerialDeviceIsRefused) {
+  TempHome home;
+  home.Config("Server port=80\r\n");
+  home.Page("open.ovs",
+            "<% openport (p, \"9600\", \"8\", \"none\", \"1\", \"none\")\n"
+            "echo (geterror() & \" open=[\" & is_open() & \"]\") %>");
+  ServerProcess server(home);
+  ASSERT_GT(server.Port(), 0) << server.Stdout();
+  EXPECT_EQ(Curl({server.Url("/open.ovs?p=/dev/null")}), Body("error opening port open=[]\r\n"));
+  EXPECT_TRUE(server.WaitForLog("Serial port error: not a serial port: /DEV/NULL\n"))
+      << server.Stdout();
+  ASSERT_EQ(server.Terminate(kProcessLimit), 0);
+}
+
 }  // namespace
 }  // namespace orvelle::e2e

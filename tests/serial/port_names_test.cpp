@@ -3,36 +3,20 @@
 #include "serial/port_names.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "pty_pair.h"
 #include "serial/serial_port.h"
+#include "temp_folder.h"
 
 namespace orvelle::serial {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A temporary folder, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvelle-serial-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& Path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using test::TempFolder;
 
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -92,6 +76,9 @@ TEST(EnumPortsTest, ListsOpenableDevicesOnly) {
     if (e.has_device) fs::create_directories(sys.Path() / e.name / "device");
     fs::create_symlink(e.device->Path(), dev.Path() / e.name);
   }
+  // What is no serial line is neither probed nor listed, even with a device link in sysfs.
+  fs::create_directories(sys.Path() / "ttyNUL0" / "device");
+  fs::create_symlink("/dev/null", dev.Path() / "ttyNUL0");
   TSerialPort holder;
   holder.SetEvents(0);
   holder.SetPort(held.Path());

@@ -1,13 +1,22 @@
 // The device on real pseudo-terminals: settings read back from termios, open and close with
 // their events, exclusive open, writes with the time limit, reads and the input count.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "pty_pair.h"
+#include "serial/device_fd.h"
 #include "serial/line_settings.h"
 #include "serial/serial_port.h"
+#include "temp_folder.h"
 
 namespace orvelle::serial {
 namespace {
@@ -109,8 +118,14 @@ TEST_F(DeviceTest, XonXoffCharactersAndParityCheck) {
   EXPECT_TRUE(back.input_check);
 }
 
-// A device that is no terminal refuses line settings: code 7, the port stays closed.
+// A device that is no terminal refuses line settings: code 7, the port stays closed. A fake
+// sysfs tree passes /dev/null off as a tty-class device, so the open reaches the line settings.
 TEST_F(DeviceTest, RefusedLineSettingsRaiseCodeSevenAndLeaveItClosed) {
+  test::TempFolder sys;
+  const std::filesystem::path entry = sys.Path() / "dev" / "char" / "1:3";
+  std::filesystem::create_directories(entry);
+  std::filesystem::create_symlink("../../../class/tty", entry / "subsystem");
+  port.SetSysfsRoot(sys.Path());
   int after_open = 0;
   port.OnAfterOpen = [&] { ++after_open; };
   port.SetPort("/dev/null");
@@ -123,6 +138,88 @@ TEST_F(DeviceTest, RefusedLineSettingsRaiseCodeSevenAndLeaveItClosed) {
   }
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(after_open, 0);
+}
+
+// Counts the opens of one file through inotify, so a test can tell that nothing opened it.
+class OpenWatch {
+ public:
+  explicit OpenWatch(const std::filesystem::path& file)
+      : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    if (!fd_.Valid() || ::inotify_add_watch(fd_.Get(), file.c_str(), IN_OPEN) < 0) {
+      throw std::runtime_error("inotify failed");
+    }
+  }
+  // Opens seen so far; the events of this process's own calls are queued before they return.
+  int Opens() const {
+    alignas(inotify_event) char buffer[4096];
+    int opens = 0;
+    for (ssize_t n; (n = ::read(fd_.Get(), buffer, sizeof buffer)) > 0;) {
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if ((event->mask & IN_OPEN) != 0) ++opens;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return opens;
+  }
+
+ private:
+  DeviceFd fd_;
+};
+
+// Only a serial line is opened: a pseudo-terminal, directly or through a symlink as
+// /dev/serial/by-id has them, opens and carries bytes; anything else is refused before any open,
+// as a missing device is (code 1), the owner hears why, and no open event reaches the file.
+TEST_F(DeviceTest, OpensSerialLinesOnly) {
+  test::TempFolder folder;
+  const std::filesystem::path to_pty = folder.Path() / "usb-Maker_Adapter-if00";
+  std::filesystem::create_symlink(pty.Path(), to_pty);
+  const std::filesystem::path plain = folder.Path() / "plain";
+  std::ofstream(plain) << "x";
+  const std::filesystem::path fifo = folder.Path() / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::filesystem::path to_plain = folder.Path() / "link";
+  std::filesystem::create_symlink(plain, to_plain);
+  const struct {
+    std::string port;
+    bool opens;
+    std::filesystem::path watched;  // empty: not watched (shared devices others may open)
+  } cases[] = {{pty.Path(), true, {}},           {to_pty.string(), true, {}},
+               {"/dev/null", false, {}},         {"NULL", false, {}},
+               {plain.string(), false, plain},   {fifo.string(), false, fifo},
+               {to_plain.string(), false, plain}};
+  int after_open = 0;
+  port.OnAfterOpen = [&] { ++after_open; };
+  std::vector<std::string> refused;
+  port.OnNotSerialPort = [&](const std::string& name) { refused.push_back(name); };
+  for (const auto& c : cases) {
+    std::optional<OpenWatch> watch;
+    if (!c.watched.empty()) watch.emplace(c.watched);
+    after_open = 0;
+    refused.clear();
+    port.SetPort(c.port);
+    if (c.opens) {
+      ASSERT_NO_THROW(port.Open()) << c.port;
+      EXPECT_EQ(port.WriteText("via"), 3) << c.port;
+      EXPECT_EQ(pty.Read(3), "via") << c.port;
+      port.Close();
+    } else {
+      try {
+        port.Open();
+        ADD_FAILURE() << "opened " << c.port;
+      } catch (const ESerialPort& error) {
+        EXPECT_EQ(error.Code(), 1) << c.port;
+        EXPECT_EQ(error.SystemCode(), ENOTTY) << c.port;
+      }
+      EXPECT_FALSE(port.Connected()) << c.port;
+    }
+    EXPECT_EQ(after_open, c.opens ? 1 : 0) << c.port;
+    EXPECT_EQ(refused, c.opens ? std::vector<std::string>{} : std::vector<std::string>{c.port})
+        << c.port;
+    if (watch) {
+      EXPECT_EQ(watch->Opens(), 0) << c.port;
+    }
+  }
 }
 
 TEST(LineMappingTest, OneAndAHalfStopBitsUseTheTwoBitSetting) {
@@ -271,7 +368,7 @@ TEST_F(DeviceTest, CheckNoticesAHangUpWithoutAThread) {
   EXPECT_FALSE(port.CheckConnected());
   EXPECT_FALSE(port.Connected());
   EXPECT_THROW(port.WriteText("x"), ESerialPort);  // a lost device takes no bytes
-  EXPECT_THROW(port.Open(), ESerialPort);  // the pseudo-terminal is gone for good
+  EXPECT_THROW(port.Open(), ESerialPort);          // the pseudo-terminal is gone for good
   EXPECT_FALSE(port.Connected());
 }
 
