@@ -40,7 +40,7 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
       dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
-                   options_.page_variables}) {
+                   options_.page_variables, options_.allow_cross_site}) {
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();

@@ -32,9 +32,10 @@ struct ServerOptions {
   std::string listen_ip;       // empty: all interfaces (tests use 127.0.0.1)
   std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
   TEventLog::LineSink console;  // sees every log line, greeting lines included
-  // name=value lines that every script page gets before its request parameters (--demo's
-  // demoport), so a request parameter of the same name still wins.
+  // name=value lines that every script page gets after its request parameters (--demo's
+  // demoport), so no request parameter can replace them.
   std::function<std::vector<std::string>()> page_variables;
+  bool allow_cross_site = false;  // script pages also for requests other sites make
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {

@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
   app.add_flag("--demo", demo,
                "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
                "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");
+  bool allow_cross_site = false;
+  app.add_flag("--allow-cross-site", allow_cross_site,
+               "Run script pages and /.orvelle/ endpoints also for requests that a page on "
+               "another site makes the browser send (refused with 403 by default)");
   // Test hooks, left out of --help: listen on one address only, and shorten a session minute.
   std::string listen_ip;
   long session_minute_ms = 0;
@@ -68,5 +72,6 @@ int main(int argc, char** argv) {
                                             std::chrono::milliseconds(session_minute_ms)};
   if (app.count("--port") > 0) server.port = port;
   server.demo = demo;
+  server.allow_cross_site = allow_cross_site;
   return orvelle::cli::RunServer(server);
 }

@@ -7,7 +7,7 @@
 namespace orvelle::http {
 
 std::string StatusText(int code) {
-  static constexpr std::array<std::pair<int, const char*>, 33> kTable{{
+  static constexpr std::array<std::pair<int, const char*>, 34> kTable{{
       {200, "OK"},
       {201, "Created"},
       {202, "Accepted"},
@@ -35,6 +35,7 @@ std::string StatusText(int code) {
       {413, "Request Entity To Long"},
       {414, "Request-URI Too Long. 256 Chars max"},
       {415, "Unsupported Media Type"},
+      {429, "Too Many Requests"},
       {500, "Internal Server Error"},
       {501, "Not Implemented"},
       {502, "Bad Gateway"},

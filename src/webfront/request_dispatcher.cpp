@@ -1,11 +1,17 @@
-// The order of a request's steps: log, authentication, session, path, then the answer.
+// The order of a request's steps: log, path, cross-site refusal, authentication, session, then
+// the answer.
 #include "request_dispatcher.h"
 
 #include "credentials.h"
+#include "cross_site.h"
 #include "dispatcher_pages.h"
 #include "request_paths.h"
 
 namespace orvelle::webfront {
+namespace {
+// A user name in a log line is cut here; it comes from the client.
+constexpr std::size_t kMaxLoggedUser = 64;
+}  // namespace
 
 TRequestDispatcher::TRequestDispatcher(DispatcherSetup setup) : setup_(std::move(setup)) {}
 
@@ -16,38 +22,74 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
   const Peer peer{binding.PeerIP, binding.PeerPort};
   setup_.context.AddLog("Command " + RequestInfo.Command + " " + RequestInfo.Document +
                         " received from " + peer.ip + ":" + std::to_string(peer.port));
-  if (!Authenticated(RequestInfo)) {
-    ResponseInfo.ContentText = kAuthenticationPage;
-    ResponseInfo.Realm = kAuthRealm;
+  const std::filesystem::path path = MapDocument(setup_.web_folder, RequestInfo.Document);
+  const bool inside = IsInsideFolder(path, setup_.web_folder);
+  // Decided on the path that is served, not the raw one: "/x.ovs/../log.txt" is the plain file
+  // log.txt and must never run as a script.
+  const std::string below = inside ? PathBelowFolder(path, setup_.web_folder) : std::string();
+  const bool script = inside && IsScriptRequest(below);
+  // Before the credentials: a page on another site must not even start a session here.
+  if ((script || IsOwnEndpoint(RequestInfo.Document)) && RefusedAsCrossSite(RequestInfo, peer)) {
+    ResponseInfo.StatusCode(403);
+    ResponseInfo.ContentText = kAccessDeniedPage;
     return;
   }
+  if (!Admitted(RequestInfo, ResponseInfo, peer)) return;
   if (setup_.context.GetSetting("Use session") == "yes" &&
       !setup_.session.Admit(RequestInfo.Cookies, ResponseInfo.Cookies)) {
     ResponseInfo.ContentText = kOneSessionPage;
     return;
   }
-  const std::filesystem::path path = MapDocument(setup_.web_folder, RequestInfo.Document);
   // Tested before anything looks at the file, so answers never reveal what exists elsewhere.
-  if (!IsInsideFolder(path, setup_.web_folder)) {
+  if (!inside) {
     ResponseInfo.StatusCode(403);
     ResponseInfo.ContentText = kAccessDeniedPage;
     return;
   }
-  // Decided on the path that is served, not the raw one: "/x.ovs/../log.txt" is the plain file
-  // log.txt and must never run as a script.
-  const std::string below = PathBelowFolder(path, setup_.web_folder);
-  if (IsScriptRequest(below)) {
+  if (script) {
     ServeScript(RequestInfo, ResponseInfo, path, IsAbortRequest(below), peer);
   } else {
     ServeStatic(AThread, RequestInfo, ResponseInfo, path, peer);
   }
 }
 
-bool TRequestDispatcher::Authenticated(const http::THTTPRequestInfo& request) {
+bool TRequestDispatcher::RefusedAsCrossSite(const http::THTTPRequestInfo& request,
+                                            const Peer& peer) {
+  if (setup_.allow_cross_site || !IsCrossSiteRequest(request)) return false;
+  setup_.context.AddLog("Cross-site request refused: " + request.Command + " " +
+                        request.Document + " from " + peer.ip);
+  return true;
+}
+
+bool TRequestDispatcher::Admitted(const http::THTTPRequestInfo& request,
+                                  http::THTTPResponseInfo& response, const Peer& peer) {
   if (setup_.context.GetSetting("Auth require") != "yes") return true;
-  return CredentialsMatch(request.AuthUser, request.AuthPassword,
-                          setup_.context.GetSetting("Auth user"),
-                          setup_.context.GetSetting("Auth password"));
+  // A guessing address is turned away before its password is looked at.
+  if (throttle_.Blocked(peer.ip)) {
+    response.StatusCode(429);
+    response.Headers.SetValue("Retry-After",
+                              std::to_string(LoginThrottle::kBlockTime.count()));
+    response.ContentText = FileNotFoundPage(response.StatusText);
+    return false;
+  }
+  if (CredentialsMatch(request.AuthUser, request.AuthPassword,
+                       setup_.context.GetSetting("Auth user"),
+                       setup_.context.GetSetting("Auth password"))) {
+    throttle_.Succeeded(peer.ip);
+    return true;
+  }
+  // A browser asks without credentials first; only a wrong guess counts as a failure.
+  if (request.HasAuth) {
+    setup_.context.AddLog("Authentication failed for user \"" +
+                          request.AuthUser.substr(0, kMaxLoggedUser) + "\" from " + peer.ip);
+    if (throttle_.Failed(peer.ip)) {
+      setup_.context.AddLog("Too many failed logins from " + peer.ip + "; refused for " +
+                            std::to_string(LoginThrottle::kBlockTime.count()) + " s");
+    }
+  }
+  response.ContentText = kAuthenticationPage;
+  response.Realm = kAuthRealm;
+  return false;
 }
 
 }  // namespace orvelle::webfront

@@ -10,6 +10,7 @@
 #include "dispatcher_context.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
+#include "login_throttle.h"
 #include "page_cache.h"
 #include "script/host.h"
 #include "script_slot.h"
@@ -30,6 +31,8 @@ struct DispatcherSetup {
   // replace them; asked for at every request (a value may change while the server runs); may
   // be empty.
   std::function<std::vector<std::string>()> page_variables = {};
+  // Serve script pages and the server's own endpoints to requests another site's page made.
+  bool allow_cross_site = false;
 };
 
 class TRequestDispatcher {
@@ -47,7 +50,12 @@ class TRequestDispatcher {
     int port = 0;
   };
 
-  bool Authenticated(const http::THTTPRequestInfo& request);
+  // Basic authentication with the failed-login count; false when the response is filled (401 or
+  // 429).
+  bool Admitted(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
+                const Peer& peer);
+  // Logs and returns true for a browser request on behalf of another site (unless allowed).
+  bool RefusedAsCrossSite(const http::THTTPRequestInfo& request, const Peer& peer);
   void ServeStatic(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
                    http::THTTPResponseInfo& response, std::filesystem::path path, const Peer& peer);
   void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
@@ -56,6 +64,7 @@ class TRequestDispatcher {
 
   DispatcherSetup setup_;
   ScriptSlot slot_;
+  LoginThrottle throttle_;
   PageCache page_cache_;
 };
 
