@@ -53,7 +53,7 @@ TEST(SlowClientTest, HeadTrickledByteByByteIsClosedAtItsDeadline) {
   THTTPServer server(limits);
   server.OnCommandGet = AnswerOk;
   UniqueFd client = Connect(StartOnLoopback(server));
-  // Each byte comes well within the idle bound; 80 of them take 8 s.
+  // Each byte comes well within the idle bound; all 79 would take 8 s.
   const Trickled trickled =
       Trickle(client.Get(), "GET / HTTP/1.1\r\nX: " + std::string(60, 'a'), 1);
   EXPECT_TRUE(trickled.closed) << "the head was never bounded as a whole";
