@@ -50,6 +50,29 @@ bool TTCPConnection::WaitReady(short events, std::chrono::milliseconds timeout) 
   }
 }
 
+// The clock is read only when a read has to wait, so a request that is there at once costs none.
+std::chrono::milliseconds TTCPConnection::ReadWait() const {
+  if (read_deadline_ == TClock::time_point::max()) return timeouts_.ReadIdle;
+  // Rounded up: a wait that ends early would find the deadline not yet passed.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(read_deadline_ - TClock::now());
+  if (left.count() <= 0) throw EReadTimeout();
+  return std::min(left, timeouts_.ReadIdle);
+}
+
+bool TTCPConnection::CompleteHead() {
+  THead expected = THead::kPending;
+  return head_.compare_exchange_strong(expected, THead::kComplete, std::memory_order_acq_rel) ||
+         expected == THead::kComplete;
+}
+
+bool TTCPConnection::Evict() {
+  THead expected = THead::kPending;
+  if (!head_.compare_exchange_strong(expected, THead::kEvicted, std::memory_order_acq_rel))
+    return false;
+  Abort();
+  return true;
+}
+
 std::string_view TTCPConnection::ReceiveChunk() {
   CheckOpen();
   if (peer_closed_) return {};
@@ -58,7 +81,7 @@ std::string_view TTCPConnection::ReceiveChunk() {
   // The request is usually there already; wait only when it is not.
   ssize_t n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
   while (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-    if (errno != EINTR && !WaitReady(POLLIN, timeouts_.ReadIdle)) throw EReadTimeout();
+    if (errno != EINTR && !WaitReady(POLLIN, ReadWait())) throw EReadTimeout();
     n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
   }
   if (n < 0) ThrowSocketError(errno);

@@ -1,6 +1,7 @@
 // TTCPConnection: buffered reading and writing over one accepted socket, with time bounds.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,15 @@ inline constexpr std::size_t kSendChunk = 32768;
 inline constexpr std::size_t kHoldLimit = 16384;
 // A reader that sends nothing for this long is dropped; slow clients must not pin threads.
 inline constexpr std::chrono::milliseconds kReadIdleTimeout{30'000};
+// A request's line and headers must be in this long after the accept: a client trickling them
+// byte by byte, each read quick, would otherwise hold its slot for ever.
+inline constexpr std::chrono::milliseconds kHeadTimeout{10'000};
+// A body may take this long to get going before its rate is held against it (a client's first
+// round trips, a slow start).
+inline constexpr std::chrono::milliseconds kBodyGrace{1'000};
+// ... and from then on must arrive at this many bytes per second at least, on average since it
+// started; slower uploads hold a slot for minutes with a few bytes.
+inline constexpr std::size_t kMinBodyRate = 1024;
 // A reader that accepts no bytes for this long is dropped, for the same reason.
 inline constexpr std::chrono::milliseconds kWriteStallTimeout{60'000};
 // After the response, how long unread request bytes are drained so the close does not turn
@@ -31,10 +41,15 @@ struct TConnectionTimeouts {
   std::chrono::milliseconds ReadIdle = kReadIdleTimeout;
   std::chrono::milliseconds WriteStall = kWriteStallTimeout;
   std::chrono::milliseconds Linger = kLingerTime;
+  std::chrono::milliseconds Head = kHeadTimeout;
+  std::chrono::milliseconds BodyGrace = kBodyGrace;
+  std::size_t MinBodyRate = kMinBodyRate;  // bytes per second
 };
 
 class TTCPConnection {
  public:
+  using TClock = std::chrono::steady_clock;
+
   TTCPConnection(TSocketHandle socket, TConnectionTimeouts timeouts);
   TTCPConnection(const TTCPConnection&) = delete;
   TTCPConnection& operator=(const TTCPConnection&) = delete;
@@ -47,6 +62,20 @@ class TTCPConnection {
   // Receives up to kReceiveChunk bytes into the input buffer and returns them; empty when the
   // peer has closed. Throws EReadTimeout after the idle time without data.
   std::string_view ReceiveChunk();
+  // From now on a read that would wait past `deadline` throws EReadTimeout instead; the idle
+  // bound still applies. TClock::time_point::max() lifts it.
+  void ReadDeadline(TClock::time_point deadline) { read_deadline_ = deadline; }
+  TClock::time_point AcceptedAt() const { return accepted_at_; }
+  const TConnectionTimeouts& Timeouts() const { return timeouts_; }
+  // The request's line and headers are in: the connection can no longer be evicted. False when
+  // it was evicted first; it is then closed and must not be answered.
+  bool CompleteHead();
+  // Gives the slot of a connection whose request's head is not in yet to a newcomer: wakes its
+  // reads, which find the connection closed. False when the head is in (or it was evicted).
+  // Safe to call from another thread.
+  bool Evict();
+  // Whether Evict may still succeed; only a hint, as the owner may complete the head meanwhile.
+  bool HeadPending() const { return head_.load(std::memory_order_relaxed) == THead::kPending; }
   // Drops the bytes received so far, once a caller has consumed what ReceiveChunk returned.
   void DiscardInput() { input_.clear(); }
   // A line up to LF (one CR before it removed); throws EConnClosedGracefully when the peer
@@ -81,7 +110,10 @@ class TTCPConnection {
   void OnFirstWait(std::function<void()> hook) { first_wait_ = std::move(hook); }
 
  private:
+  enum class THead : std::uint8_t { kPending, kComplete, kEvicted };
+
   void NoteWait();
+  std::chrono::milliseconds ReadWait() const;
   bool WaitReady(short events, std::chrono::milliseconds timeout);
   void WaitWritable();
   void SendAll(std::string_view first, std::string_view second, bool more);
@@ -92,8 +124,11 @@ class TTCPConnection {
 
   TSocketHandle socket_;
   TConnectionTimeouts timeouts_;
-  std::string input_;  // received and not yet consumed
-  std::string held_;   // written with `more`, not yet sent
+  const TClock::time_point accepted_at_ = TClock::now();
+  TClock::time_point read_deadline_ = TClock::time_point::max();
+  std::atomic<THead> head_{THead::kPending};  // written by the worker and by an evicting acceptor
+  std::string input_;                         // received and not yet consumed
+  std::string held_;                          // written with `more`, not yet sent
   bool closed_ = false;
   bool request_complete_ = false;  // the whole request was read; see InputPending
   bool hold_until_close_ = false;  // see HoldUntilClose

@@ -40,12 +40,25 @@ void AnnounceClose(THTTPResponseInfo& response) {
   response.Headers.SetValue("Connection", "close");
 }
 
+// The moment the body bytes received so far fall below the minimum rate: the next ones must
+// come before it.
+TTCPConnection::TClock::time_point BodyDeadline(TTCPConnection::TClock::time_point start,
+                                                const TConnectionTimeouts& timeouts,
+                                                std::size_t received) {
+  if (timeouts.MinBodyRate == 0) return TTCPConnection::TClock::time_point::max();
+  const std::chrono::duration<double> due(static_cast<double>(received) /
+                                          static_cast<double>(timeouts.MinBodyRate));
+  return start + timeouts.BodyGrace +
+         std::chrono::duration_cast<TTCPConnection::TClock::duration>(due);
+}
+
 }  // namespace
 
 THTTPServer::THTTPServer(TServerLimits limits, std::string mime_types_path)
     : TTCPServer(limits), mime_table_(std::move(mime_types_path)) {
   DefaultPort = 80;
-  DeferAccept = true;  // an HTTP client speaks first
+  DeferAccept = true;      // an HTTP client speaks first
+  EvictUnfinished = true;  // a request's head is marked complete by ReadRequest
 }
 
 THTTPServer::~THTTPServer() {
@@ -85,20 +98,42 @@ void THTTPServer::DoExecute(TPeerThread& thread) {
   connection.Disconnect();
 }
 
+// The head must be in by a fixed time after the accept, and the body must keep up a minimum
+// rate; either way a client cannot hold its slot by sending little and often.
 TParsedRequest THTTPServer::ReadRequest(TPeerThread& thread, TParseStatus& status) {
   TTCPConnection& connection = thread.Connection();
+  const TConnectionTimeouts& timeouts = connection.Timeouts();
   TRequestParser parser(Limits().Request, static_cast<bool>(OnCommandGet));
-  while (parser.Status() == TParseStatus::kNeedMore) {
-    const std::string_view chunk = connection.ReceiveChunk();
-    if (chunk.empty()) {
-      parser.FinishInput();
-    } else {
-      parser.Feed(chunk);
-    }
-    connection.DiscardInput();
+  connection.ReadDeadline(connection.AcceptedAt() + timeouts.Head);
+  while (parser.Status() == TParseStatus::kNeedMore && !parser.HeadDone()) {
+    FeedParser(connection, parser);
   }
+  if (!connection.CompleteHead()) {
+    // Evicted for a newcomer while the head came in: the socket is shut already.
+    status = TParseStatus::kClosedEarly;
+    return {};
+  }
+  if (parser.Status() == TParseStatus::kNeedMore) {
+    const auto body_start = TTCPConnection::TClock::now();
+    while (parser.Status() == TParseStatus::kNeedMore) {
+      connection.ReadDeadline(BodyDeadline(body_start, timeouts, parser.Request().Body.size()));
+      FeedParser(connection, parser);
+    }
+  }
+  // A handler reading on (another method's conversation) is bound only by the idle time.
+  connection.ReadDeadline(TTCPConnection::TClock::time_point::max());
   status = parser.Status();
   return parser.TakeRequest();
+}
+
+void THTTPServer::FeedParser(TTCPConnection& connection, TRequestParser& parser) {
+  const std::string_view chunk = connection.ReceiveChunk();
+  if (chunk.empty()) {
+    parser.FinishInput();
+  } else {
+    parser.Feed(chunk);
+  }
+  connection.DiscardInput();
 }
 
 void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
@@ -170,8 +205,8 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {
-      const ssize_t n = ::pread(file.Get(), bytes.data() + got, bytes.size() - got,
-                                static_cast<off_t>(got));
+      const ssize_t n =
+          ::pread(file.Get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;  // the file shrank since its size was taken: send what is there
       got += static_cast<std::size_t>(n);

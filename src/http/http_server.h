@@ -47,6 +47,7 @@ class THTTPServer : public TTCPServer {
 
  private:
   TParsedRequest ReadRequest(TPeerThread& thread, TParseStatus& status);
+  static void FeedParser(TTCPConnection& connection, TRequestParser& parser);
   void Answer(TPeerThread& thread, TParsedRequest request);
   void AnswerStatus(TTCPConnection& connection, int status_code);
   void ApplyServerSoftware(THTTPResponseInfo& response) const;

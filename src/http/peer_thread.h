@@ -30,6 +30,7 @@ class TPeerThread {
   std::unique_ptr<TTCPConnection> connection_;
   std::stop_source stop_;
   std::string terminating_message_;
+  bool evicted_ = false;  // guarded by the pool's lock; its slot went to a newcomer
 };
 
 }  // namespace orvelle::http

@@ -64,6 +64,8 @@ class TRequestParser {
   // The peer closed its sending side: ends a body read until close.
   TParseStatus FinishInput();
   TParseStatus Status() const { return status_; }
+  // The request line and headers are behind: only the body, if any, is still to come.
+  bool HeadDone() const { return stage_ != Stage::kRequestLine && stage_ != Stage::kHeaders; }
   const TParsedRequest& Request() const { return request_; }
   TParsedRequest TakeRequest() { return std::move(request_); }
 

@@ -93,6 +93,7 @@ void TTCPServer::Activate() {
     if (OnListenerError) OnListenerError(message);
   };
   acceptor.max_live = limits_.MaxConnections;
+  acceptor.evict_unfinished = EvictUnfinished;
   acceptor.body = [this](TPeerThread& peer) { RunPeer(peer); };
   threads_.StartAccepting(std::move(acceptor));
   active_ = true;
@@ -115,8 +116,7 @@ void TTCPServer::Wake() {
 // Runs on an idle worker; the worker serves what it returns. Under load (`busy`: other
 // connections are being served) connections are usually queued already, so the worker takes
 // one straight from the listener and neither sleeps nor rearms the watch.
-std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds wait,
-                                                       bool busy) {
+std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds wait, bool busy) {
   if (busy) {
     for (TSocketHandle& binding : bindings_) {
       TSocketHandle socket;
@@ -131,8 +131,8 @@ std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds
   }
   const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return nullptr;
     epoll_event event{};
     const int ready = ::epoll_wait(epoll_.Get(), &event, 1, static_cast<int>(left.count()));

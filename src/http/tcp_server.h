@@ -55,6 +55,11 @@ class TTCPServer {
   // protocols where the client speaks first (HTTP): the worker never sleeps waiting for the
   // request. Wrong where the server greets first, so off unless an owner turns it on.
   bool DeferAccept = false;
+  // When MaxConnections are live, a newcomer takes the slot of the connection that has waited
+  // longest without its request's head (TTCPConnection::CompleteHead); only when every one has
+  // it is the newcomer turned away. For protocols whose reader marks the head, so off unless an
+  // owner turns it on.
+  bool EvictUnfinished = false;
   // Kept for owners that set it; idle workers now wait for connections until the pool's linger
   // time or a deactivation, whichever comes first.
   std::chrono::milliseconds AcceptWait{1000};

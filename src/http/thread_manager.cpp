@@ -61,7 +61,7 @@ TThreadMgrDefault::~TThreadMgrDefault() {
   }
   for (const auto& worker : workers) worker->thread.request_stop();
   ArmVacancyTimer(std::chrono::nanoseconds(1));  // the watcher waits on the timer, not on stop
-  workers.clear();  // joins each worker
+  workers.clear();                               // joins each worker
   Reap();
 }
 
@@ -94,8 +94,7 @@ void TThreadMgrDefault::SpawnLocked(std::optional<TJob> job) {
     const TSigpipeBlocked blocked;
     // The thread waits for mutex_ before it looks at its job, so it starts after the books agree.
     try {
-      worker->thread =
-          std::jthread([this, worker](std::stop_token stop) { Work(*worker, stop); });
+      worker->thread = std::jthread([this, worker](std::stop_token stop) { Work(*worker, stop); });
     } catch (...) {
       --starting_;
       throw;
@@ -172,7 +171,8 @@ bool TThreadMgrDefault::WatchVacancy(std::unique_lock<std::mutex>& lock,
   pollfd fired{vacancy_timer_.Get(), POLLIN, 0};
   ::poll(&fired, 1, -1);
   std::uint64_t expirations = 0;
-  [[maybe_unused]] const auto taken = ::read(vacancy_timer_.Get(), &expirations, sizeof expirations);
+  [[maybe_unused]] const auto taken =
+      ::read(vacancy_timer_.Get(), &expirations, sizeof expirations);
   lock.lock();
   watching_ = false;
   const bool vacant = !stop.stop_requested() && acceptor_ && accepting_ == 0 && busy_ > 0;
@@ -289,7 +289,7 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
   const bool came = connection != nullptr;
   if (came) {
     lock.lock();
-    if (busy_ < acceptor->max_live) {
+    if (HasSlotLocked(*acceptor)) {
       try {
         live_.reserve(live_.size() + 1);
         auto owned = std::make_unique<TPeerThread>(std::move(connection));
@@ -341,10 +341,39 @@ void TThreadMgrDefault::Serve(TJob& job) {
                            [&job](const auto& p) { return p.get() == job.peer; });
     ended = std::move(*it);
     live_.erase(it);
+    if (ended->evicted_) --evicted_;
   }
   // Closed before the connection stops counting, so a caller that saw the count drop to zero
   // finds no socket of it left.
   ended.reset();
+}
+
+// Called with mutex_ held, for a connection just accepted. Only when every slot is taken does
+// this look through the live list.
+bool TThreadMgrDefault::HasSlotLocked(const TAcceptor& acceptor) {
+  if (busy_ - evicted_ < acceptor.max_live) return true;
+  return acceptor.evict_unfinished && EvictOldestLocked();
+}
+
+// Called with mutex_ held. The evicted connection's worker wakes and ends it; until then it
+// still counts as live, but its slot is the newcomer's.
+bool TThreadMgrDefault::EvictOldestLocked() {
+  // Each failed eviction is of a connection whose head just came in, which is not tried again.
+  for (std::size_t attempt = 0; attempt <= live_.size(); ++attempt) {
+    TPeerThread* oldest = nullptr;
+    for (const auto& peer : live_) {
+      if (peer->evicted_ || !peer->Connection().HeadPending()) continue;
+      if (!oldest || peer->Connection().AcceptedAt() < oldest->Connection().AcceptedAt())
+        oldest = peer.get();
+    }
+    if (!oldest) return false;
+    if (oldest->Connection().Evict()) {
+      oldest->evicted_ = true;
+      ++evicted_;
+      return true;
+    }
+  }
+  return false;
 }
 
 // Called with mutex_ held.

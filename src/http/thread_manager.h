@@ -55,6 +55,9 @@ class TThreadMgrDefault {
     // Reports a failure the pool survived (the system refusing a thread).
     std::function<void(const std::string&)> error;
     std::size_t max_live = 0;
+    // Over max_live, evict the connection that has waited longest for its request's head
+    // (TTCPConnection::Evict) and serve the newcomer in its place.
+    bool evict_unfinished = false;
     TBody body;
   };
 
@@ -106,8 +109,8 @@ class TThreadMgrDefault {
   };
 
   void Work(TWorker& self, std::stop_token stop);
-  bool AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock,
-                 std::chrono::milliseconds wait, bool after_serving);
+  bool AcceptOne(TWorker& self, std::unique_lock<std::mutex>& lock, std::chrono::milliseconds wait,
+                 bool after_serving);
   bool WatchVacancy(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
   void ArmVacancyTimer(std::chrono::nanoseconds after);
   void EnsureAcceptingLocked(std::string& failure);
@@ -115,6 +118,8 @@ class TThreadMgrDefault {
   void CallStandbyLocked(std::string& failure);
   void SpawnLocked(std::optional<TJob> job);
   void ReapLocked(std::unique_lock<std::mutex>& lock);
+  bool HasSlotLocked(const TAcceptor& acceptor);
+  bool EvictOldestLocked();
   void Serve(TJob& job);
   void Retire(TWorker& self);
 
@@ -122,7 +127,9 @@ class TThreadMgrDefault {
   const TThreadPoolLimits limits_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
-  std::size_t busy_ = 0;                            // guarded by mutex_; live connections
+  std::size_t busy_ = 0;  // guarded by mutex_; live connections
+  // guarded by mutex_; live connections evicted and on their way out, whose slots are taken over
+  std::size_t evicted_ = 0;
   std::vector<std::unique_ptr<TPeerThread>> live_;  // guarded by mutex_
   std::vector<std::unique_ptr<TWorker>> workers_;   // guarded by mutex_
   std::vector<TWorker*> idle_;  // guarded by mutex_; waiting for Start, last idled on top

@@ -1,7 +1,7 @@
 // The bounds a client cannot cross, and deactivation with live and stuck connections.
 #include <gmock/gmock.h>
-#include <sys/socket.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <condition_variable>
 #include <future>
@@ -180,6 +180,7 @@ TEST(ServerLimitsTest, ConnectionsOverTheLimitGet503AndOthersAreStillServed) {
   limits.MaxConnections = 2;
   THTTPServer server(limits);
   server.OnCommandGet = AnswerOk;
+  server.EvictUnfinished = false;  // the holders send nothing; here they keep their slots
   const int port = StartOnLoopback(server);
   std::vector<UniqueFd> holders;
   for (int i = 0; i < 2; ++i) holders.push_back(Connect(port));
@@ -243,7 +244,8 @@ TEST(ServerLimitsTest, StuckHandlerDoesNotHoldDeactivationAndNoThreadOutlivesThe
     release.set_value();
   }  // the destructor joins the handler's thread
   EXPECT_TRUE(released_by_test) << "deactivation waited for the stuck handler";
-  EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_TRUE(ThreadsSettleAt(threads_before))
+      << ThreadCount() << " threads, " << threads_before << " before";
 }
 
 // Idle pool workers legitimately outlive their connections while the server lives, so the
@@ -271,7 +273,8 @@ TEST(ServerLimitsTest, ClientLeavingMidResponseEndsTheConnectionWithoutLeaks) {
     EXPECT_EQ(FdCount(), fds_before + 2);
   }
   EXPECT_EQ(FdCount(), fds_before);
-  EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_TRUE(ThreadsSettleAt(threads_before))
+      << ThreadCount() << " threads, " << threads_before << " before";
 }
 
 TEST(ServerLimitsTest, ListenerErrorTextsCarryTheSocketNumber) {
