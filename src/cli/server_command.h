@@ -14,7 +14,7 @@ struct ServerCommandOptions {
   std::optional<int> port;
   std::string listen_ip;                       // hidden test hook: empty means all interfaces
   std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
-  bool demo = false;  // run the simulated instrument and seed its path as demoport
+  bool demo = false;              // run the simulated instrument and seed its path as demoport
   bool allow_cross_site = false;  // serve script pages to requests made by other sites
 };
 

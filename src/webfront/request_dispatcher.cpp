@@ -56,8 +56,8 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
 bool TRequestDispatcher::RefusedAsCrossSite(const http::THTTPRequestInfo& request,
                                             const Peer& peer) {
   if (setup_.allow_cross_site || !IsCrossSiteRequest(request)) return false;
-  setup_.context.AddLog("Cross-site request refused: " + request.Command + " " +
-                        request.Document + " from " + peer.ip);
+  setup_.context.AddLog("Cross-site request refused: " + request.Command + " " + request.Document +
+                        " from " + peer.ip);
   return true;
 }
 
@@ -67,8 +67,7 @@ bool TRequestDispatcher::Admitted(const http::THTTPRequestInfo& request,
   // A guessing address is turned away before its password is looked at.
   if (throttle_.Blocked(peer.ip)) {
     response.StatusCode(429);
-    response.Headers.SetValue("Retry-After",
-                              std::to_string(LoginThrottle::kBlockTime.count()));
+    response.Headers.SetValue("Retry-After", std::to_string(LoginThrottle::kBlockTime.count()));
     response.ContentText = FileNotFoundPage(response.StatusText);
     return false;
   }

@@ -117,6 +117,37 @@ TEST_F(SecurityTest, ForeignAuthorizationSchemesGet401) {
             "static & plain");
 }
 
+// A page on another site cannot make the visitor's browser run a script page; a link to it,
+// static files and programs without browser headers are served as before.
+TEST_F(SecurityTest, CrossSiteRequestsToScriptPagesAreRefused) {
+  Start();
+  const std::string cross = "Sec-Fetch-Site: cross-site\r\n";
+  EXPECT_EQ(Request(Port(), "GET /show.ovs?n=1 HTTP/1.1", cross).status_line,
+            "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Request(Port(), "GET /.orvelle/ports HTTP/1.1", cross).status_line,
+            "HTTP/1.1 403 Forbidden");
+  EXPECT_EQ(Request(Port(), "GET /show.ovs HTTP/1.1", cross + "Sec-Fetch-Mode: navigate\r\n").body,
+            "q=\" n=\r\n\r\n");
+  EXPECT_EQ(Request(Port(), "GET /a.txt HTTP/1.1", cross).body, "static & plain");
+  EXPECT_EQ(Request(Port(), "GET /show.ovs?n=2 HTTP/1.1").body, "q=\" n=2\r\n\r\n");
+  EXPECT_TRUE(server->WaitForLog("Cross-site request refused: GET /show.ovs from 127.0.0.1"));
+}
+
+TEST_F(SecurityTest, GuessingPasswordsIsLoggedAndTurnedAway) {
+  Start("Auth require=yes\r\nAuth user=u\r\nAuth password=p\r\n");
+  const std::string wrong = "Authorization: Basic dTp4\r\n";  // u:x
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(Request(Port(), "GET /a.txt HTTP/1.1", wrong).status_line,
+              "HTTP/1.1 401 Unauthorized")
+        << i;
+  }
+  const auto turned_away = Request(Port(), "GET /a.txt HTTP/1.1", "Authorization: Basic dTpw\r\n");
+  EXPECT_EQ(turned_away.status_line, "HTTP/1.1 429 Too Many Requests");
+  EXPECT_EQ(turned_away.Header("Retry-After"), "60");
+  EXPECT_TRUE(server->WaitForLog("Authentication failed for user \"u\" from 127.0.0.1\n"));
+  EXPECT_TRUE(server->WaitForLog("Too many failed logins from 127.0.0.1"));
+}
+
 // Identifiers a page's code mentions, which a visitor could send as parameters.
 std::set<std::string> CodeWords(const std::string& page) {
   std::set<std::string> words;
