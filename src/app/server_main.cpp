@@ -26,6 +26,14 @@ std::uint64_t ClockSeed() {
 
 }  // namespace
 
+namespace {
+http::TServerLimits ServerLimitsFor(const ServerOptions& options) {
+  http::TServerLimits limits;
+  if (options.max_connections > 0) limits.MaxConnections = options.max_connections;
+  return limits;
+}
+}  // namespace
+
 TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
     : loop_(loop),
       options_(std::move(options)),
@@ -40,7 +48,8 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
       dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
-                   options_.page_variables, options_.allow_cross_site}) {
+                   options_.page_variables, options_.allow_cross_site}),
+      HTTPServer(ServerLimitsFor(options_)) {
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();

@@ -36,6 +36,7 @@ struct ServerOptions {
   // demoport), so no request parameter can replace them.
   std::function<std::vector<std::string>()> page_variables;
   bool allow_cross_site = false;  // script pages also for requests other sites make
+  std::size_t max_connections = 0;  // live connections at most; 0 keeps the server's default
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {

@@ -39,8 +39,11 @@ int main(int argc, char** argv) {
   app.add_flag("--allow-cross-site", allow_cross_site,
                "Run script pages and /.orvelle/ endpoints also for requests that a page on "
                "another site makes the browser send (refused with 403 by default)");
-  // Test hooks, left out of --help: listen on one address only, and shorten a session minute.
+  // Test hooks, left out of --help: listen on one address only, shorten a session minute, and
+  // make the connection limit small enough to fill.
   std::string listen_ip;
+  long max_connections = 0;
+  app.add_option("--max-connections", max_connections)->check(CLI::Range(1L, 1024L))->group("");
   long session_minute_ms = 0;
   app.add_option("--listen-ip", listen_ip)->group("");
   app.add_option("--session-minute-ms", session_minute_ms)
@@ -73,5 +76,6 @@ int main(int argc, char** argv) {
   if (app.count("--port") > 0) server.port = port;
   server.demo = demo;
   server.allow_cross_site = allow_cross_site;
+  server.max_connections = static_cast<std::size_t>(max_connections);
   return orvelle::cli::RunServer(server);
 }

@@ -42,6 +42,7 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
   result.port = options.port;
   result.listen_ip = options.listen_ip;
   result.allow_cross_site = options.allow_cross_site;
+  result.max_connections = options.max_connections;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
   result.console = [&console](const std::string& line) { console.Write(line); };
   return result;

@@ -5,6 +5,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "http/test_client.h"
@@ -27,7 +28,8 @@ http::testing::Response Request(int port, const std::string& line, const std::st
 
 class SecurityTest : public ::testing::Test {
  protected:
-  void Start(const std::string& config = "Log to file=yes\r\n") {
+  void Start(const std::string& config = "Log to file=yes\r\n",
+             std::vector<std::string> extra = {}) {
     home.Config(config);
     home.Page("a.txt", "static & plain");
     home.Page("planted.txt", "<% echo (\"ran as a script\") %>");
@@ -35,7 +37,7 @@ class SecurityTest : public ::testing::Test {
     home.Page("p.ovs.txt", "<% echo (\"p ran\") %>");
     std::filesystem::create_directories(home.Web() / "sub.ovs");
     home.Page("sub.ovs/a.html", "<% echo (\"sub ran\") %>");
-    server.emplace(home);
+    server.emplace(home, 0, std::move(extra));
     ASSERT_GT(server->Port(), 0) << server->Stdout();
   }
   int Port() const { return server->Port(); }
@@ -146,6 +148,23 @@ TEST_F(SecurityTest, GuessingPasswordsIsLoggedAndTurnedAway) {
   EXPECT_EQ(turned_away.Header("Retry-After"), "60");
   EXPECT_TRUE(server->WaitForLog("Authentication failed for user \"u\" from 127.0.0.1\n"));
   EXPECT_TRUE(server->WaitForLog("Too many failed logins from 127.0.0.1"));
+}
+
+// Clients that never finish their request cannot hold every slot: a newcomer takes the slot of
+// the one that has waited longest.
+TEST_F(SecurityTest, UnfinishedRequestsGiveWayToNewcomers) {
+  Start("Log to file=no\r\n", {"--max-connections", "4"});
+  std::vector<http::UniqueFd> slow;
+  for (int i = 0; i < 4; ++i) {
+    slow.push_back(http::testing::Connect(Port()));
+    ASSERT_TRUE(http::testing::SendAll(slow.back().Get(), "GET /a.txt HTTP/1.1\r\nHo"));
+    // Accepted in this order, so the first is the oldest.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(Request(Port(), "GET /a.txt HTTP/1.1").body, "static & plain");
+  const http::testing::ReadResult oldest = http::testing::ReadAll(slow.front().Get());
+  EXPECT_TRUE(oldest.eof);
+  EXPECT_TRUE(oldest.bytes.empty());
 }
 
 // Identifiers a page's code mentions, which a visitor could send as parameters.
