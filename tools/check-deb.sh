@@ -130,11 +130,19 @@ sed 's|^ExecStart=/usr/bin/orvelle |ExecStart=/usr/bin/orvelle-missing |' "$UNIT
 verify "$work/orvelle.service" && fail "systemd-analyze verify accepts a missing command"
 ok "the unit verifies (and a broken copy does not)"
 
-step "the man page and --help name the same options"
-help_opts="$( (orvelle --help && orvelle render --help) | grep -o -- '--[a-z][a-z-]*' | sort -u)"
-man_opts="$(MANWIDTH=200 man orvelle 2>/dev/null | col -b | grep -o -- '--[a-z][a-z-]*' | sort -u)"
-[ -n "$help_opts" ] || fail "orvelle --help names no option"
-[ "$help_opts" = "$man_opts" ] || fail "options differ: --help has [$help_opts], man has [$man_opts]"
+step "the man pages and --help name the same options"
+long_options() { grep -o -- '--[a-z][a-z-]*' | sort -u | tr '\n' ' '; }
+same_options() { # PAGE HELP-COMMAND...: the long options of man PAGE and of the commands' output
+  local page="$1" help_opts man_opts
+  shift
+  help_opts="$("$@" | long_options)"
+  man_opts="$(MANWIDTH=200 man "$page" 2>/dev/null | col -b | long_options)"
+  [ -n "$help_opts" ] || fail "$page: --help names no option"
+  [ "$help_opts" = "$man_opts" ] || fail "$page: --help has [$help_opts], man has [$man_opts]"
+}
+orvelle_help() { orvelle --help && orvelle render --help; }
+same_options orvelle orvelle_help
+same_options orvelle-gui orvelle-gui --help
 ok "man page options match --help"
 
 step "the shipped config.ini holds the defaults the server writes"
@@ -154,7 +162,8 @@ exec_start="$(sed -n 's/^ExecStart=//p' "$UNIT")"
 runuser -u orvelle -- $exec_start --port "$PORT" >"$work/server.log" 2>&1 &
 runuser_pid=$!
 base="http://127.0.0.1:$PORT"
-wait_for get -o /dev/null "$base/" || {
+serving() { get -o /dev/null "$base/" 2>/dev/null; }
+wait_for serving || {
   cat "$work/server.log" >&2
   fail "the server does not answer on port $PORT"
 }
