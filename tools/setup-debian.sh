@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what building, testing and running Orvelle needs on a Debian machine (run as root,
-# or with sudo available).
+# Installs what building, testing, running and packaging Orvelle needs on a Debian machine (run
+# as root, or with sudo available).
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
@@ -10,4 +10,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ clang libclang-rt-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev \
   qt6-base-dev \
-  media-types python3 curl >/dev/null
+  media-types python3 curl \
+  dpkg-dev file lintian systemd man-db bsdextrautils procps >/dev/null
