@@ -34,13 +34,21 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
            [this](std::string_view key) { return settings_.GetSetting(key); }),
       ReceiveBuffer(
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
+      port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
       port_access_(CP1, ReceiveBuffer, receive_pump_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
-      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
-                   options_.page_variables}) {
+      dispatcher_({*this,
+                   HTTPServer,
+                   mime_table_,
+                   host_,
+                   host_.Output(),
+                   session_,
+                   web_folder_,
+                   options_.page_variables,
+                   {[this] { return port_report_.Json(); }}}) {
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
@@ -99,6 +107,9 @@ void TfmHTTPServerMain::SetUpPort() {
   CP1.OnNotSerialPort = [this](const std::string& port) {
     AddLog("Serial port error: not a serial port: " + port);
   };
+  CP1.SetSysfsRoot(options_.roots.sys);
+  CP1.OnOpenFailed = [this](const std::string& port, const std::filesystem::path& device,
+                            int error) { AddLog(port_report_.NoteFailure(port, device, error)); };
 }
 
 // ReceiveBuffer.Append(CP1.ReadText(count)), kept in order with a waiting script's own reads.
@@ -108,10 +119,12 @@ void TfmHTTPServerMain::CP1RxChar(int count) {
 
 void TfmHTTPServerMain::CP1AfterOpen() {
   ReceiveBuffer.Clear();
+  port_report_.NoteOpened(CP1.Port());
 }
 
 void TfmHTTPServerMain::CP1AfterClose() {
   ReceiveBuffer.Clear();
+  port_report_.NoteClosed();
 }
 
 void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {

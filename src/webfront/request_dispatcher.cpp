@@ -36,7 +36,9 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
   // Decided on the path that is served, not the raw one: "/x.ovs/../log.txt" is the plain file
   // log.txt and must never run as a script.
   const std::string below = PathBelowFolder(path, setup_.web_folder);
-  if (IsScriptRequest(below)) {
+  if (IsOwnEndpoint(below)) {
+    AnswerOwnEndpoint(below, setup_.own_endpoints, ResponseInfo);
+  } else if (IsScriptRequest(below)) {
     ServeScript(RequestInfo, ResponseInfo, path, IsAbortRequest(below), peer);
   } else {
     ServeStatic(AThread, RequestInfo, ResponseInfo, path, peer);

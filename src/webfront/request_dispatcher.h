@@ -10,6 +10,7 @@
 #include "dispatcher_context.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
+#include "own_endpoints.h"
 #include "page_cache.h"
 #include "script/host.h"
 #include "script_slot.h"
@@ -30,6 +31,7 @@ struct DispatcherSetup {
   // replace them; asked for at every request (a value may change while the server runs); may
   // be empty.
   std::function<std::vector<std::string>()> page_variables = {};
+  OwnEndpoints own_endpoints = {};  // what /.orvelle/... answers with
 };
 
 class TRequestDispatcher {
