@@ -143,13 +143,17 @@ TEST(OpenDiagnosisTest, EachReasonSaysWhyAndWhatToDo) {
        {"permission denied", "in group " + group, "sudo chmod g+rw " + pty.string()}},
       {"busy, held and locked by a process",
        [&] {
+         // The holder's pid is only known here, so it is put in the text the table expects.
          return WhileHeld(pty, [&](pid_t pid) {
-           const std::string reason = ProbeOpenFailure(dev + "/ttyUSB0", roots, outsider);
-           return reason + " [holder " + std::to_string(pid) + "]";
+           std::string reason = ProbeOpenFailure(dev + "/ttyUSB0", roots, outsider);
+           const std::string named = "pid " + std::to_string(pid) + " ";
+           if (const auto at = reason.find(named); at != std::string::npos) {
+             reason.replace(at, named.size(), "pid HOLDER ");
+           }
+           return reason;
          });
        },
-       {"busy: " + dev + "/ttyUSB0 is held by pid ", " (port-holder)", "close that program",
-        "[holder "}},
+       {"busy: " + dev + "/ttyUSB0 is held by pid HOLDER (port-holder)", "close that program"}},
       {"busy, ModemManager holds it",
        [&] {
          return DiagnoseOpenFailure(dev + "/ttyUSB0", EBUSY, {roots.dev, roots.sys, proc.Path()},
@@ -183,14 +187,6 @@ TEST(OpenDiagnosisTest, EachReasonSaysWhyAndWhatToDo) {
       if (found != std::string::npos) at = found + piece.size();
     }
   }
-  // The busy reason names the very process that holds the device.
-  const std::string held = WhileHeld(pty, [&](pid_t pid) {
-    const std::string reason = ProbeOpenFailure(pty, roots, outsider);
-    return reason.find("pid " + std::to_string(pid) + " (port-holder)") != std::string::npos
-               ? "named"
-               : reason;
-  });
-  EXPECT_EQ(held, "named");
   EXPECT_EQ(ProbeOpenFailure(dev + "/ttyUSB0", roots, outsider), "");
 }
 
