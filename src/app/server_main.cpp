@@ -42,13 +42,15 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
            [this](std::string_view key) { return settings_.GetSetting(key); }),
       ReceiveBuffer(
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
+      port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
       port_access_(CP1, ReceiveBuffer, receive_pump_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
       dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
-                   options_.page_variables, options_.allow_cross_site}),
+                   options_.page_variables, options_.allow_cross_site,
+                   {[this] { return port_report_.Json(); }}}),
       HTTPServer(ServerLimitsFor(options_)) {
   log_.SetSink(options_.console);
   for (const char* line : kGreetings) log_.AddMemoLine(line);
@@ -108,6 +110,9 @@ void TfmHTTPServerMain::SetUpPort() {
   CP1.OnNotSerialPort = [this](const std::string& port) {
     AddLog("Serial port error: not a serial port: " + port);
   };
+  CP1.SetSysfsRoot(options_.roots.sys);
+  CP1.OnOpenFailed = [this](const std::string& port, const std::filesystem::path& device,
+                            int error) { AddLog(port_report_.NoteFailure(port, device, error)); };
 }
 
 // ReceiveBuffer.Append(CP1.ReadText(count)), kept in order with a waiting script's own reads.
@@ -117,10 +122,12 @@ void TfmHTTPServerMain::CP1RxChar(int count) {
 
 void TfmHTTPServerMain::CP1AfterOpen() {
   ReceiveBuffer.Clear();
+  port_report_.NoteOpened(CP1.Port());
 }
 
 void TfmHTTPServerMain::CP1AfterClose() {
   ReceiveBuffer.Clear();
+  port_report_.NoteClosed();
 }
 
 void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {

@@ -14,6 +14,7 @@
 #include "app/event_log.h"
 #include "app/main_loop.h"
 #include "app/port_access.h"
+#include "app/port_report.h"
 #include "app/program_host.h"
 #include "app/receive_buffer.h"
 #include "app/receive_pump.h"
@@ -37,6 +38,7 @@ struct ServerOptions {
   std::function<std::vector<std::string>()> page_variables;
   bool allow_cross_site = false;  // script pages also for requests other sites make
   std::size_t max_connections = 0;  // live connections at most; 0 keeps the server's default
+  serial::SystemRoots roots;  // where the port list and open diagnoses look (tests: a fake tree)
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {
@@ -108,6 +110,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   TEventLog log_;
   http::TMimeTable mime_table_;
   TReceiveBuffer ReceiveBuffer;
+  PortReport port_report_;
   serial::TPostedSync port_sync_;
   ReceivePump receive_pump_{CP1, ReceiveBuffer};  // only keeps a reference to CP1 until used
   serial::TSerialPort CP1;  // after what its handlers use, so it closes before they go

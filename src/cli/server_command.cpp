@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -36,6 +37,16 @@ http::UniqueFd BlockShutdownSignals() {
 // The variable through which pages learn the demo device's path.
 constexpr std::string_view kDemoVariable = "demoport";
 
+// Test hook, left out of --help: ORVELLE_TEST_DEV_ROOT and ORVELLE_TEST_SYS_ROOT point the
+// port list and the open diagnoses at a fake /dev and /sys tree, so end-to-end tests can show
+// the server devices that this machine does not have.
+serial::SystemRoots TestRoots() {
+  serial::SystemRoots roots;
+  if (const char* dev = std::getenv("ORVELLE_TEST_DEV_ROOT"); dev && *dev) roots.dev = dev;
+  if (const char* sys = std::getenv("ORVELLE_TEST_SYS_ROOT"); sys && *sys) roots.sys = sys;
+  return roots;
+}
+
 app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleWriter& console) {
   app::ServerOptions result;
   result.home = options.home;
@@ -44,6 +55,7 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
   result.allow_cross_site = options.allow_cross_site;
   result.max_connections = options.max_connections;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
+  result.roots = TestRoots();
   result.console = [&console](const std::string& line) { console.Write(line); };
   return result;
 }

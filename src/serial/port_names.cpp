@@ -77,7 +77,8 @@ bool HasUart(int fd, const std::string& name) {
   return ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
 }
 
-// Sorts ttyS2 before ttyS10: by the name without its digits, then by the number.
+}  // namespace
+
 bool NaturalLess(const std::string& a, const std::string& b) {
   auto split = [](const std::string& s) {
     std::size_t end = s.size();
@@ -87,8 +88,6 @@ bool NaturalLess(const std::string& a, const std::string& b) {
   };
   return split(a) < split(b);
 }
-
-}  // namespace
 
 fs::path ResolvePortName(std::string_view name) {
   if (name.empty()) return fs::path(kDevFolder) / "";

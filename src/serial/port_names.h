@@ -30,6 +30,9 @@ std::string EnumPortsIn(const std::filesystem::path& class_folder,
 // "..."), control bytes shown as '?', so a name from a request cannot forge or flood the log.
 std::string PrintablePortName(std::string_view name);
 
+// Sorts ttyS2 before ttyS10: by the name without its digits, then by the number.
+bool NaturalLess(const std::string& a, const std::string& b);
+
 // Opens the device exclusively (O_NONBLOCK, flock, TIOCEXCL); invalid with errno set on failure.
 DeviceFd OpenExclusive(const std::filesystem::path& path);
 

@@ -96,14 +96,15 @@ void TCustomSerialPort::Open() {
 // line is opened at all. Queue sizes and time limits have nothing to hand to the driver, so only
 // the line settings can fail after the open; a failure leaves the port closed.
 void TCustomSerialPort::OpenDevice() {
-  const SerialDeviceLookup found = LookUpSerialDevice(ResolvePortName(port_), sysfs_root_);
-  if (found.error != 0) throw ESerialPort(SerialErrorCode::kOpen, found.error);
+  const std::filesystem::path path = ResolvePortName(port_);
+  const SerialDeviceLookup found = LookUpSerialDevice(path, sysfs_root_);
+  if (found.error != 0) FailOpen(path, found.error);
   if (!found.serial) {
     if (OnNotSerialPort) OnNotSerialPort(PrintablePortName(port_));
     throw ESerialPort(SerialErrorCode::kOpen, ENOTTY);
   }
   DeviceFd device = OpenExclusive(found.device);
-  if (!device.Valid()) throw ESerialPort(SerialErrorCode::kOpen, errno);
+  if (!device.Valid()) FailOpen(path, errno);
   device_ = std::move(device);
   lost_.store(false);
   try {
@@ -112,6 +113,11 @@ void TCustomSerialPort::OpenDevice() {
     device_.Reset();
     throw;
   }
+}
+
+void TCustomSerialPort::FailOpen(const std::filesystem::path& device, int error) {
+  if (OnOpenFailed) OnOpenFailed(PrintablePortName(port_), device, error);
+  throw ESerialPort(SerialErrorCode::kOpen, error);
 }
 
 void TCustomSerialPort::ReportModemSignals() {

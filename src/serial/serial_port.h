@@ -37,6 +37,10 @@ class TCustomSerialPort {
   // Open refused the port's device as no serial line, before opening it; the argument is the
   // port name as PrintablePortName gives it. Open then fails as for a missing device.
   std::function<void(const std::string& port)> OnNotSerialPort;
+  // Open failed to find or open the device: the port name as PrintablePortName gives it, the
+  // path it resolved to, and errno. The failure is thrown as before, after this returns.
+  std::function<void(const std::string& port, const std::filesystem::path& device, int error)>
+      OnOpenFailed;
 
   TCustomSerialPort();
   virtual ~TCustomSerialPort();
@@ -124,6 +128,7 @@ class TCustomSerialPort {
  private:
   void ApplyLineSettings();
   void OpenDevice();
+  [[noreturn]] void FailOpen(const std::filesystem::path& device, int error);
   void ReportModemSignals();
   void StopThread();
   template <typename T>

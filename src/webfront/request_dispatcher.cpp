@@ -4,6 +4,7 @@
 
 #include "credentials.h"
 #include "cross_site.h"
+#include "own_endpoints.h"
 #include "dispatcher_pages.h"
 #include "request_paths.h"
 
@@ -27,9 +28,10 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
   // Decided on the path that is served, not the raw one: "/x.ovs/../log.txt" is the plain file
   // log.txt and must never run as a script.
   const std::string below = inside ? PathBelowFolder(path, setup_.web_folder) : std::string();
-  const bool script = inside && IsScriptRequest(below);
+  const bool own_endpoint = inside && IsOwnEndpoint(below);
+  const bool script = inside && !own_endpoint && IsScriptRequest(below);
   // Before the credentials: a page on another site must not even start a session here.
-  if ((script || IsOwnEndpoint(RequestInfo.Document)) && RefusedAsCrossSite(RequestInfo, peer)) {
+  if ((script || own_endpoint) && RefusedAsCrossSite(RequestInfo, peer)) {
     ResponseInfo.StatusCode(403);
     ResponseInfo.ContentText = kAccessDeniedPage;
     return;
@@ -46,7 +48,9 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
     ResponseInfo.ContentText = kAccessDeniedPage;
     return;
   }
-  if (script) {
+  if (own_endpoint) {
+    AnswerOwnEndpoint(below, setup_.own_endpoints, ResponseInfo);
+  } else if (script) {
     ServeScript(RequestInfo, ResponseInfo, path, IsAbortRequest(below), peer);
   } else {
     ServeStatic(AThread, RequestInfo, ResponseInfo, path, peer);

@@ -11,6 +11,7 @@
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "login_throttle.h"
+#include "own_endpoints.h"
 #include "page_cache.h"
 #include "script/host.h"
 #include "script_slot.h"
@@ -33,6 +34,7 @@ struct DispatcherSetup {
   std::function<std::vector<std::string>()> page_variables = {};
   // Serve script pages and the server's own endpoints to requests another site's page made.
   bool allow_cross_site = false;
+  OwnEndpoints own_endpoints = {};  // what /.orvelle/... answers with
 };
 
 class TRequestDispatcher {

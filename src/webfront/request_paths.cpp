@@ -54,10 +54,6 @@ bool IsScriptRequest(std::string_view path_below_web) {
   return LowerAscii(path_below_web).find(".ovs") != std::string::npos;
 }
 
-bool IsOwnEndpoint(std::string_view document) {
-  return document.rfind("/.orvelle/", 0) == 0 || document == "/.orvelle";
-}
-
 bool IsAbortRequest(std::string_view path_below_web) {
   return LowerAscii(path_below_web).find("abort.ovs") != std::string::npos;
 }

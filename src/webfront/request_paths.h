@@ -33,10 +33,6 @@ std::string PathBelowFolder(const std::filesystem::path& path,
 // with "." and ".." resolved, so the rule and the file served always agree.
 bool IsScriptRequest(std::string_view path_below_web);
 
-// The request path names one of the server's own endpoints ("/.orvelle/..."), outside the web
-// folder's namespace.
-bool IsOwnEndpoint(std::string_view document);
-
 // "abort.ovs" anywhere in the path below the web folder, ASCII letters in any case.
 bool IsAbortRequest(std::string_view path_below_web);
 

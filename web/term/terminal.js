@@ -60,13 +60,66 @@
     return $('port').value || $('custom').value.trim();
   }
 
+  // The server's port list (/.orvelle/ports), or null when it does not answer.
+  async function fetchPorts() {
+    try {
+      const response = await fetch('/.orvelle/ports', { cache: 'no-store' });
+      return response.ok ? await response.json() : null;
+    } catch (e) {
+      return null;
+    }
+  }
+
+  // "Maker Product — /dev/serial/by-id/... (ttyUSB0)", or just the path.
+  function portLabel(p) {
+    const maker = [p.manufacturer, p.product].filter((t) => t).join(' ');
+    const name = p.stable_names.length ? p.stable_names[0] + ' (' + p.name + ')' : p.path;
+    return (maker ? maker + ' \u2014 ' : '') + name + (p.open ? ' [open]' : '');
+  }
+
+  // Replaces the script's list with the server's, stable names first; the demo device (selected
+  // by the page) and "other:" stay. Without an answer the script's list stays as it is.
+  async function listPorts() {
+    const list = await fetchPorts();
+    if (!list || !Array.isArray(list.ports)) return;
+    const select = $('port');
+    for (const option of Array.from(select.options)) {
+      if (!option.defaultSelected && option.value !== '') option.remove();
+    }
+    const other = Array.from(select.options).find((option) => option.value === '');
+    const stable = (p) => (p.stable_names.length > 0 ? 1 : 0);
+    const ports = list.ports.slice().sort((a, b) => stable(b) - stable(a));
+    for (const p of ports) {
+      const option = document.createElement('option');
+      option.value = p.stable_names.length ? p.stable_names[0] : p.path;
+      option.textContent = portLabel(p);
+      if (p.reason) option.title = p.reason;
+      select.insertBefore(option, other || null);
+    }
+  }
+
+  // Why the server could not open `port`: its last failure when that was this port, else what
+  // the list says of it.
+  async function whyNotOpened(port) {
+    const list = await fetchPorts();
+    if (!list) return '';
+    const wanted = port.toUpperCase();
+    const failure = list.last_open_failure;
+    if (failure && failure.port === wanted) return failure.reason;
+    const named = (p) => [p.path].concat(p.stable_names).some((n) => n.toUpperCase() === wanted);
+    const found = (list.ports || []).find(named);
+    return found ? found.reason : '';
+  }
+
   async function openPort() {
     const port = portName();
     if (!port) { setStatus('Choose a port, or type one under "Other port".', 'fail'); return; }
     const r = await call('open.ovs', { port: port, baud: $('baud').value, data: $('data').value,
       parity: $('parity').value, stop: $('stop').value, flow: $('flow').value });
     open = r.word === 'OK';
-    setStatus(open ? 'Open: ' + r.rest : 'Not opened: ' + r.rest, open ? 'open' : 'fail');
+    if (open) { setStatus('Open: ' + r.rest, 'open'); return; }
+    const why = await whyNotOpened(port);
+    setStatus('Not opened: ' + r.rest + (why ? ' \u2014 ' + why : ''), 'fail');
   }
 
   async function closePort() {
@@ -112,4 +165,5 @@
   $('clear').addEventListener('click', () => { $('rx-text').textContent = ''; $('rx-hex').textContent = ''; });
   $('port').addEventListener('change', () => { if (!$('port').value) $('custom').focus(); });
   setInterval(() => { if (open && $('autopoll').checked) poll(); }, kPollMs);
+  listPorts();
 })();
