@@ -35,7 +35,8 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       ReceiveBuffer(
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
       port_sync_(MainLoopSyncHooks(loop_)),
-      port_access_(CP1, ReceiveBuffer, receive_pump_),
+      port_access_(CP1, ReceiveBuffer, receive_pump_,
+                   [this](std::string_view line) { AddLog(line); }),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
