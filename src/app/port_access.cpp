@@ -56,8 +56,9 @@ void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
   port_.Open();
 }
 
-// A script that opens a port no longer waits for the old device; one that fails to open the very
-// device it waits for still does (with the settings it asked for now).
+// A script that opens a port no longer waits for the old device, but one that fails to open the
+// very port it waits for still does (with the settings it asked for now). A lost port that is
+// not waited for is closed, so its loss is not taken for a new one.
 bool PortAccess::OpenPort(const OpenRequest& request) {
   std::lock_guard hold(lock_);
   const bool was_waiting = waiting_;
@@ -68,14 +69,14 @@ bool PortAccess::OpenPort(const OpenRequest& request) {
     opened = true;
   } catch (const std::exception&) {
   }
-  const std::filesystem::path path = ResolvePortName(port_.Port());
   if (port_.Connected()) {
-    opened_path_ = path;
-  } else if (was_waiting && port_.Lost() && path == opened_path_) {
+    opened_name_ = port_.Port();
+    opened_path_ = ResolvePortName(opened_name_);
+  } else if (was_waiting && port_.Lost() && port_.Port() == opened_name_) {
     waiting_ = true;
     watch_.Watch(opened_path_);
   } else {
-    opened_path_.clear();
+    ForgetOpenedLocked();
   }
   return opened;
 }
@@ -83,6 +84,7 @@ bool PortAccess::OpenPort(const OpenRequest& request) {
 bool PortAccess::ClosePort() {
   std::lock_guard hold(lock_);
   StopWaitingLocked();
+  opened_name_.clear();
   opened_path_.clear();
   try {
     port_.Close();
@@ -194,7 +196,10 @@ Outcome PortAccess::FollowDevice() {
 // the port lets go of it at once.
 Outcome PortAccess::StartWaitingLocked() {
   port_.ReleaseLostDevice();
-  if (opened_path_.empty()) opened_path_ = ResolvePortName(port_.Port());
+  if (opened_path_.empty()) {  // opened by other means than openport
+    opened_name_ = port_.Port();
+    opened_path_ = ResolvePortName(opened_name_);
+  }
   waiting_ = true;
   Log("device gone; waiting for it to come back");
   watch_.Watch(opened_path_);  // wakes the watch again, which then looks with the folder watched
@@ -219,6 +224,16 @@ Outcome PortAccess::TryReopenLocked() {
   StopWaitingLocked();
   Log("device back, reopened with the same settings");
   return Outcome::kDone;
+}
+
+void PortAccess::ForgetOpenedLocked() {
+  opened_name_.clear();
+  opened_path_.clear();
+  if (!port_.Lost()) return;
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+  }
 }
 
 void PortAccess::StopWaitingLocked() {

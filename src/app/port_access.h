@@ -52,6 +52,7 @@ class PortAccess final : public script::SerialAccess {
   serial::DeviceReturnWatch::Outcome StartWaitingLocked();
   serial::DeviceReturnWatch::Outcome TryReopenLocked();
   void StopWaitingLocked();
+  void ForgetOpenedLocked();
   void Log(std::string_view what) const;
 
   serial::TSerialPort& port_;
@@ -61,7 +62,8 @@ class PortAccess final : public script::SerialAccess {
   std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
   std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new
   LogLine log_;
-  std::filesystem::path opened_path_;  // guarded by lock_: the device path the port opened
+  std::string opened_name_;            // guarded by lock_: the port name the port opened
+  std::filesystem::path opened_path_;  // guarded by lock_: the device path it stood for then
   bool waiting_ = false;               // guarded by lock_: for that path to come back
   serial::DeviceReturnWatch watch_;    // last: its thread stops before what it uses goes
 };

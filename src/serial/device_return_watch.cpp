@@ -29,16 +29,6 @@ void Signal(int event_fd) {
   [[maybe_unused]] const auto written = ::write(event_fd, &one, sizeof one);
 }
 
-// The folder that holds `path` if it exists, else its nearest existing ancestor.
-fs::path NearestExistingFolder(const fs::path& path) {
-  fs::path folder = path.parent_path();
-  std::error_code error;
-  while (!folder.empty() && folder != folder.root_path() && !fs::is_directory(folder, error)) {
-    folder = folder.parent_path();
-  }
-  return folder;
-}
-
 }  // namespace
 
 DeviceReturnWatch::DeviceReturnWatch(Check check)
@@ -105,11 +95,14 @@ void DeviceReturnWatch::Arm() {
     std::lock_guard hold(lock_);
     path = path_;
   }
-  const fs::path folder = path.empty() ? fs::path() : NearestExistingFolder(path);
-  // Adding the same folder again gives back the same descriptor; a folder made anew (or another
-  // one) gives a new one, and the old watch goes.
-  const int watch =
-      folder.empty() ? -1 : ::inotify_add_watch(inotify_.Get(), folder.c_str(), kFolderEvents);
+  // The folder, or the nearest ancestor that takes a watch: one that vanishes between a look
+  // and the watch simply refuses it. Adding a folder watched already gives back the same
+  // descriptor; a folder made anew (or another one) gives a new one, and the old watch goes.
+  int watch = -1;
+  for (fs::path folder = path.parent_path(); !path.empty(); folder = folder.parent_path()) {
+    watch = ::inotify_add_watch(inotify_.Get(), folder.c_str(), kFolderEvents);
+    if (watch >= 0 || folder.empty() || folder == folder.root_path()) break;
+  }
   if (watch_ >= 0 && watch != watch_) ::inotify_rm_watch(inotify_.Get(), watch_);
   watch_ = watch;
 }
