@@ -57,7 +57,7 @@ class DeviceReturnWatch {
   std::mutex lock_;
   std::filesystem::path path_;  // guarded by lock_
   std::atomic<std::uint64_t> checks_{0};
-  std::jthread thread_;         // last: starts once everything above exists
+  std::jthread thread_;  // last: starts once everything above exists
 };
 
 }  // namespace orvelle::serial
