@@ -1,6 +1,7 @@
 // Each statement's work on the port; any failure of the port becomes the statement's false.
 #include "app/port_access.h"
 
+#include <cerrno>
 #include <chrono>
 
 #include "serial/port_names.h"
@@ -8,6 +9,41 @@
 namespace orvelle::app {
 
 using namespace serial;
+using Outcome = DeviceReturnWatch::Outcome;
+
+namespace {
+
+// A device node that is there but refuses the open for a moment: udev has not set its mode yet,
+// or another program (a modem prober) holds it briefly.
+bool PassingRefusal(int error) {
+  return error == EACCES || error == EBUSY || error == EWOULDBLOCK;
+}
+
+}  // namespace
+
+PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump, LogLine log)
+    : port_(port), buffer_(buffer), pump_(pump), log_(std::move(log)), watch_([this] {
+        return FollowDevice();
+      }) {
+  // Called on the event thread, or under lock_ by CheckConnected: so it only wakes the watch,
+  // whose thread then takes lock_ itself.
+  port_.OnLost = [this] { watch_.Wake(); };
+}
+
+// The port's OnLost points here, so the port must not run on without this; once it is closed no
+// thread calls it any more.
+PortAccess::~PortAccess() {
+  std::lock_guard hold(lock_);
+  StopWaitingLocked();
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+    // The device refused the purge: let it go as if it had been unplugged.
+    port_.MarkLost();
+    port_.ReleaseLostDevice();
+  }
+  port_.OnLost = nullptr;
+}
 
 // In the order the statement sets them; a failure leaves the earlier settings assigned.
 void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
@@ -20,18 +56,36 @@ void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
   port_.Open();
 }
 
+// A script that opens a port no longer waits for the old device, but one that fails to open the
+// very port it waits for still does (with the settings it asked for now). A lost port that is
+// not waited for is closed, so its loss is not taken for a new one.
 bool PortAccess::OpenPort(const OpenRequest& request) {
   std::lock_guard hold(lock_);
+  const bool was_waiting = waiting_;
+  StopWaitingLocked();
+  bool opened = false;
   try {
     ApplyOpenRequest(request);
-    return true;
+    opened = true;
   } catch (const std::exception&) {
-    return false;
   }
+  if (port_.Connected()) {
+    opened_name_ = port_.Port();
+    opened_path_ = ResolvePortName(opened_name_);
+  } else if (was_waiting && port_.Lost() && port_.Port() == opened_name_) {
+    waiting_ = true;
+    watch_.Watch(opened_path_);
+  } else {
+    ForgetOpenedLocked();
+  }
+  return opened;
 }
 
 bool PortAccess::ClosePort() {
   std::lock_guard hold(lock_);
+  StopWaitingLocked();
+  opened_name_.clear();
+  opened_path_.clear();
   try {
     port_.Close();
     return true;
@@ -129,6 +183,68 @@ std::string PortAccess::ModemSignalText(ModemSignal signal) {
                             : signal == ModemSignal::kRlsd ? RLSD
                                                            : Ring;
   return (signals & bit) != 0 ? "1" : "0";
+}
+
+Outcome PortAccess::FollowDevice() {
+  std::lock_guard hold(lock_);
+  if (waiting_) return TryReopenLocked();
+  if (!port_.Lost()) return Outcome::kDone;
+  return StartWaitingLocked();
+}
+
+// The kernel gives a device's name to the next device plugged in only once nobody holds it, so
+// the port lets go of it at once.
+Outcome PortAccess::StartWaitingLocked() {
+  port_.ReleaseLostDevice();
+  if (opened_path_.empty()) {  // opened by other means than openport
+    opened_name_ = port_.Port();
+    opened_path_ = ResolvePortName(opened_name_);
+  }
+  waiting_ = true;
+  Log("device gone; waiting for it to come back");
+  watch_.Watch(opened_path_);  // wakes the watch again, which then looks with the folder watched
+  return Outcome::kWait;
+}
+
+// Only the name the port was opened by counts: a device that comes back under another is not
+// taken.
+Outcome PortAccess::TryReopenLocked() {
+  std::error_code error;
+  if (ResolvePortName(port_.Port()) != opened_path_ ||
+      !std::filesystem::exists(opened_path_, error)) {
+    return Outcome::kWait;
+  }
+  try {
+    port_.Reopen();
+  } catch (const ESerialPort& failure) {
+    return PassingRefusal(failure.SystemCode()) ? Outcome::kRetry : Outcome::kWait;
+  } catch (const std::exception&) {
+    return Outcome::kWait;
+  }
+  StopWaitingLocked();
+  Log("device back, reopened with the same settings");
+  return Outcome::kDone;
+}
+
+void PortAccess::ForgetOpenedLocked() {
+  opened_name_.clear();
+  opened_path_.clear();
+  if (!port_.Lost()) return;
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+  }
+}
+
+void PortAccess::StopWaitingLocked() {
+  if (!waiting_) return;
+  waiting_ = false;
+  watch_.Forget();
+}
+
+void PortAccess::Log(std::string_view what) const {
+  if (log_)
+    log_("Serial port " + PrintablePortName(opened_path_.string()) + ": " + std::string(what));
 }
 
 }  // namespace orvelle::app

@@ -1,23 +1,35 @@
 // The script statements' view of CP1 and TReceiveBuffer (script::SerialAccess): openport's
 // settings and open, closeport, send, the buffer operations, enumports, is_open, and the modem
-// lines. One lock keeps a script's port calls and the server's stop apart.
+// lines. One lock keeps a script's port calls, the server's stop and the reopen of a device
+// plugged back in apart: when the device of an open port goes, the port waits for a device under
+// the same name and reopens it with the same settings, until a script closes or opens a port.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <mutex>
+#include <string_view>
 
 #include "app/receive_buffer.h"
 #include "app/receive_pump.h"
 #include "script/host.h"
+#include "serial/device_return_watch.h"
 #include "serial/serial_port.h"
 
 namespace orvelle::app {
 
 class PortAccess final : public script::SerialAccess {
  public:
-  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump)
-      : port_(port), buffer_(buffer), pump_(pump) {}
+  using LogLine = std::function<void(std::string_view)>;
+  // `log` gets the lines about a device that goes and comes back; it may be empty. Sets the
+  // port's OnLost; closes the port when it goes.
+  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump,
+             LogLine log = nullptr);
+  ~PortAccess() override;
+  PortAccess(const PortAccess&) = delete;
+  PortAccess& operator=(const PortAccess&) = delete;
 
   bool OpenPort(const OpenRequest& request) override;
   bool ClosePort() override;
@@ -29,10 +41,19 @@ class PortAccess final : public script::SerialAccess {
   std::string IsOpenText() override;
   void SetModemLine(ModemLine line, bool on) override;
   std::string ModemSignalText(ModemSignal signal) override;
+  // How often the port has looked for a device that went away (see DeviceReturnWatch::Checks).
+  std::uint64_t DeviceChecks() const { return watch_.Checks(); }
 
  private:
   void ApplyOpenRequest(const OpenRequest& request);
   bool WaitForNews(std::uint64_t seen);
+  // On the watch's thread: takes note of a lost device, or reopens the one that came back.
+  serial::DeviceReturnWatch::Outcome FollowDevice();
+  serial::DeviceReturnWatch::Outcome StartWaitingLocked();
+  serial::DeviceReturnWatch::Outcome TryReopenLocked();
+  void StopWaitingLocked();
+  void ForgetOpenedLocked();
+  void Log(std::string_view what) const;
 
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
@@ -40,6 +61,11 @@ class PortAccess final : public script::SerialAccess {
   std::mutex lock_;  // one port operation at a time; deliveries never take it
   std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
   std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new
+  LogLine log_;
+  std::string opened_name_;            // guarded by lock_: the port name the port opened
+  std::filesystem::path opened_path_;  // guarded by lock_: the device path it stood for then
+  bool waiting_ = false;               // guarded by lock_: for that path to come back
+  serial::DeviceReturnWatch watch_;    // last: its thread stops before what it uses goes
 };
 
 }  // namespace orvelle::app

@@ -120,6 +120,36 @@ void TCustomSerialPort::FailOpen(const std::filesystem::path& device, int error)
   throw ESerialPort(SerialErrorCode::kOpen, error);
 }
 
+void TCustomSerialPort::MarkLost() {
+  if (!lost_.exchange(true) && OnLost) OnLost();
+}
+
+void TCustomSerialPort::ReleaseLostDevice() {
+  if (!lost_.load() || !device_.Valid()) return;
+  StopThread();
+  device_.Reset();
+}
+
+void TCustomSerialPort::Reopen() {
+  ReleaseLostDevice();
+  try {
+    OpenDevice();
+  } catch (...) {
+    lost_.store(true);  // still gone as far as the port's users are concerned
+    throw;
+  }
+  StartEventThread();
+}
+
+void TCustomSerialPort::StartEventThread() {
+  {
+    std::lock_guard lock(counters_lock_);
+    counters_ = {};
+    ReadLineCounters(device_.Get(), counters_);
+  }
+  if (events_ != 0) thread_ = std::make_unique<TSerialThread>(*this);
+}
+
 void TCustomSerialPort::ReportModemSignals() {
   if (OnCTSChange) OnCTSChange((ModemSignals() & CTS) != 0);
   if (OnDSRChange) OnDSRChange((ModemSignals() & DSR) != 0);
@@ -127,7 +157,7 @@ void TCustomSerialPort::ReportModemSignals() {
 }
 
 void TCustomSerialPort::Close() {
-  if (!device_.Valid()) return;
+  if (!device_.Valid() && !lost_.load()) return;  // a released lost device still closes
   if (OnCTSChange) OnCTSChange(false);
   if (OnDSRChange) OnDSRChange(false);
   if (OnRLSDChange) OnRLSDChange(false);

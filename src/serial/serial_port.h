@@ -41,6 +41,9 @@ class TCustomSerialPort {
   // path it resolved to, and errno. The failure is thrown as before, after this returns.
   std::function<void(const std::string& port, const std::filesystem::path& device, int error)>
       OnOpenFailed;
+  // The device hung up while open: once per loss, on the thread that noticed it (the event
+  // thread, or a caller of CheckConnected). It must not block.
+  std::function<void()> OnLost;
 
   TCustomSerialPort();
   virtual ~TCustomSerialPort();
@@ -58,8 +61,15 @@ class TCustomSerialPort {
   // True while the device is open and has not hung up.
   bool Connected() const { return device_.Valid() && !lost_.load(); }
   void SetConnected(bool value) { value ? Open() : Close(); }
-  // The device hung up (unplugged) while open; Open reopens it, Close tidies up.
+  // The device hung up (unplugged) while open; Open or Reopen opens it again, Close tidies up.
   bool Lost() const { return lost_.load(); }
+  // After a hang-up: lets go of the device, so the system can give its name to the next device
+  // plugged in. The port stays lost, with all its settings, until Reopen, Open or Close.
+  void ReleaseLostDevice();
+  // After a hang-up: opens the device again by the same name and settings, without the open and
+  // close events, so to its users the port simply stayed open. Throws ESerialPort as Open does,
+  // and then stays lost.
+  void Reopen();
   // Looks at the device once without waiting and notes a hang-up, so a port without a running
   // event thread still tells the truth; returns Connected().
   bool CheckConnected();
@@ -116,7 +126,7 @@ class TCustomSerialPort {
 
   // Used by the event thread.
   int DeviceHandle() const { return device_.Get(); }
-  void MarkLost() { lost_.store(true); }
+  void MarkLost();
   TSyncTarget* SyncTarget() const { return sync_target_; }
   // Delivers one batch of events in the fixed order; handlers may throw.
   void DeliverBatch(TSerialEvents batch);
@@ -129,6 +139,7 @@ class TCustomSerialPort {
   void ApplyLineSettings();
   void OpenDevice();
   [[noreturn]] void FailOpen(const std::filesystem::path& device, int error);
+  void StartEventThread();
   void ReportModemSignals();
   void StopThread();
   template <typename T>

@@ -13,9 +13,9 @@ namespace {
 // is assigned before the condition looks at it.
 std::string PollingPage(const std::string& before, const std::string& value,
                         const std::string& keep_going, const std::string& after) {
-  return "<%\n" + before + "t0 = getticks()\nwaited = 0\nv = " + value + "\nwhile (" +
-         keep_going + ")\nwaited = getticks() - t0\nif (waited>>5000)\nbreak\nendif\nv = " +
-         value + "\nwend\n" + after + "%>";
+  return "<%\n" + before + "t0 = getticks()\nwaited = 0\nv = " + value + "\nwhile (" + keep_going +
+         ")\nwaited = getticks() - t0\nif (waited>>5000)\nbreak\nendif\nv = " + value + "\nwend\n" +
+         after + "%>";
 }
 
 // Opens the port named by the parameter p (opening an open port only re-applies settings),
@@ -27,8 +27,8 @@ const std::string kPingPage = PollingPage(
     "r = receive()\nflush (6)\necho (\"reply=\" & mid(r, 1, 4))\n"
     "echo (\"left=[\" & receive() & \"]\")\n");
 // Sends a line the simulator echoes, and leaves the echo in the buffer for the next request.
-const std::string kLeavePage = PollingPage("send (\"kept\" & chr(13))\n", "len(receive())", "v<<6",
-                                           "echo (\"sent\")\n");
+const std::string kLeavePage =
+    PollingPage("send (\"kept\" & chr(13))\n", "len(receive())", "v<<6", "echo (\"sent\")\n");
 constexpr const char* kShowPage = R"(<%
 echo ("buffer=[" & mid(receive(), 1, 4) & "] open=[" & is_open() & "]")
 %>)";
@@ -42,6 +42,13 @@ const std::string kHangUpPage =
     PollingPage("send (\"HANGUP\" & chr(13))\n", "len(is_open())", "v>>0",
                 "echo (\"open=[\" & is_open() & \"]\")\nsend (\"x\")\n"
                 "echo (\"send=\" & geterror())\n");
+
+// Asks the simulator to drop its line, and nothing else.
+constexpr const char* kDropPage = R"(<% send ("HANGUP" & chr(13)) %>)";
+// Talks to whatever device the port has now, without opening it.
+const std::string kAskPage = PollingPage("send (\"PING\" & chr(13))\n", "len(receive())", "v<<6",
+                                         "echo (\"open=\" & is_open())\n"
+                                         "echo (\"reply=\" & mid(receive(), 1, 4))\n");
 
 // The simulator as a child process; its stdout lines are its port paths, newest last.
 class Simulator {
@@ -142,6 +149,46 @@ TEST(SerialPageTest, DeviceHangsUpWhileAPagePolls) {
   const std::string again = Curl({server.Url("/ping.ovs?p=" + back)});
   EXPECT_EQ(again, Body("open=" + Upper(back) + " 115200 8 None 1 None\r\n" + reply));
   ASSERT_EQ(server.Terminate(kProcessLimit), 0);
+}
+
+// A port opened by a stable name (a symlink standing for /dev/serial/by-id/...) whose device is
+// unplugged and plugged back: the server reopens it by itself, and the next page, which never
+// opens the port, finds it open with the same settings and talking to the device.
+TEST(SerialPageTest, StableNameIsReopenedAfterAReplug) {
+  TempHome home;
+  home.Config("Server port=80\r\n");
+  home.Page("ping.ovs", kPingPage);
+  home.Page("drop.ovs", kDropPage);
+  home.Page("ask.ovs", kAskPage);
+  Simulator simulator(home);
+  ASSERT_FALSE(simulator.Path().empty());
+  const fs::path link = home.Path() / "by-id" / "dev0";
+  fs::create_directories(link.parent_path());
+  fs::create_symlink(simulator.Path(), link);
+  ServerProcess server(home);
+  ASSERT_GT(server.Port(), 0) << server.Stdout();
+  const std::string settings = Upper(link.string()) + " 115200 8 None 1 None\r\n";
+  ASSERT_EQ(Curl({server.Url("/ping.ovs?p=" + link.string())}),
+            Body("open=" + settings + "reply=PONG\r\nleft=[]\r\n"));
+
+  fs::remove(link);  // the stable name goes with the device
+  Curl({server.Url("/drop.ovs")});
+  const std::string gone =
+      "Serial port " + link.string() + ": device gone; waiting for it to come back\n";
+  ASSERT_TRUE(server.WaitForLog(gone)) << server.Stdout();
+  const std::string back = simulator.WaitForPath(2);
+  ASSERT_FALSE(back.empty());
+  fs::create_symlink(back, link);
+  const std::string reopened =
+      "Serial port " + link.string() + ": device back, reopened with the same settings\n";
+  ASSERT_TRUE(server.WaitForLog(reopened)) << server.Stdout();
+
+  EXPECT_EQ(Curl({server.Url("/ask.ovs")}), Body("open=" + settings + "reply=PONG\r\n"));
+  ASSERT_EQ(server.Terminate(kProcessLimit), 0);
+  const std::string out = server.Stdout();
+  for (const std::string& line : {gone, reopened}) {
+    EXPECT_EQ(out.find(line), out.rfind(line)) << line;  // logged once
+  }
 }
 
 // A page that names something other than a serial line gets the usual open error, the log says

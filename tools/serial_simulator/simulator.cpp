@@ -31,6 +31,7 @@ bool Simulator::BringUp() {
   if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) return false;
   master_.Reset(master);
   slave_.Reset(slave);
+  dropped_slave_.Reset();
   ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
   ::fcntl(master, F_SETFD, FD_CLOEXEC);
   ::fcntl(slave, F_SETFD, FD_CLOEXEC);
@@ -39,8 +40,8 @@ bool Simulator::BringUp() {
 }
 
 void Simulator::HangUp() {
-  master_.Reset();
-  slave_.Reset();
+  master_.Reset();  // every opener of the line sees the hang-up
+  dropped_slave_ = std::move(slave_);
   line_.clear();
   pending_.clear();
   bring_up_at_ = Clock::now() + options_.delay;

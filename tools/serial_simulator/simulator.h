@@ -51,6 +51,8 @@ class Simulator {
   PathSink on_path_;
   serial::DeviceFd master_;
   serial::DeviceFd slave_;  // held so the master never sees "nobody connected" between openers
+  // The dropped line's slave, held until the new line is up so that it comes up under a new name.
+  serial::DeviceFd dropped_slave_;
   std::string line_;
   std::deque<Pending> pending_;
   bool streaming_;
