@@ -18,7 +18,7 @@ constexpr unsigned char kSessionIdContext[] = "orvelle";
 }  // namespace
 
 std::string TakeTlsError(const std::string& fallback) {
-  const unsigned long code = ::ERR_peek_last_error();
+  const unsigned long code = ::ERR_peek_error();  // the first: the cause, not a consequence
   ::ERR_clear_error();
   if (code == 0) return fallback;
   const char* reason = ::ERR_reason_error_string(code);
