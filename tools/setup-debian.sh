@@ -10,4 +10,4 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   cmake ninja-build g++ clang libclang-rt-dev \
   libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev \
   qt6-base-dev \
-  media-types python3 curl >/dev/null
+  libssl-dev media-types python3 curl >/dev/null
