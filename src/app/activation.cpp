@@ -47,14 +47,20 @@ void TfmHTTPServerMain::PrepareBinding() {
     HTTPServer.DefaultPort = *port;
   }
   HTTPServer.Bindings().Add().IP = options_.listen_ip;
+  HTTPServer.RedirectToHttps = options_.tls && options_.https_only;
+  if (options_.tls) {
+    http::TSocketHandle& secure = HTTPServer.Bindings().Add();
+    secure.IP = options_.listen_ip;
+    secure.Port = options_.https_port;
+    secure.Tls = options_.tls;
+  }
 }
 
 void TfmHTTPServerMain::StartServer() {
   try {
     HTTPServer.Active(true);
     session_.NewCounter(DrawSessionCounter());
-    http::TSocketHandle& binding = HTTPServer.Bindings()[0];
-    AddLog(fmt::format("Listening for HTTP connections on {}:{}.", binding.IP, binding.Port));
+    LogListening();
     menu_caption_ = "Stop";
   } catch (const http::EServerException& error) {
     active_checked_ = false;
@@ -63,6 +69,19 @@ void TfmHTTPServerMain::StartServer() {
   } catch (const std::exception& error) {
     active_checked_ = false;
     AddLog(fmt::format("Exception Exception in Activate. Error is:\"{}\".", error.what()));
+  }
+}
+
+void TfmHTTPServerMain::LogListening() {
+  for (const http::TSocketHandle& binding : HTTPServer.Bindings()) {
+    AddLog(fmt::format("Listening for {} connections on {}:{}.", binding.Tls ? "HTTPS" : "HTTP",
+                       binding.IP, binding.Port));
+  }
+  if (!options_.tls && GetSetting("Auth require") == "yes" && !warned_clear_text_) {
+    warned_clear_text_ = true;
+    AddLog(
+        "Warning: authentication is on but HTTPS is not configured, so passwords travel in "
+        "clear text (see --https-port).");
   }
 }
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "app/receive_buffer.h"
 #include "app/receive_pump.h"
 #include "http/http_server.h"
+#include "http/tls_context.h"
 #include "script/host.h"
 #include "serial/posted_sync.h"
 #include "serial/serial_port.h"
@@ -39,6 +41,10 @@ struct ServerOptions {
   bool allow_cross_site = false;  // script pages also for requests other sites make
   std::size_t max_connections = 0;  // live connections at most; 0 keeps the server's default
   serial::SystemRoots roots;  // where the port list and open diagnoses look (tests: a fake tree)
+  // HTTPS beside the plain port: the loaded certificate pair (none: no HTTPS) and its port.
+  std::shared_ptr<const http::TTlsContext> tls;
+  int https_port = 0;
+  bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {
@@ -95,6 +101,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
 
   void PrepareBinding();
   void StartServer();
+  void LogListening();
   void StopServer();
   void HTTPServerCommandOther(const std::string& command);
   void SetUpPort();
@@ -121,6 +128,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   webfront::SessionGate session_;
   webfront::TRequestDispatcher dispatcher_;
   bool active_checked_ = false;
+  bool warned_clear_text_ = false;  // the clear-text password warning is given once
   std::string menu_caption_ = "Start";
   http::THTTPServer HTTPServer;  // last: its threads stop before anything they use is freed
 };

@@ -6,10 +6,25 @@
 #include <filesystem>
 #include <iostream>
 
+#include "app/tls_options.h"
+#include "http/self_signed.h"
 #include "render_command.h"
 #include "server_command.h"
 
 namespace {
+
+// --make-cert: a self-signed pair for this machine, then exit.
+int MakeCertificate(const std::filesystem::path& dir) {
+  try {
+    orvelle::http::WriteSelfSigned(dir, orvelle::http::LocalCertificateNames());
+  } catch (const orvelle::http::ETlsError& error) {
+    std::cerr << "orvelle: " << error.what() << "\n";
+    return 1;
+  }
+  std::cout << "Wrote " << (dir / "cert.pem").string() << " and " << (dir / "key.pem").string()
+            << " (self-signed, valid for a year).\n";
+  return 0;
+}
 
 std::filesystem::path ExecutableFolder() {
   std::error_code error;
@@ -39,6 +54,13 @@ int main(int argc, char** argv) {
   app.add_flag("--allow-cross-site", allow_cross_site,
                "Run script pages and /.orvelle/ endpoints also for requests that a page on "
                "another site makes the browser send (refused with 403 by default)");
+  orvelle::app::TlsArguments tls;
+  orvelle::app::AddTlsOptions(app, tls);
+  std::string make_cert;
+  app.add_option("--make-cert", make_cert,
+                 "Write a self-signed certificate and key for this machine (cert.pem, key.pem) "
+                 "into DIR for --cert and --key, and exit")
+      ->type_name("DIR");
   // Test hooks, left out of --help: listen on one address only, shorten a session minute, and
   // make the connection limit small enough to fill.
   std::string listen_ip;
@@ -69,13 +91,13 @@ int main(int argc, char** argv) {
     std::cerr << "orvelle: " << e.what() << " (see orvelle --help)\n";
     return 2;
   }
+  if (!make_cert.empty()) return MakeCertificate(make_cert);
   render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
   if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
-  orvelle::cli::ServerCommandOptions server{render.home, std::nullopt, listen_ip,
-                                            std::chrono::milliseconds(session_minute_ms)};
+  orvelle::cli::ServerCommandOptions server{
+      render.home, std::nullopt,     listen_ip, std::chrono::milliseconds(session_minute_ms),
+      demo,        allow_cross_site, tls};
   if (app.count("--port") > 0) server.port = port;
-  server.demo = demo;
-  server.allow_cross_site = allow_cross_site;
   server.max_connections = static_cast<std::size_t>(max_connections);
   return orvelle::cli::RunServer(server);
 }

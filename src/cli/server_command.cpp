@@ -75,6 +75,12 @@ int RunServer(const ServerCommandOptions& options) {
   app::ConsoleWriter console(STDOUT_FILENO);
   app::MainLoop loop;
   app::ServerOptions app_options = AppOptions(options, console);
+  try {
+    app::ApplyTls(options.tls, app_options);
+  } catch (const http::ETlsError& error) {
+    std::cerr << "orvelle: " << error.what() << "\n";
+    return 1;
+  }
   // Declared before the window, so the device outlives the port that may hold it open; its
   // hang-up notices travel to the log through the loop, which drops them once it has quit.
   app::TfmHTTPServerMain* window = nullptr;

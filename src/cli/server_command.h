@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "app/tls_options.h"
+
 namespace orvelle::cli {
 
 struct ServerCommandOptions {
@@ -16,10 +18,12 @@ struct ServerCommandOptions {
   std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
   bool demo = false;              // run the simulated instrument and seed its path as demoport
   bool allow_cross_site = false;  // serve script pages to requests made by other sites
+  app::TlsArguments tls;          // HTTPS beside the plain port
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
 };
 
-// Runs until a signal; 0 after a clean close, 1 when the server could not start.
+// Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a
+// certificate or key that cannot be used).
 int RunServer(const ServerCommandOptions& options);
 
 }  // namespace orvelle::cli

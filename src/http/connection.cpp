@@ -1,6 +1,8 @@
 // Socket reads with an idle bound, full writes, zero-copy file sending and the lingering close.
 #include "http/connection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
@@ -11,6 +13,8 @@
 
 #include "http/exceptions.h"
 #include "http/socket_errors.h"
+#include "http/tls_context.h"
+#include "http/tls_stream.h"
 
 namespace orvelle::http {
 namespace {
@@ -27,7 +31,11 @@ constexpr std::size_t kSendFileChunk = 1024 * 1024;
 // The socket is non-blocking (accepted so): a full send buffer is waited out with poll, which
 // bounds the stall without a socket option call per connection.
 TTCPConnection::TTCPConnection(TSocketHandle socket, TConnectionTimeouts timeouts)
-    : socket_(std::move(socket)), timeouts_(timeouts) {}
+    : socket_(std::move(socket)), timeouts_(timeouts) {
+  if (socket_.Tls) tls_ = std::make_unique<TTlsStream>(*socket_.Tls, socket_.Handle());
+}
+
+TTCPConnection::~TTCPConnection() = default;
 
 void TTCPConnection::CheckOpen() const {
   if (closed_) throw EClosedSocket();
@@ -78,17 +86,43 @@ std::string_view TTCPConnection::ReceiveChunk() {
   if (peer_closed_) return {};
   // Into a scratch buffer, not a zero-filled tail of input_: most reads are a few hundred bytes.
   char chunk[kReceiveChunk];
-  // The request is usually there already; wait only when it is not.
-  ssize_t n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
-  while (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-    if (errno != EINTR && !WaitReady(POLLIN, ReadWait())) throw EReadTimeout();
-    n = ::recv(socket_.Handle(), chunk, sizeof chunk, MSG_DONTWAIT);
-  }
-  if (n < 0) ThrowSocketError(errno);
+  const std::size_t n = tls_ ? ReceiveTls(chunk, sizeof chunk) : ReceivePlain(chunk, sizeof chunk);
   if (n == 0) peer_closed_ = true;
   const std::size_t old_size = input_.size();
-  input_.append(chunk, static_cast<std::size_t>(n));
+  input_.append(chunk, n);
   return std::string_view(input_).substr(old_size);
+}
+
+std::size_t TTCPConnection::ReceivePlain(char* buffer, std::size_t size) {
+  // The request is usually there already; wait only when it is not.
+  ssize_t n = ::recv(socket_.Handle(), buffer, size, MSG_DONTWAIT);
+  while (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+    if (errno != EINTR && !WaitReady(POLLIN, ReadWait())) throw EReadTimeout();
+    n = ::recv(socket_.Handle(), buffer, size, MSG_DONTWAIT);
+  }
+  if (n < 0) ThrowSocketError(errno);
+  return static_cast<std::size_t>(n);
+}
+
+std::size_t TTCPConnection::ReceiveTls(char* buffer, std::size_t size) {
+  Handshake();
+  for (;;) {
+    const TTlsStep step = tls_->Read(buffer, size);
+    if (step.wait == TTlsWait::kNone) return step.closed ? 0 : step.bytes;
+    if (!WaitFor(step.wait, ReadWait())) throw EReadTimeout();
+  }
+}
+
+// Bound like the request it precedes: a client that stalls or trickles its handshake meets
+// the head deadline, and an evicted one wakes to a shut socket.
+void TTCPConnection::Handshake() {
+  for (TTlsWait wait = tls_->Handshake(); wait != TTlsWait::kNone; wait = tls_->Handshake()) {
+    if (!WaitFor(wait, ReadWait())) throw EReadTimeout();
+  }
+}
+
+bool TTCPConnection::WaitFor(TTlsWait wait, std::chrono::milliseconds timeout) {
+  return WaitReady(wait == TTlsWait::kWritable ? POLLOUT : POLLIN, timeout);
 }
 
 std::string TTCPConnection::ReadLn(std::size_t max_length) {
@@ -133,6 +167,7 @@ void TTCPConnection::Write(std::string_view bytes, bool more) {
 
 // Sends `first` then `second` completely, in one call while the socket takes everything.
 void TTCPConnection::SendAll(std::string_view first, std::string_view second, bool more) {
+  if (tls_) return SendTls(first, second);
   const int flags = MSG_NOSIGNAL | (more ? MSG_MORE : 0);
   while (!first.empty() || !second.empty()) {
     iovec parts[2];
@@ -155,6 +190,31 @@ void TTCPConnection::SendAll(std::string_view first, std::string_view second, bo
     const std::size_t from_first = std::min(sent, first.size());
     first.remove_prefix(from_first);
     second.remove_prefix(sent - from_first);
+  }
+}
+
+// A header and the start of its body go in one write, so they share a record and a segment.
+void TTCPConnection::SendTls(std::string_view first, std::string_view second) {
+  if (!first.empty() && !second.empty() &&
+      first.size() + second.size() <= kHoldLimit + kSendChunk) {
+    std::string joined;
+    joined.reserve(first.size() + second.size());
+    joined.append(first).append(second);
+    SendTlsBytes(joined);
+    return;
+  }
+  SendTlsBytes(first);
+  SendTlsBytes(second);
+}
+
+void TTCPConnection::SendTlsBytes(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const TTlsStep step = tls_->Write(bytes.data(), bytes.size());
+    if (step.wait == TTlsWait::kNone) {
+      bytes.remove_prefix(step.bytes);
+    } else if (!WaitFor(step.wait, timeouts_.WriteStall)) {
+      throw ESocketError(kErrorTimedOut);
+    }
   }
 }
 
@@ -184,6 +244,7 @@ void TTCPConnection::WaitWritable() {
 
 std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
   CheckOpen();
+  if (tls_) return WriteFileTls(fd, size);
   FlushHeld(size > 0 || hold_until_close_);
   off_t offset = 0;
   while (offset < size) {
@@ -201,9 +262,51 @@ std::int64_t TTCPConnection::WriteFile(int fd, std::int64_t size) {
   return offset;
 }
 
+// With kernel TLS the file goes out by sendfile as without TLS; otherwise it is read and
+// encrypted piece by piece, the held header riding along with the first piece.
+std::int64_t TTCPConnection::WriteFileTls(int fd, std::int64_t size) {
+  off_t offset = 0;
+  if (tls_->KernelSend()) {
+    FlushHeld(false);
+    while (offset < size) {
+      const auto want =
+          static_cast<std::size_t>(std::min<std::int64_t>(size - offset, kSendFileChunk));
+      const TTlsStep step = tls_->SendFile(fd, offset, want);
+      if (step.wait != TTlsWait::kNone) {
+        if (!WaitFor(step.wait, timeouts_.WriteStall)) throw ESocketError(kErrorTimedOut);
+        continue;
+      }
+      if (step.bytes == 0) break;  // the file shrank since its size was taken
+      offset += static_cast<off_t>(step.bytes);
+    }
+    return offset;
+  }
+  std::string chunk(kSendChunk, '\0');
+  while (offset < size) {
+    const auto want = static_cast<std::size_t>(std::min<std::int64_t>(size - offset, kSendChunk));
+    const ssize_t n = ::pread(fd, chunk.data(), want, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) ThrowSendError(errno);
+    if (n == 0) break;
+    const std::string held = std::move(held_);
+    held_.clear();
+    SendTls(held, std::string_view(chunk.data(), static_cast<std::size_t>(n)));
+    offset += n;
+  }
+  return offset;
+}
+
+// Holds back what is written until the close, as MSG_MORE does without TLS: the response's
+// last record, the close_notify and the FIN leave together.
+void TTCPConnection::Cork() {
+  const int one = 1;
+  ::setsockopt(socket_.Handle(), IPPROTO_TCP, TCP_CORK, &one, sizeof one);
+}
+
 void TTCPConnection::Disconnect() {
   if (closed_) return;
   try {
+    if (tls_ && hold_until_close_) Cork();
     // A header whose body never came (HEAD, or the handler failed), or the end of a response
     // kept for the close: with "more" it waits for the FIN, which the shutdown below or the
     // socket's close (the connection is freed as soon as its thread returns) tacks onto it.
@@ -212,6 +315,7 @@ void TTCPConnection::Disconnect() {
     // The client is gone; nothing is left to tell it.
   }
   closed_ = true;
+  if (tls_) tls_->Close();
   // Without unread input the close itself sends the FIN behind the response; only a drain
   // needs the sending side shut first, so the client sees the end while it is drained.
   if (!peer_closed_ && (!request_complete_ || InputPending())) {
@@ -227,6 +331,7 @@ void TTCPConnection::Disconnect() {
 // queues a FIN behind the response, and the thread need not wait for the client to hang up; after
 // a rejected request the rest of it may still be on its way, so that case always lingers.
 bool TTCPConnection::InputPending() {
+  if (tls_ && tls_->Pending()) return true;
   char probe;
   const ssize_t n = ::recv(socket_.Handle(), &probe, 1, MSG_DONTWAIT | MSG_PEEK);
   if (n == 0) peer_closed_ = true;

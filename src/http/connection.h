@@ -6,12 +6,16 @@
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "http/socket_handle.h"
 
 namespace orvelle::http {
+
+class TTlsStream;
+enum class TTlsWait;
 
 // One receive call asks for at most this much; also the chunk size for stream bodies.
 inline constexpr std::size_t kReceiveChunk = 32768;
@@ -50,7 +54,10 @@ class TTCPConnection {
  public:
   using TClock = std::chrono::steady_clock;
 
+  // A socket accepted on a TLS binding speaks TLS: the handshake is made by the first read,
+  // under that read's deadlines, and every read and write goes through the session.
   TTCPConnection(TSocketHandle socket, TConnectionTimeouts timeouts);
+  ~TTCPConnection();
   TTCPConnection(const TTCPConnection&) = delete;
   TTCPConnection& operator=(const TTCPConnection&) = delete;
 
@@ -58,6 +65,7 @@ class TTCPConnection {
   const TSocketHandle& Binding() const { return socket_; }
   bool Connected() const { return !closed_; }
   bool ClosedGracefully() const { return peer_closed_; }
+  bool Secure() const { return tls_ != nullptr; }
 
   // Receives up to kReceiveChunk bytes into the input buffer and returns them; empty when the
   // peer has closed. Throws EReadTimeout after the idle time without data.
@@ -116,13 +124,22 @@ class TTCPConnection {
   std::chrono::milliseconds ReadWait() const;
   bool WaitReady(short events, std::chrono::milliseconds timeout);
   void WaitWritable();
+  std::size_t ReceivePlain(char* buffer, std::size_t size);
+  std::size_t ReceiveTls(char* buffer, std::size_t size);
+  void Handshake();
+  bool WaitFor(TTlsWait wait, std::chrono::milliseconds timeout);
   void SendAll(std::string_view first, std::string_view second, bool more);
+  void SendTls(std::string_view first, std::string_view second);
+  void SendTlsBytes(std::string_view bytes);
+  std::int64_t WriteFileTls(int fd, std::int64_t size);
+  void Cork();
   void FlushHeld(bool more);
   bool InputPending();
   void Linger();
   void CheckOpen() const;
 
   TSocketHandle socket_;
+  std::unique_ptr<TTlsStream> tls_;  // set when the socket speaks TLS
   TConnectionTimeouts timeouts_;
   const TClock::time_point accepted_at_ = TClock::now();
   TClock::time_point read_deadline_ = TClock::time_point::max();

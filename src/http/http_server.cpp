@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "http/exceptions.h"
+#include "http/https_redirect.h"
 #include "http/status_text.h"
 
 namespace orvelle::http {
@@ -71,6 +72,13 @@ void THTTPServer::DoExecute(TPeerThread& thread) {
   TParsedRequest request = ReadRequest(thread, status);
   // One response per connection: whatever is written from here on is followed by the close.
   connection.HoldUntilClose();
+  const bool understood = status == TParseStatus::kComplete || status == TParseStatus::kOtherMethod;
+  if (RedirectToHttps && !connection.Secure() && understood) {
+    connection.MarkRequestComplete();
+    AnswerRedirect(connection, request);
+    connection.Disconnect();
+    return;
+  }
   switch (status) {
     case TParseStatus::kComplete:
       connection.MarkRequestComplete();
@@ -167,11 +175,38 @@ void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
   response.SendBody();
 }
 
+// 308 keeps the method and body, so a form posted to the plain port is posted again over TLS.
+// The body is fixed text: nothing of the request is reflected but the checked Location.
+void THTTPServer::AnswerRedirect(TTCPConnection& connection, const TParsedRequest& request) {
+  THTTPResponseInfo response(connection);
+  ApplyServerSoftware(response);
+  AnnounceClose(response);
+  response.StatusCode(308);
+  response.StatusText = "Permanent Redirect";
+  response.Headers.SetValue(
+      "Location", HttpsLocation(request.Headers.Value("Host"), connection.Binding().IP, HttpsPort(),
+                                request.Line.Target));
+  response.ContentType = "text/plain";
+  response.ContentText = response.StatusText;
+  response.SendHeader();
+  response.SendBody();
+}
+
+// Bindings change only while the server is inactive, so workers may read them.
+int THTTPServer::HttpsPort() {
+  for (TSocketHandle& binding : Bindings()) {
+    if (binding.Tls) return binding.Port;
+  }
+  return 0;
+}
+
 void THTTPServer::ApplyServerSoftware(THTTPResponseInfo& response) const {
   if (!IsBlankText(ServerSoftware)) response.ServerSoftware = ServerSoftware;
 }
 
 void THTTPServer::RejectConnection(TSocketHandle& socket) {
+  // A TLS client can only be answered after a handshake, which this worker must not wait for.
+  if (socket.Tls) return socket.CloseSocket();
   const std::string text = StatusText(503);
   const std::string answer = "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" +
                              "Content-Type: text/plain\r\n" +

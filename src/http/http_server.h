@@ -29,6 +29,9 @@ class THTTPServer : public TTCPServer {
   bool SessionState = false;
   bool AutoStartSession = false;
   int SessionTimeOut = 0;
+  // Every request that comes in on a plain binding is answered with a permanent redirect to
+  // the same path on the first TLS binding. Set before activation.
+  bool RedirectToHttps = false;
 
   // Assign before activation.
   TCommandGetEvent OnCommandGet;
@@ -50,6 +53,8 @@ class THTTPServer : public TTCPServer {
   static void FeedParser(TTCPConnection& connection, TRequestParser& parser);
   void Answer(TPeerThread& thread, TParsedRequest request);
   void AnswerStatus(TTCPConnection& connection, int status_code);
+  void AnswerRedirect(TTCPConnection& connection, const TParsedRequest& request);
+  int HttpsPort();
   void ApplyServerSoftware(THTTPResponseInfo& response) const;
 
   TMimeTable mime_table_;

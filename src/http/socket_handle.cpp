@@ -83,6 +83,7 @@ TSocketHandle TSocketHandle::Accept() {
   // accept4 reported the peer already; no getpeername call needed.
   handle.PeerIP = DottedDecimal(peer);
   handle.PeerPort = ntohs(peer.sin_port);
+  handle.Tls = Tls;
   return handle;
 }
 

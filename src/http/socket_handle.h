@@ -1,11 +1,14 @@
 // TSocketHandle: one IPv4 stream socket with its local and peer addresses.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "http/unique_fd.h"
 
 namespace orvelle::http {
+
+class TTlsContext;
 
 class TSocketHandle {
  public:
@@ -16,6 +19,8 @@ class TSocketHandle {
   int Port = 0;        // local port; 0 lets the system choose, read back after Bind
   std::string PeerIP;  // dotted decimal, filled at accept, cleared at close
   int PeerPort = 0;
+  // Set on a binding whose clients speak TLS; its accepted connections carry it too.
+  std::shared_ptr<const TTlsContext> Tls;
 
   bool HandleAllocated() const { return fd_.Valid(); }
   int Handle() const { return fd_.Get(); }

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/main_loop.h"
+#include "app/tls_options.h"
 #include "http/unique_fd.h"
 #include "loop_driver.h"
 #include "main_window.h"
@@ -43,6 +44,8 @@ int main(int argc, char** argv) {
   std::string home;
   cli.add_option("--home", home,
                  "Folder holding config.ini and web/ (default: the executable's folder)");
+  orvelle::app::TlsArguments tls;
+  orvelle::app::AddTlsOptions(cli, tls);
   cli.allow_extras();  // Qt's own options (-platform, -style, ...) pass through to Qt
   try {
     cli.parse(argc, argv);
@@ -69,6 +72,12 @@ int main(int argc, char** argv) {
   orvelle::ui::LoopDriver driver(loop);
   orvelle::app::ServerOptions options;
   options.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  try {
+    orvelle::app::ApplyTls(tls, options);
+  } catch (const orvelle::http::ETlsError& error) {
+    std::cerr << "orvelle-gui: " << error.what() << "\n";
+    return 1;
+  }
   orvelle::ui::MainWindow window(loop, options);
   std::unique_ptr<QSocketNotifier> on_signal;
   if (shutdown_signals.Valid()) {
