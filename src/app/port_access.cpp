@@ -44,7 +44,11 @@ bool PortAccess::Send(std::string_view bytes) {
   if (bytes.empty()) return true;
   std::lock_guard hold(lock_);
   try {
-    port_.WriteText(bytes);  // a write cut short by the time limit is no failure
+    // A write cut short by the time limit is no failure; what went out is recorded.
+    const int written = port_.WriteText(bytes);
+    if (traffic_ != nullptr && written > 0) {
+      traffic_->Append(base::TrafficKind::kTx, bytes.substr(0, static_cast<std::size_t>(written)));
+    }
     return true;
   } catch (const std::exception&) {
     return false;
@@ -112,7 +116,10 @@ std::string PortAccess::IsOpenText() {
 
 void PortAccess::SetModemLine(ModemLine line, bool on) {
   std::lock_guard hold(lock_);
-  port_.SetModemLine(line == ModemLine::kDtr, on);
+  if (port_.SetModemLine(line == ModemLine::kDtr, on) && traffic_ != nullptr) {
+    traffic_->Note(base::TrafficKind::kEvent,
+                   std::string(line == ModemLine::kDtr ? "DTR " : "RTS ") + (on ? "on" : "off"));
+  }
 }
 
 std::string PortAccess::ModemSignalText(ModemSignal signal) {

@@ -9,6 +9,7 @@
 
 #include "app/receive_buffer.h"
 #include "app/receive_pump.h"
+#include "base/traffic_ring.h"
 #include "script/host.h"
 #include "serial/serial_port.h"
 
@@ -16,8 +17,10 @@ namespace orvelle::app {
 
 class PortAccess final : public script::SerialAccess {
  public:
-  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump)
-      : port_(port), buffer_(buffer), pump_(pump) {}
+  // `traffic`, when given, records what is sent and the modem lines set.
+  PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump,
+             base::TrafficRing* traffic = nullptr)
+      : port_(port), buffer_(buffer), pump_(pump), traffic_(traffic) {}
 
   bool OpenPort(const OpenRequest& request) override;
   bool ClosePort() override;
@@ -37,6 +40,7 @@ class PortAccess final : public script::SerialAccess {
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
   ReceivePump& pump_;
+  base::TrafficRing* traffic_;
   std::mutex lock_;  // one port operation at a time; deliveries never take it
   std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
   std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new

@@ -39,6 +39,10 @@ int main(int argc, char** argv) {
   app.add_flag("--allow-cross-site", allow_cross_site,
                "Run script pages and /.orvelle/ endpoints also for requests that a page on "
                "another site makes the browser send (refused with 403 by default)");
+  std::string traffic_log;
+  app.add_option("--traffic-log", traffic_log,
+                 "Append every byte received and sent and every port event to FILE as dated "
+                 "hex and ASCII lines (rotated at 16 MiB, 3 old files kept)");
   // Test hooks, left out of --help: listen on one address only, shorten a session minute, and
   // make the connection limit small enough to fill.
   std::string listen_ip;
@@ -77,5 +81,6 @@ int main(int argc, char** argv) {
   server.demo = demo;
   server.allow_cross_site = allow_cross_site;
   server.max_connections = static_cast<std::size_t>(max_connections);
+  server.traffic_log = traffic_log;
   return orvelle::cli::RunServer(server);
 }

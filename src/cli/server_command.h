@@ -17,6 +17,7 @@ struct ServerCommandOptions {
   bool demo = false;              // run the simulated instrument and seed its path as demoport
   bool allow_cross_site = false;  // serve script pages to requests made by other sites
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
+  std::filesystem::path traffic_log = {};  // --traffic-log: every traffic record appended here
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start.
