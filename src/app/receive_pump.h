@@ -37,7 +37,7 @@ class ReceivePump {
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
   base::TrafficRing* traffic_;
-  std::mutex lock_;    // held over each read and its append, and over a script's wait
+  std::mutex lock_;     // held over each read and its append, and over a script's wait
   bool taken_ = false;  // guarded by lock_: a script read since the event thread delivered
 };
 

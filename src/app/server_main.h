@@ -38,8 +38,8 @@ struct ServerOptions {
   // name=value lines that every script page gets after its request parameters (--demo's
   // demoport), so no request parameter can replace them.
   std::function<std::vector<std::string>()> page_variables;
-  bool allow_cross_site = false;  // script pages also for requests other sites make
-  std::size_t max_connections = 0;  // live connections at most; 0 keeps the server's default
+  bool allow_cross_site = false;      // script pages also for requests other sites make
+  std::size_t max_connections = 0;    // live connections at most; 0 keeps the server's default
   std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
 };
 
@@ -116,8 +116,9 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   http::TMimeTable mime_table_;
   TReceiveBuffer ReceiveBuffer;
   serial::TPostedSync port_sync_;
-  ReceivePump receive_pump_{CP1, ReceiveBuffer, &traffic_};  // only keeps a reference to CP1 until used
-  serial::TSerialPort CP1;  // after what its handlers use, so it closes before they go
+  ReceivePump receive_pump_{CP1, ReceiveBuffer,
+                            &traffic_};  // only keeps a reference to CP1 until used
+  serial::TSerialPort CP1;               // after what its handlers use, so it closes before they go
   PortAccess port_access_;
   ProgramHost host_;
   LoopTimer Timer1;

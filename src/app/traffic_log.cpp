@@ -74,8 +74,8 @@ bool TrafficLog::WriteOut(std::uint64_t& from, std::chrono::milliseconds wait,
   from = batch.next;
   std::string text;
   if (batch.missed) {
-    text = TrafficLogLines({0, base::TrafficKind::kEvent, std::chrono::system_clock::now(),
-                            "records missed"});
+    text = TrafficLogLines(
+        {0, base::TrafficKind::kEvent, std::chrono::system_clock::now(), "records missed"});
   }
   for (const base::TrafficRecord& record : batch.records) {
     // The server's own log lines have their own log.
@@ -104,9 +104,8 @@ void TrafficLog::Append(const std::string& text) {
 bool TrafficLog::EnsureOpen() {
   if (fd_.Valid()) return true;
   // O_NONBLOCK: a FIFO put in the file's place must not hang the writer.
-  fd_ = http::UniqueFd(::open(file_.c_str(),
-                              O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                              0644));
+  fd_ = http::UniqueFd(::open(
+      file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
   if (!fd_.Valid()) {
     Fail("cannot open", errno);
     return false;
@@ -131,8 +130,8 @@ void TrafficLog::Rotate() {
 void TrafficLog::Fail(const char* what, int error) {
   if (failing_) return;
   failing_ = true;
-  report_("Traffic log: " + std::string(what) + " " + file_.string() + ": " +
-          std::strerror(error) + "; the port goes on without it");
+  report_("Traffic log: " + std::string(what) + " " + file_.string() + ": " + std::strerror(error) +
+          "; the port goes on without it");
 }
 
 }  // namespace orvelle::app

@@ -51,7 +51,7 @@ class TrafficRing {
 
   struct Batch {
     std::vector<TrafficRecord> records;
-    bool missed = false;  // records before the first one here are gone
+    bool missed = false;     // records before the first one here are gone
     std::uint64_t next = 0;  // the sequence number to ask for next
   };
   // Complete records numbered `from` or later, waiting up to `limit` (or until `stop`) for one.

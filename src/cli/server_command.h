@@ -14,8 +14,8 @@ struct ServerCommandOptions {
   std::optional<int> port;
   std::string listen_ip;                       // hidden test hook: empty means all interfaces
   std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
-  bool demo = false;              // run the simulated instrument and seed its path as demoport
-  bool allow_cross_site = false;  // serve script pages to requests made by other sites
+  bool demo = false;                // run the simulated instrument and seed its path as demoport
+  bool allow_cross_site = false;    // serve script pages to requests made by other sites
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
   std::filesystem::path traffic_log = {};  // --traffic-log: every traffic record appended here
 };

@@ -77,8 +77,8 @@ std::string JsonText(std::string_view bytes) {
   out.reserve(bytes.size() + 8);
   for (std::size_t i = 0; i < bytes.size();) {
     const auto byte = static_cast<unsigned char>(bytes[i]);
-    const bool plain = byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\' &&
-                       byte != '<' && byte != '>' && byte != '&';
+    const bool plain = byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\' && byte != '<' &&
+                       byte != '>' && byte != '&';
     if (plain) {
       out.push_back(static_cast<char>(byte));
       ++i;
