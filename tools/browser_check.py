@@ -4,7 +4,9 @@
 Starts `orvelle --demo` over a copy of web/ on 127.0.0.1, drives Debian's headless Chromium
 through chromedriver's WebDriver protocol (standard library only), opens the RS232 terminal,
 opens the simulated device, sends commands and waits for the device's replies on the page.
-With --screenshots DIR it also saves DIR/terminal.png and DIR/help.png.
+Then it opens the live console, starts the device's stream and waits for the text view and the
+plot to fill. With --screenshots DIR it also saves DIR/terminal.png, DIR/help.png and
+DIR/console.png.
 
   tools/browser_check.py --orvelle build/release/src/cli/orvelle [--screenshots docs]
 
@@ -22,6 +24,7 @@ import sys
 import tempfile
 import time
 import urllib.error
+import urllib.parse
 import urllib.request
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -178,6 +181,34 @@ def check_terminal(driver, base, device, screenshots):
     wait_for("the port to close", lambda: driver.text("#status").startswith("Closed"))
 
 
+def term_page(base, page, **params):
+    """Calls one of the terminal's script pages directly, as the terminal page would."""
+    url = f"{base}/term/{page}?" + urllib.parse.urlencode(params)
+    with urllib.request.urlopen(url, timeout=REQUEST_LIMIT) as response:
+        return response.read().decode("utf-8", "replace")
+
+
+def check_console(driver, base, device, screenshots):
+    driver.open(base + "/console.html")
+    wait_for("the console's stream", lambda: driver.text("#conn") == "live")
+    opened = term_page(base, "open.ovs", port=device, baud="115200", data="8", parity="none",
+                       stop="1", flow="none")
+    if not opened.startswith("OK"):
+        raise Failure(f"the demo device did not open: {opened[:200]!r}")
+    term_page(base, "send.ovs", text="STREAM ON", eol="crlf", hex="0")
+    wait_for("the device's stream in the text view", lambda: "T=" in driver.text("#traffic"))
+    points = lambda: int(driver.text("#plot-points") or "0")
+    first = wait_for("points on the plot", points)
+    wait_for("the plot to grow", lambda: points() > first)
+    print("browser check: the console shows the stream and plots", points(), "points")
+    if screenshots:
+        time.sleep(8)  # some seconds of the stream on the plot
+        driver.run("window.scrollTo(0, 0)")
+        driver.screenshot(os.path.join(screenshots, "console.png"))
+    term_page(base, "send.ovs", text="STREAM OFF", eol="crlf", hex="0")
+    term_page(base, "close.ovs")
+
+
 def check_help(driver, base, screenshots):
     driver.open(base + "/help/quirks.ovs")
     outputs = driver.run("return [...document.querySelectorAll('pre.out')].map(e => e.textContent)")
@@ -211,6 +242,7 @@ def main():
         base = f"http://127.0.0.1:{port}"
         check_terminal(driver, base, device, args.screenshots)
         check_help(driver, base, args.screenshots)
+        check_console(driver, base, device, args.screenshots)
         server.terminate()
         code = server.wait(timeout=30)
         if code != 0:

@@ -21,8 +21,14 @@ bool PassingRefusal(int error) {
 
 }  // namespace
 
-PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump, LogLine log)
-    : port_(port), buffer_(buffer), pump_(pump), log_(std::move(log)), watch_([this] {
+PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump, LogLine log,
+                       base::TrafficRing* traffic)
+    : port_(port),
+      buffer_(buffer),
+      pump_(pump),
+      traffic_(traffic),
+      log_(std::move(log)),
+      watch_([this] {
         return FollowDevice();
       }) {
   // Called on the event thread, or under lock_ by CheckConnected: so it only wakes the watch,
@@ -98,7 +104,11 @@ bool PortAccess::Send(std::string_view bytes) {
   if (bytes.empty()) return true;
   std::lock_guard hold(lock_);
   try {
-    port_.WriteText(bytes);  // a write cut short by the time limit is no failure
+    // A write cut short by the time limit is no failure; what went out is recorded.
+    const int written = port_.WriteText(bytes);
+    if (traffic_ != nullptr && written > 0) {
+      traffic_->Append(base::TrafficKind::kTx, bytes.substr(0, static_cast<std::size_t>(written)));
+    }
     return true;
   } catch (const std::exception&) {
     return false;
@@ -166,7 +176,10 @@ std::string PortAccess::IsOpenText() {
 
 void PortAccess::SetModemLine(ModemLine line, bool on) {
   std::lock_guard hold(lock_);
-  port_.SetModemLine(line == ModemLine::kDtr, on);
+  if (port_.SetModemLine(line == ModemLine::kDtr, on) && traffic_ != nullptr) {
+    traffic_->Note(base::TrafficKind::kEvent,
+                   std::string(line == ModemLine::kDtr ? "DTR " : "RTS ") + (on ? "on" : "off"));
+  }
 }
 
 std::string PortAccess::ModemSignalText(ModemSignal signal) {

@@ -14,6 +14,7 @@
 
 #include "app/receive_buffer.h"
 #include "app/receive_pump.h"
+#include "base/traffic_ring.h"
 #include "script/host.h"
 #include "serial/device_return_watch.h"
 #include "serial/serial_port.h"
@@ -24,9 +25,10 @@ class PortAccess final : public script::SerialAccess {
  public:
   using LogLine = std::function<void(std::string_view)>;
   // `log` gets the lines about a device that goes and comes back; it may be empty. Sets the
-  // port's OnLost; closes the port when it goes.
+  // port's OnLost; closes the port when it goes. `traffic`, when given, records what is sent
+  // and the modem lines set.
   PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump,
-             LogLine log = nullptr);
+             LogLine log = nullptr, base::TrafficRing* traffic = nullptr);
   ~PortAccess() override;
   PortAccess(const PortAccess&) = delete;
   PortAccess& operator=(const PortAccess&) = delete;
@@ -58,6 +60,7 @@ class PortAccess final : public script::SerialAccess {
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
   ReceivePump& pump_;
+  base::TrafficRing* traffic_;
   std::mutex lock_;  // one port operation at a time; deliveries never take it
   std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
   std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new

@@ -13,7 +13,14 @@ void ReceivePump::Deliver(int count) {
     taken_ = false;
     count = port_.QueuedInput();
   }
-  if (count > 0) buffer_.Append(port_.ReadText(count));
+  if (count > 0) Take(count);
+}
+
+// Under lock_, so the ring sees the bytes in the order the buffer does.
+void ReceivePump::Take(int count) {
+  const std::string bytes = port_.ReadText(count);
+  if (traffic_ != nullptr) traffic_->Append(base::TrafficKind::kRx, bytes);
+  buffer_.Append(bytes);
 }
 
 ReceivePump::Wait ReceivePump::AwaitInput(std::uint64_t seen, std::chrono::microseconds limit) {
@@ -31,7 +38,7 @@ ReceivePump::Wait ReceivePump::AwaitInput(std::uint64_t seen, std::chrono::micro
     }
     const int count = port_.QueuedInput();
     if (count > 0) {
-      buffer_.Append(port_.ReadText(count));
+      Take(count);
       taken_ = true;
     }
   } catch (const std::exception&) {

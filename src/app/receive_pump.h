@@ -9,13 +9,17 @@
 #include <mutex>
 
 #include "app/receive_buffer.h"
+#include "base/traffic_ring.h"
 #include "serial/serial_port.h"
 
 namespace orvelle::app {
 
 class ReceivePump {
  public:
-  ReceivePump(serial::TSerialPort& port, TReceiveBuffer& buffer) : port_(port), buffer_(buffer) {}
+  // `traffic`, when given, records every byte on its way into the buffer.
+  ReceivePump(serial::TSerialPort& port, TReceiveBuffer& buffer,
+              base::TrafficRing* traffic = nullptr)
+      : port_(port), buffer_(buffer), traffic_(traffic) {}
 
   // CP1's OnRxChar, on the event thread: `count` bytes were waiting when it looked.
   void Deliver(int count);
@@ -28,9 +32,12 @@ class ReceivePump {
   Wait AwaitInput(std::uint64_t seen, std::chrono::microseconds limit);
 
  private:
+  void Take(int count);
+
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
-  std::mutex lock_;    // held over each read and its append, and over a script's wait
+  base::TrafficRing* traffic_;
+  std::mutex lock_;     // held over each read and its append, and over a script's wait
   bool taken_ = false;  // guarded by lock_: a script read since the event thread delivered
 };
 

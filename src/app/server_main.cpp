@@ -45,15 +45,26 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
       port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
       port_access_(CP1, ReceiveBuffer, receive_pump_,
-                   [this](std::string_view line) { AddLog(line); }),
+                   [this](std::string_view line) {
+                     traffic_.Note(base::TrafficKind::kEvent, std::string(line));
+                     AddLog(line);
+                   },
+                   &traffic_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
       dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
                    options_.page_variables, options_.allow_cross_site,
-                   {[this] { return port_report_.Json(); }}}),
+                   {[this] { return port_report_.Json(); }}, &traffic_}),
       HTTPServer(ServerLimitsFor(options_)) {
-  log_.SetSink(options_.console);
+  log_.SetSink([this](const std::string& line) {
+    traffic_.Note(base::TrafficKind::kLog, line);
+    if (options_.console) options_.console(line);
+  });
+  if (!options_.traffic_log.empty()) {
+    traffic_log_.emplace(traffic_, options_.traffic_log,
+                         [this](std::string_view message) { AddLog(message); });
+  }
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
@@ -108,6 +119,9 @@ void TfmHTTPServerMain::SetUpPort() {
   CP1.OnAfterOpen = [this] { CP1AfterOpen(); };
   CP1.OnAfterClose = [this] { CP1AfterClose(); };
   CP1.OnError = [this](serial::TSerialErrors errors) { CP1Error(errors); };
+  CP1.OnCTSChange = [this](bool on) { NoteModemSignal(1, "CTS", on); };
+  CP1.OnDSRChange = [this](bool on) { NoteModemSignal(2, "DSR", on); };
+  CP1.OnRLSDChange = [this](bool on) { NoteModemSignal(4, "RLSD", on); };
   CP1.OnNotSerialPort = [this](const std::string& port) {
     AddLog("Serial port error: not a serial port: " + port);
   };
@@ -124,11 +138,21 @@ void TfmHTTPServerMain::CP1RxChar(int count) {
 void TfmHTTPServerMain::CP1AfterOpen() {
   ReceiveBuffer.Clear();
   port_report_.NoteOpened(CP1.Port());
+  traffic_.Note(base::TrafficKind::kEvent, "open " + CP1.Port());
 }
 
 void TfmHTTPServerMain::CP1AfterClose() {
   ReceiveBuffer.Clear();
   port_report_.NoteClosed();
+  traffic_.Note(base::TrafficKind::kEvent, "close");
+}
+
+// The port reports every input line at open and close; only a change is worth a record.
+void TfmHTTPServerMain::NoteModemSignal(int bit, const char* name, bool on) {
+  const int before = on ? modem_signals_.fetch_or(bit) : modem_signals_.fetch_and(~bit);
+  if (((before & bit) != 0) != on) {
+    traffic_.Note(base::TrafficKind::kEvent, std::string(name) + (on ? " on" : " off"));
+  }
 }
 
 void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {

@@ -3,6 +3,7 @@
 // It owns the server, the serial port, the log and the web front's shared state.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,8 @@
 #include "app/program_host.h"
 #include "app/receive_buffer.h"
 #include "app/receive_pump.h"
+#include "app/traffic_log.h"
+#include "base/traffic_ring.h"
 #include "http/http_server.h"
 #include "http/tls_context.h"
 #include "script/host.h"
@@ -45,6 +48,7 @@ struct ServerOptions {
   std::shared_ptr<const http::TTlsContext> tls;
   int https_port = 0;
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
+  std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {
@@ -80,6 +84,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   std::string ReceivedText() const { return ReceiveBuffer.Read(); }
   std::size_t ReceivedSize() const { return ReceiveBuffer.Size(); }
   ConfigStore& Settings() { return settings_; }
+  base::TrafficRing& Traffic() { return traffic_; }
 
   std::string GetSetting(std::string_view key) override { return settings_.GetSetting(key); }
   void AddLog(std::string_view message) override { log_.AddLog(message); }
@@ -109,24 +114,29 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   void CP1AfterOpen();
   void CP1AfterClose();
   void CP1Error(serial::TSerialErrors errors);
+  void NoteModemSignal(int bit, const char* name, bool on);
 
   MainLoop& loop_;
   ServerOptions options_;
   std::filesystem::path web_folder_;
   ConfigStore settings_;
+  base::TrafficRing traffic_;  // before the log, whose lines it also records
   TEventLog log_;
   http::TMimeTable mime_table_;
   TReceiveBuffer ReceiveBuffer;
   PortReport port_report_;
   serial::TPostedSync port_sync_;
-  ReceivePump receive_pump_{CP1, ReceiveBuffer};  // only keeps a reference to CP1 until used
-  serial::TSerialPort CP1;  // after what its handlers use, so it closes before they go
+  ReceivePump receive_pump_{CP1, ReceiveBuffer,
+                            &traffic_};  // only keeps a reference to CP1 until used
+  serial::TSerialPort CP1;               // after what its handlers use, so it closes before they go
   PortAccess port_access_;
   ProgramHost host_;
   LoopTimer Timer1;
   SessionTimerOnLoop session_timer_{Timer1};
   webfront::SessionGate session_;
   webfront::TRequestDispatcher dispatcher_;
+  std::atomic<int> modem_signals_{0};  // the input lines as last recorded, one bit each
+  std::optional<TrafficLog> traffic_log_;
   bool active_checked_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
   std::string menu_caption_ = "Start";

@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
                  "Write a self-signed certificate and key for this machine (cert.pem, key.pem) "
                  "into DIR for --cert and --key, and exit")
       ->type_name("DIR");
+  std::string traffic_log;
+  app.add_option("--traffic-log", traffic_log,
+                 "Append every byte received and sent and every port event to FILE as dated "
+                 "hex and ASCII lines (rotated at 16 MiB, 3 old files kept)");
   // Test hooks, left out of --help: listen on one address only, shorten a session minute, and
   // make the connection limit small enough to fill.
   std::string listen_ip;
@@ -99,5 +103,6 @@ int main(int argc, char** argv) {
       demo,        allow_cross_site, tls};
   if (app.count("--port") > 0) server.port = port;
   server.max_connections = static_cast<std::size_t>(max_connections);
+  server.traffic_log = traffic_log;
   return orvelle::cli::RunServer(server);
 }

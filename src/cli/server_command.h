@@ -20,6 +20,7 @@ struct ServerCommandOptions {
   bool allow_cross_site = false;  // serve script pages to requests made by other sites
   app::TlsArguments tls;          // HTTPS beside the plain port
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
+  std::filesystem::path traffic_log = {};  // --traffic-log: every traffic record appended here
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

@@ -111,6 +111,12 @@ class TTCPConnection {
   // wakes once and reads the response and its end together. A handler that keeps working after
   // sending its response therefore delivers it when it returns.
   void HoldUntilClose() { hold_until_close_ = true; }
+  // A response that goes on until the close (an event stream): from now on every write leaves
+  // at once, and a reader that takes nothing for `stall` is dropped.
+  void StreamFromNow(std::chrono::milliseconds stall) {
+    hold_until_close_ = false;
+    timeouts_.WriteStall = stall;
+  }
   // Wakes a thread blocked on this socket; safe to call from another thread.
   void Abort();
   // Called once, before this connection first waits for its client (to send more, or to take

@@ -42,6 +42,11 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
     ResponseInfo.ContentText = kOneSessionPage;
     return;
   }
+  // Read-only and long-lived: it never takes the script slot.
+  if (RequestInfo.Document == kEventStreamPath) {
+    events_.Serve(AThread, RequestInfo, ResponseInfo);
+    return;
+  }
   // Tested before anything looks at the file, so answers never reveal what exists elsewhere.
   if (!inside) {
     ResponseInfo.StatusCode(403);

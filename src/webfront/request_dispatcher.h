@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dispatcher_context.h"
+#include "event_stream.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "login_throttle.h"
@@ -35,6 +36,8 @@ struct DispatcherSetup {
   // Serve script pages and the server's own endpoints to requests another site's page made.
   bool allow_cross_site = false;
   OwnEndpoints own_endpoints = {};  // what /.orvelle/... answers with
+  // What passed the port, streamed at /.orvelle/events; null: that path is not served.
+  base::TrafficRing* traffic = nullptr;
 };
 
 class TRequestDispatcher {
@@ -68,6 +71,7 @@ class TRequestDispatcher {
   ScriptSlot slot_;
   LoginThrottle throttle_;
   PageCache page_cache_;
+  EventStream events_{setup_.traffic, setup_.context};
 };
 
 }  // namespace orvelle::webfront

@@ -136,7 +136,26 @@
     await poll();
   }
 
+  // What arrives is shown from the live stream; while it is down the terminal polls instead.
+  // With the stream up the buffer that scripts read is only emptied now and then.
+  const kFlushMs = 5000;
+  let streaming = false;
+  let lastFlush = 0;
+  const stream = new EventSource('/.orvelle/events');
+  stream.addEventListener('open', () => { streaming = true; });
+  stream.addEventListener('error', () => { streaming = false; });
+  stream.addEventListener('rx', (event) => {
+    const hex = JSON.parse(event.data).hex.replace(/(..)(?!$)/g, '$1 ');
+    append('rx-hex', hex + ' ');
+    const text = decoder.decode(hexToBytes(hex), { stream: true });
+    append('rx-text', text.replace(/\r\n/g, '\n').replace(/\r/g, '\n'));
+  });
+
   async function poll() {
+    if (streaming) {
+      if (Date.now() - lastFlush >= kFlushMs) { lastFlush = Date.now(); await call('flush.ovs'); }
+      return;
+    }
     if (polling) return;
     polling = true;
     try {
