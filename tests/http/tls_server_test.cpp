@@ -153,8 +153,8 @@ TEST_F(TlsServerTest, HostileHandshakesLeaveNoDescriptorOrThread) {
     // Silent: handed over after the deferred accept, closed at the head deadline.
     EXPECT_TRUE(Exchange(ports_.tls, "", false).eof);
   }
-  constexpr int kClients = 50;
-  constexpr int kEach = 4;  // 200 handshakes, 50 at a time
+  constexpr int kClients = 100;
+  constexpr int kEach = 10;  // 1,000 handshakes, 100 at a time
   std::atomic<int> answered{0};
   {
     std::vector<std::jthread> clients;
