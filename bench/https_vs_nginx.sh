@@ -20,6 +20,8 @@ SECONDS_PER_RUN=${SECONDS_PER_RUN:-5}
 REPEATS=${REPEATS:-3}
 # shellcheck source=bench/cpu_pinning.sh
 . "$REPO/bench/cpu_pinning.sh"
+# shellcheck source=bench/server_pair.sh
+. "$REPO/bench/server_pair.sh"
 ORVELLE=$BUILD_DIR/src/cli/orvelle
 
 log() { echo "https_vs_nginx: $*" >&2; }
@@ -49,11 +51,7 @@ WORK=$(mktemp -d /tmp/orvelle-https-bench.XXXXXX)
 NGINX_PID=""
 ORVELLE_PID=""
 cleanup() {
-  # Only the two servers this script started, by their ids.
-  if [ -n "$NGINX_PID" ]; then kill -QUIT "$NGINX_PID" 2>/dev/null || true; fi
-  if [ -n "$ORVELLE_PID" ]; then kill -TERM "$ORVELLE_PID" 2>/dev/null || true; fi
-  if [ -n "$NGINX_PID" ]; then wait "$NGINX_PID" 2>/dev/null || true; fi
-  if [ -n "$ORVELLE_PID" ]; then wait "$ORVELLE_PID" 2>/dev/null || true; fi
+  stop_servers
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -67,14 +65,6 @@ head -c 1024 /dev/urandom >"$HOME_DIR/web/1k.bin"
 # master, as root.
 chmod 755 "$WORK" "$HOME_DIR" "$HOME_DIR/web"
 chmod 644 "$HOME_DIR/web/1k.bin"
-
-free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 10000))
-    ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
-  done
-}
 
 NGINX_PORT=$(free_port)
 cat >"$WORK/nginx/nginx.conf" <<EOF

@@ -25,6 +25,8 @@ BIG_REPEATS=${BIG_REPEATS:-5}
 CONCURRENCY=${CONCURRENCY:-"1 16 64"}
 # shellcheck source=bench/cpu_pinning.sh
 . "$REPO/bench/cpu_pinning.sh"
+# shellcheck source=bench/server_pair.sh
+. "$REPO/bench/server_pair.sh"
 SERVER=$BUILD_DIR/bench/orvelle_static_bench_server
 
 log() { echo "static_files: $*" >&2; }
@@ -58,11 +60,7 @@ WORK=$(mktemp -d /tmp/orvelle-static-bench.XXXXXX)
 NGINX_PID=""
 ORVELLE_PID=""
 cleanup() {
-  # Only the two servers this script started, by their ids.
-  if [ -n "$NGINX_PID" ]; then kill -QUIT "$NGINX_PID" 2>/dev/null || true; fi
-  if [ -n "$ORVELLE_PID" ]; then kill -TERM "$ORVELLE_PID" 2>/dev/null || true; fi
-  if [ -n "$NGINX_PID" ]; then wait "$NGINX_PID" 2>/dev/null || true; fi
-  if [ -n "$ORVELLE_PID" ]; then wait "$ORVELLE_PID" 2>/dev/null || true; fi
+  stop_servers
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -76,14 +74,6 @@ head -c $((200 * 1024 * 1024)) /dev/urandom >"$ROOT/200m.bin"
 # nginx's worker runs as an unprivileged user and must read the files.
 chmod 755 "$WORK" "$ROOT"
 chmod 644 "$ROOT"/*
-
-free_port() {
-  local port
-  while :; do
-    port=$((20000 + RANDOM % 10000))
-    ss -Hltn "sport = :$port" | grep -q . || { echo "$port"; return; }
-  done
-}
 
 NGINX_PORT=$(free_port)
 cat >"$WORK/nginx/nginx.conf" <<EOF
