@@ -44,18 +44,27 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
       port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
-      port_access_(CP1, ReceiveBuffer, receive_pump_,
-                   [this](std::string_view line) {
-                     traffic_.Note(base::TrafficKind::kEvent, std::string(line));
-                     AddLog(line);
-                   },
-                   &traffic_),
+      port_access_(
+          CP1, ReceiveBuffer, receive_pump_,
+          [this](std::string_view line) {
+            traffic_.Note(base::TrafficKind::kEvent, std::string(line));
+            AddLog(line);
+          },
+          &traffic_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
-      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
-                   options_.page_variables, options_.allow_cross_site,
-                   {[this] { return port_report_.Json(); }}, &traffic_}),
+      dispatcher_({*this,
+                   HTTPServer,
+                   mime_table_,
+                   host_,
+                   host_.Output(),
+                   session_,
+                   web_folder_,
+                   options_.page_variables,
+                   options_.allow_cross_site,
+                   {[this] { return port_report_.Json(); }},
+                   &traffic_}),
       HTTPServer(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);
@@ -64,6 +73,12 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
   if (!options_.traffic_log.empty()) {
     traffic_log_.emplace(traffic_, options_.traffic_log,
                          [this](std::string_view message) { AddLog(message); });
+  }
+  if (options_.mqtt) {
+    mqtt_.emplace(traffic_, *options_.mqtt,
+                  MqttPortHooks{[this] { return port_access_.IsOpenText(); },
+                                [this](std::string_view bytes) { return SendFromBroker(bytes); },
+                                [this](std::string_view line) { AddLog(line); }});
   }
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
@@ -153,6 +168,17 @@ void TfmHTTPServerMain::NoteModemSignal(int bit, const char* name, bool on) {
   if (((before & bit) != 0) != on) {
     traffic_.Note(base::TrafficKind::kEvent, std::string(name) + (on ? " on" : " off"));
   }
+}
+
+// A message from the broker: written only while no script holds the slot, which it holds itself
+// for the write, so a script's exchange is never split by it.
+MqttSendOutcome TfmHTTPServerMain::SendFromBroker(std::string_view bytes) {
+  std::string holder;
+  const std::optional<webfront::ScriptSlot::Claim> claim =
+      dispatcher_.Slot().TryClaim("(message from the broker)", holder);
+  if (!claim) return MqttSendOutcome::kBusy;
+  if (port_access_.IsOpenText().empty()) return MqttSendOutcome::kClosed;
+  return port_access_.Send(bytes) ? MqttSendOutcome::kSent : MqttSendOutcome::kFailed;
 }
 
 void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {
