@@ -165,10 +165,11 @@ void MqttBridge::OnConnect(int code) {
   drop_reported_ = false;
   hooks_.log("MQTT: connected to " + settings_.Where() + ", publishing under " + prefix_ +
              (dropped > 0 ? "; " + std::to_string(dropped) + " held messages were dropped" : ""));
-  PublishStatus();
+  // Subscribed before the status says "online", so a message sent on seeing it is taken.
   if (settings_.allow_send) {
     mosquitto_subscribe(client_.get(), nullptr, Topic("send").c_str(), 1);
   }
+  PublishStatus();
   for (const MqttMessage& message : away_.TakeAll()) {
     if (!Publish(message)) away_.Add(message);
   }

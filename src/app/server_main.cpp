@@ -44,27 +44,18 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
       port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
-      port_access_(
-          CP1, ReceiveBuffer, receive_pump_,
-          [this](std::string_view line) {
-            traffic_.Note(base::TrafficKind::kEvent, std::string(line));
-            AddLog(line);
-          },
-          &traffic_),
+      port_access_(CP1, ReceiveBuffer, receive_pump_,
+                   [this](std::string_view line) {
+                     traffic_.Note(base::TrafficKind::kEvent, std::string(line));
+                     AddLog(line);
+                   },
+                   &traffic_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
-      dispatcher_({*this,
-                   HTTPServer,
-                   mime_table_,
-                   host_,
-                   host_.Output(),
-                   session_,
-                   web_folder_,
-                   options_.page_variables,
-                   options_.allow_cross_site,
-                   {[this] { return port_report_.Json(); }},
-                   &traffic_}),
+      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
+                   options_.page_variables, options_.allow_cross_site,
+                   {[this] { return port_report_.Json(); }}, &traffic_}),
       HTTPServer(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);
