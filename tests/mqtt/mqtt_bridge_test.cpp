@@ -120,6 +120,21 @@ TEST(MqttBridge, SendReachesTheDeviceOnlyWithTheOptionAndAClosedPortAnswersOnEve
   watcher.Publish("orvelle/sends/send", "PING\r\n");
   ASSERT_TRUE(watcher.WaitForPayload("orvelle/sends/lines", "PONG"));
   EXPECT_TRUE(watcher.WaitForPayload("orvelle/sends/tx", "PING\r\n"));
+
+  // A script's exchange is not split: a message that comes while it runs goes after it.
+  home.Page("hold.ovs",
+            "<%\nsend (\"HOLD\" & chr(13) & chr(10))\nt0 = getticks()\nrepeat\n"
+            "t = getticks()\nel = t - t0\nuntil (el>>1500)\n"
+            "send (\"DONE\" & chr(13) & chr(10))\necho (\"OK\")\n%>\n");
+  std::jthread script([&] { Curl({server.Url("/hold.ovs")}); });
+  ASSERT_TRUE(watcher.WaitForPayload("orvelle/sends/tx", "HOLD"));
+  watcher.Publish("orvelle/sends/send", "ECHO-ME\r\n");
+  ASSERT_TRUE(watcher.WaitForPayload("orvelle/sends/tx", "ECHO-ME"));
+  std::string sent;
+  for (const std::string& tx : watcher.Payloads("orvelle/sends/tx")) sent += tx;
+  EXPECT_LT(sent.find("HOLD"), sent.find("DONE"));
+  EXPECT_LT(sent.find("DONE"), sent.find("ECHO-ME")) << sent;
+
   watcher.Publish("orvelle/sends/send", std::string(5000, 'x'));
   EXPECT_TRUE(watcher.WaitForPayload("orvelle/sends/events", "more than 4096 bytes"));
 }
