@@ -75,6 +75,9 @@ void MqttBridge::SetUpClient() {
   mosquitto_disconnect_callback_set(client_.get(), [](mosquitto*, void* self, int code) {
     static_cast<MqttBridge*>(self)->OnDisconnect(code);
   });
+  mosquitto_publish_callback_set(client_.get(), [](mosquitto*, void* self, int id) {
+    static_cast<MqttBridge*>(self)->acked_ = id;
+  });
   mosquitto_message_callback_set(client_.get(),
                                  [](mosquitto*, void* self, const mosquitto_message* message) {
                                    if (message != nullptr)
@@ -300,10 +303,17 @@ void MqttBridge::Finish() {
   if (!client_ || state_ != State::kConnected) return;
   const std::string offline =
       R"({"state":"offline","name":)" + base::JsonString(settings_.name) + "}";
-  Publish({Topic("status"), offline, 1, true, true});
+  int offline_id = 0;
+  mosquitto_publish(client_.get(), &offline_id, Topic("status").c_str(),
+                    static_cast<int>(offline.size()), offline.data(), 1, true);
+  // What is queued goes out first, up to the broker's receipt for the status; then the goodbye.
+  acked_ = 0;
+  const auto deadline = Clock::now() + kStopLimit;
+  while (acked_ != offline_id && Clock::now() < deadline) {
+    if (mosquitto_loop(client_.get(), kLoopWaitMs, 1) != MOSQ_ERR_SUCCESS) return;
+  }
   state_ = State::kWaiting;  // the goodbye's own disconnect is no loss to report
   mosquitto_disconnect(client_.get());
-  const auto deadline = Clock::now() + kStopLimit;
   while (mosquitto_socket(client_.get()) >= 0 && Clock::now() < deadline) {
     if (mosquitto_loop(client_.get(), kLoopWaitMs, 1) != MOSQ_ERR_SUCCESS) break;
   }

@@ -92,6 +92,7 @@ class MqttBridge {
   LineSplitter lines_;
   std::deque<std::string> sends_;
   Clock::time_point last_missed_note_;
+  int acked_ = 0;        // the last message the broker confirmed (for the goodbye)
   std::jthread thread_;  // last: started once everything it uses is set
 };
 
