@@ -3,6 +3,7 @@
 #include "app/mqtt_bridge.h"
 
 #include <mosquitto.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +33,9 @@ constexpr auto kStopLimit = 1s;
 constexpr std::size_t kMaxBytesPayload = 16 * 1024;
 // A bridge that fell behind the ring says so at most this often.
 constexpr auto kMissedNoteGap = 5s;
+// The bridge is best effort: under a device streaming at full speed the port's threads get the
+// processor first, and the bridge what is left (it reports what it had to skip).
+constexpr int kBridgeNiceness = 10;
 // Names the client to the broker besides the gateway's name; a second gateway by the same name
 // must not throw this one off.
 constexpr std::size_t kMaxClientIdBytes = 96;
@@ -96,6 +100,7 @@ void MqttBridge::SetUpClient() {
 }
 
 void MqttBridge::Run(std::stop_token stop) {
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kBridgeNiceness);  // this thread only
   std::uint64_t from = ring_.OldestSeq();
   next_attempt_ = Clock::now();
   while (!stop.stop_requested()) Step(from, stop);
