@@ -145,12 +145,9 @@ void MqttBridge::TryConnect() {
 // The link is gone or never came up: the next try waits, doubling up to the ceiling.
 void MqttBridge::Lost(std::string_view why) {
   if (state_ == State::kWaiting) return;
-  if (mosquitto_socket(client_.get()) >= 0) {
-    mosquitto_disconnect(client_.get());  // closes the socket; OnDisconnect comes back here
-    if (state_ == State::kWaiting) return;
-  }
   const bool was_connected = state_ == State::kConnected;
-  state_ = State::kWaiting;
+  state_ = State::kWaiting;  // first: the disconnect callback below then has nothing to do
+  if (mosquitto_socket(client_.get()) >= 0) mosquitto_disconnect(client_.get());
   next_attempt_ = Clock::now() + backoff_;
   if (!trouble_reported_) {
     trouble_reported_ = true;
