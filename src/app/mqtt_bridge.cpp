@@ -74,10 +74,10 @@ void MqttBridge::SetUpClient() {
   client_.reset(mosquitto_new(id.c_str(), true, this));
   if (!client_) return;  // out of memory: the bridge stays quiet, the server goes on
   mosquitto_connect_callback_set(client_.get(), [](mosquitto*, void* self, int code) {
-    static_cast<MqttBridge*>(self)->OnConnect(code);
+    static_cast<MqttBridge*>(self)->connack_ = code;
   });
   mosquitto_disconnect_callback_set(client_.get(), [](mosquitto*, void* self, int code) {
-    static_cast<MqttBridge*>(self)->OnDisconnect(code);
+    static_cast<MqttBridge*>(self)->disconnect_ = code;
   });
   mosquitto_publish_callback_set(client_.get(), [](mosquitto*, void* self, int id) {
     static_cast<MqttBridge*>(self)->acked_ = id;
@@ -118,6 +118,7 @@ void MqttBridge::Step(std::uint64_t& from, std::stop_token stop) {
   base::TrafficRing::Batch batch;
   if (client_ && mosquitto_socket(client_.get()) >= 0) {
     const int code = mosquitto_loop(client_.get(), kLoopWaitMs, 1);
+    TakeCallbackNews();
     if (code != MOSQ_ERR_SUCCESS) Lost(mosquitto_strerror(code));
     batch = ring_.ReadFrom(from, 0ms);
   } else {
@@ -134,6 +135,8 @@ void MqttBridge::TryConnect() {
   if (!client_) return;
   state_ = State::kConnecting;
   attempt_started_ = Clock::now();
+  connack_ = kNoNews;
+  disconnect_ = kNoNews;
   const int code = mosquitto_connect_async(client_.get(), settings_.host.c_str(), settings_.port,
                                            kKeepAliveSeconds);
   if (code != MOSQ_ERR_SUCCESS) {
@@ -148,6 +151,7 @@ void MqttBridge::Lost(std::string_view why) {
   const bool was_connected = state_ == State::kConnected;
   state_ = State::kWaiting;  // first: the disconnect callback below then has nothing to do
   if (mosquitto_socket(client_.get()) >= 0) mosquitto_disconnect(client_.get());
+  disconnect_ = kNoNews;  // that disconnect was ours
   next_attempt_ = Clock::now() + backoff_;
   if (!trouble_reported_) {
     trouble_reported_ = true;
@@ -158,7 +162,16 @@ void MqttBridge::Lost(std::string_view why) {
   backoff_ = std::min(backoff_ * 2, settings_.backoff_ceiling);
 }
 
-void MqttBridge::OnConnect(int code) {
+// The client library's callbacks only take note: publishing from inside one takes the library's
+// locks in another order than elsewhere, so the work is done here, after the network step.
+void MqttBridge::TakeCallbackNews() {
+  if (const int code = std::exchange(connack_, kNoNews); code != kNoNews) Connected(code);
+  if (const int code = std::exchange(disconnect_, kNoNews); code != kNoNews) {
+    Lost(code == 0 ? "closed" : mosquitto_strerror(code));
+  }
+}
+
+void MqttBridge::Connected(int code) {
   if (code != 0) {
     Lost(std::string("refused: ") + mosquitto_connack_string(code));
     return;
@@ -180,31 +193,31 @@ void MqttBridge::OnConnect(int code) {
   }
 }
 
-void MqttBridge::OnDisconnect(int code) {
-  if (state_ == State::kWaiting) return;
-  Lost(code == 0 ? "closed" : mosquitto_strerror(code));
-}
-
 void MqttBridge::OnMessage(const mosquitto_message& message) {
   if (message.topic == nullptr || Topic("send") != message.topic) return;
-  if (message.payloadlen < 0 || static_cast<std::size_t>(message.payloadlen) > kMaxSendBytes) {
-    Event("error: send refused: more than " + std::to_string(kMaxSendBytes) + " bytes",
-          std::chrono::system_clock::now());
-    return;
-  }
   if (sends_.size() == kMaxQueuedSends) {
     sends_.pop_front();
     hooks_.log("MQTT: " + std::to_string(kMaxQueuedSends) +
                " sends wait for a script to end; the oldest was dropped");
   }
-  sends_.emplace_back(static_cast<const char*>(message.payload),
+  if (message.payloadlen < 0 || static_cast<std::size_t>(message.payloadlen) > kMaxSendBytes) {
+    sends_.emplace_back(std::nullopt);  // answered in its turn with an error
+    return;
+  }
+  sends_.emplace_back(std::in_place, static_cast<const char*>(message.payload),
                       static_cast<std::size_t>(message.payloadlen));
 }
 
 // Messages wait while a script holds the port; they go in order once it is free.
 void MqttBridge::PumpSends() {
   while (!sends_.empty()) {
-    const MqttSendOutcome outcome = hooks_.send(sends_.front());
+    if (!sends_.front()) {
+      sends_.pop_front();
+      Event("error: send refused: more than " + std::to_string(kMaxSendBytes) + " bytes",
+            std::chrono::system_clock::now());
+      continue;
+    }
+    const MqttSendOutcome outcome = hooks_.send(*sends_.front());
     if (outcome == MqttSendOutcome::kBusy) return;
     sends_.pop_front();
     if (outcome == MqttSendOutcome::kClosed) {

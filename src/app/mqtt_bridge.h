@@ -10,6 +10,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -62,8 +63,8 @@ class MqttBridge {
   void Lost(std::string_view why);
   void Finish();
 
-  void OnConnect(int code);
-  void OnDisconnect(int code);
+  void TakeCallbackNews();
+  void Connected(int code);
   void OnMessage(const mosquitto_message& message);
 
   void Route(const base::TrafficRing::Batch& batch);
@@ -90,7 +91,10 @@ class MqttBridge {
   bool drop_reported_ = false;     // one log line per spell of a full away store
   AwayBuffer away_;
   LineSplitter lines_;
-  std::deque<std::string> sends_;
+  static constexpr int kNoNews = -1;
+  int connack_ = kNoNews;                         // set by the connect callback
+  int disconnect_ = kNoNews;                      // set by the disconnect callback
+  std::deque<std::optional<std::string>> sends_;  // none: a message too large, to be answered
   Clock::time_point last_missed_note_;
   int acked_ = 0;        // the last message the broker confirmed (for the goodbye)
   std::jthread thread_;  // last: started once everything it uses is set
