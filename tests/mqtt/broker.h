@@ -44,11 +44,17 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds
 
 class Broker {
  public:
-  explicit Broker(const fs::path& dir) : dir_(dir), port_(FreePort()) {
-    e2e::WriteText(dir_ / "broker.conf", "listener " + std::to_string(port_) +
-                                             " 127.0.0.1\nallow_anonymous true\n"
-                                             "persistence false\n");
-    Start();
+  // Another test may take the free port before the broker binds it: then a new one is tried.
+  explicit Broker(const fs::path& dir) : dir_(dir) {
+    constexpr int kPortTries = 3;
+    for (int attempt = 0; attempt < kPortTries; ++attempt) {
+      port_ = FreePort();
+      e2e::WriteText(dir_ / "broker.conf", "listener " + std::to_string(port_) +
+                                               " 127.0.0.1\nallow_anonymous true\n"
+                                               "persistence false\n");
+      if (Start()) return;
+      Stop();
+    }
   }
   ~Broker() { Stop(); }
   Broker(const Broker&) = delete;
@@ -57,11 +63,19 @@ class Broker {
   int Port() const { return port_; }
   std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
 
-  // Starts it and waits until it takes connections.
-  void Start() {
+  // Starts it; true once it takes connections.
+  bool Start() {
     pid_ = e2e::Spawn({"/usr/sbin/mosquitto", "-c", (dir_ / "broker.conf").string()},
                       dir_ / "broker.out", dir_ / "broker.err");
-    WaitFor([this] { return Reachable(); }, e2e::kProcessLimit);
+    bool exited = false;  // reaped: its number is no longer ours to signal
+    WaitFor(
+        [&] {
+          exited = e2e::WaitExit(pid_, std::chrono::milliseconds(0)).has_value();
+          return exited || Reachable();
+        },
+        e2e::kProcessLimit);
+    if (exited) pid_ = -1;
+    return !exited && Reachable();
   }
   void Stop() {
     if (pid_ <= 0) return;
@@ -86,7 +100,7 @@ class Broker {
   }
 
   fs::path dir_;
-  int port_;
+  int port_ = 0;
   pid_t pid_ = -1;
 };
 

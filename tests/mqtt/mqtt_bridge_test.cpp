@@ -175,7 +175,7 @@ TEST(MqttBridge, BrokerAwayTenSecondsLosesNoEvent) {
   }
   ASSERT_TRUE(server.WaitForLog("MQTT: lost the broker"));
   std::this_thread::sleep_until(stopped + 10s);
-  broker.Start();
+  ASSERT_TRUE(broker.Start());
   // With the backoff at 1, 2, 4, 8 s the bridge is back only after this subscriber is in.
   Subscriber after(broker.Port(), "orvelle/away/#");
   ASSERT_TRUE(after.WaitSubscribed());
