@@ -11,4 +11,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev \
   qt6-base-dev \
   libssl-dev media-types python3 curl \
+  libmosquitto-dev mosquitto mosquitto-clients \
   dpkg-dev file lintian systemd man-db bsdextrautils procps >/dev/null

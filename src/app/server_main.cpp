@@ -65,6 +65,12 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
     traffic_log_.emplace(traffic_, options_.traffic_log,
                          [this](std::string_view message) { AddLog(message); });
   }
+  if (options_.mqtt) {
+    mqtt_.emplace(traffic_, *options_.mqtt,
+                  MqttPortHooks{[this] { return port_access_.IsOpenText(); },
+                                [this](std::string_view bytes) { return SendFromBroker(bytes); },
+                                [this](std::string_view line) { AddLog(line); }});
+  }
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
@@ -153,6 +159,17 @@ void TfmHTTPServerMain::NoteModemSignal(int bit, const char* name, bool on) {
   if (((before & bit) != 0) != on) {
     traffic_.Note(base::TrafficKind::kEvent, std::string(name) + (on ? " on" : " off"));
   }
+}
+
+// A message from the broker: written only while no script holds the slot, which it holds itself
+// for the write, so a script's exchange is never split by it.
+MqttSendOutcome TfmHTTPServerMain::SendFromBroker(std::string_view bytes) {
+  std::string holder;
+  const std::optional<webfront::ScriptSlot::Claim> claim =
+      dispatcher_.Slot().TryClaim("(message from the broker)", holder);
+  if (!claim) return MqttSendOutcome::kBusy;
+  if (port_access_.IsOpenText().empty()) return MqttSendOutcome::kClosed;
+  return port_access_.Send(bytes) ? MqttSendOutcome::kSent : MqttSendOutcome::kFailed;
 }
 
 void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {

@@ -15,6 +15,8 @@
 #include "app/config_store.h"
 #include "app/event_log.h"
 #include "app/main_loop.h"
+#include "app/mqtt_bridge.h"
+#include "app/mqtt_settings.h"
 #include "app/port_access.h"
 #include "app/port_report.h"
 #include "app/program_host.h"
@@ -41,7 +43,7 @@ struct ServerOptions {
   // name=value lines that every script page gets after its request parameters (--demo's
   // demoport), so no request parameter can replace them.
   std::function<std::vector<std::string>()> page_variables;
-  bool allow_cross_site = false;  // script pages also for requests other sites make
+  bool allow_cross_site = false;    // script pages also for requests other sites make
   std::size_t max_connections = 0;  // live connections at most; 0 keeps the server's default
   serial::SystemRoots roots;  // where the port list and open diagnoses look (tests: a fake tree)
   // HTTPS beside the plain port: the loaded certificate pair (none: no HTTPS) and its port.
@@ -49,6 +51,7 @@ struct ServerOptions {
   int https_port = 0;
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
   std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
+  std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
 };
 
 class TfmHTTPServerMain final : public webfront::DispatcherContext {
@@ -115,6 +118,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   void CP1AfterClose();
   void CP1Error(serial::TSerialErrors errors);
   void NoteModemSignal(int bit, const char* name, bool on);
+  MqttSendOutcome SendFromBroker(std::string_view bytes);
 
   MainLoop& loop_;
   ServerOptions options_;
@@ -137,6 +141,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   webfront::TRequestDispatcher dispatcher_;
   std::atomic<int> modem_signals_{0};  // the input lines as last recorded, one bit each
   std::optional<TrafficLog> traffic_log_;
+  std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
   bool active_checked_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
   std::string menu_caption_ = "Start";

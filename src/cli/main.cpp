@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "app/mqtt_settings.h"
 #include "app/tls_options.h"
 #include "http/self_signed.h"
 #include "render_command.h"
@@ -65,6 +66,24 @@ int main(int argc, char** argv) {
   app.add_option("--traffic-log", traffic_log,
                  "Append every byte received and sent and every port event to FILE as dated "
                  "hex and ASCII lines (rotated at 16 MiB, 3 old files kept)");
+  orvelle::app::MqttArguments mqtt;
+  CLI::Option* mqtt_url =
+      app.add_option("--mqtt", mqtt.url,
+                     "Publish the port's traffic, lines, events, status and the log to the MQTT "
+                     "broker at URL (mqtt://[USER[:PASSWORD]@]HOST[:PORT] or mqtts://...) under "
+                     "orvelle/NAME/")
+          ->type_name("URL");
+  app.add_option("--mqtt-password-file", mqtt.password_file,
+                 "Read the broker password from the first line of FILE (the URL names the user)")
+      ->type_name("FILE")
+      ->needs(mqtt_url);
+  app.add_option("--mqtt-name", mqtt.name,
+                 "The gateway's NAME in the topics (default: the host name; no '#', '+' or '/')")
+      ->type_name("NAME")
+      ->needs(mqtt_url);
+  app.add_flag("--mqtt-allow-send", mqtt.allow_send,
+               "Write each message on orvelle/NAME/send to the open port, between script runs")
+      ->needs(mqtt_url);
   // Test hooks, left out of --help: listen on one address only, shorten a session minute, and
   // make the connection limit small enough to fill.
   std::string listen_ip;
@@ -75,6 +94,8 @@ int main(int argc, char** argv) {
   app.add_option("--session-minute-ms", session_minute_ms)
       ->check(CLI::Range(1L, 60000L))
       ->group("");
+  long mqtt_backoff_ms = 0;
+  app.add_option("--mqtt-backoff-ms", mqtt_backoff_ms)->check(CLI::Range(1L, 60000L))->group("");
   app.fallthrough();
 
   orvelle::cli::RenderOptions render;
@@ -96,6 +117,17 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!make_cert.empty()) return MakeCertificate(make_cert);
+  std::optional<orvelle::app::MqttSettings> mqtt_settings;
+  if (!mqtt.url.empty()) {
+    try {
+      mqtt_settings = orvelle::app::ParseMqttSettings(mqtt);
+    } catch (const orvelle::app::MqttSettingsError& e) {
+      std::cerr << "orvelle: " << e.what() << "\n";
+      return 2;
+    }
+    if (mqtt_backoff_ms > 0)
+      mqtt_settings->backoff_first = std::chrono::milliseconds(mqtt_backoff_ms);
+  }
   render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
   if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
   orvelle::cli::ServerCommandOptions server{
@@ -104,5 +136,6 @@ int main(int argc, char** argv) {
   if (app.count("--port") > 0) server.port = port;
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
+  server.mqtt = mqtt_settings;
   return orvelle::cli::RunServer(server);
 }

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "app/mqtt_settings.h"
 #include "app/tls_options.h"
 
 namespace orvelle::cli {
@@ -16,11 +17,12 @@ struct ServerCommandOptions {
   std::optional<int> port;
   std::string listen_ip;                       // hidden test hook: empty means all interfaces
   std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
-  bool demo = false;              // run the simulated instrument and seed its path as demoport
-  bool allow_cross_site = false;  // serve script pages to requests made by other sites
-  app::TlsArguments tls;          // HTTPS beside the plain port
+  bool demo = false;                // run the simulated instrument and seed its path as demoport
+  bool allow_cross_site = false;    // serve script pages to requests made by other sites
+  app::TlsArguments tls;            // HTTPS beside the plain port
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
-  std::filesystem::path traffic_log = {};  // --traffic-log: every traffic record appended here
+  std::filesystem::path traffic_log = {};      // --traffic-log: every traffic record appended here
+  std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a
