@@ -31,6 +31,7 @@
 
 #include "app/main_loop.h"
 #include "app/server_main.h"
+#include "bench_pty.h"
 #include "serial/device_fd.h"
 
 namespace {
@@ -38,6 +39,8 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using orvelle::serial::DeviceFd;
+using orvelle::bench::OpenPty;
+using orvelle::bench::PtyPair;
 
 // One reading a line, as a streaming instrument sends it.
 constexpr std::string_view kLine = "T=01234567 V=3.3001\r\n";
@@ -52,24 +55,6 @@ constexpr auto kDrain = std::chrono::seconds(1);
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
-}
-
-struct PtyPair {
-  DeviceFd device;
-  DeviceFd port;
-  std::string path;
-};
-
-PtyPair OpenPty() {
-  int master = -1;
-  int slave = -1;
-  char name[256] = {};
-  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-  termios t{};
-  ::tcgetattr(slave, &t);
-  ::cfmakeraw(&t);
-  ::tcsetattr(slave, TCSANOW, &t);
-  return {DeviceFd(master), DeviceFd(slave), name};
 }
 
 std::thread StartDevice(int fd, std::size_t total, std::atomic<bool>& failed) {

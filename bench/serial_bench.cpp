@@ -35,6 +35,7 @@
 
 #include "app/main_loop.h"
 #include "app/server_main.h"
+#include "bench_pty.h"
 #include "serial/device_fd.h"
 
 extern char** environ;
@@ -44,6 +45,9 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using orvelle::serial::DeviceFd;
+using orvelle::bench::MakeRaw;
+using orvelle::bench::OpenPty;
+using orvelle::bench::PtyPair;
 
 constexpr auto kStartLimit = std::chrono::seconds(10);
 // 15 characters and the CR the simulator ends a line with: 16 bytes out, the echo and CR LF back.
@@ -113,13 +117,6 @@ class Child {
   fs::path out_;
   pid_t pid_ = -1;
 };
-
-void MakeRaw(int fd) {
-  termios settings{};
-  if (::tcgetattr(fd, &settings) != 0) throw std::runtime_error("tcgetattr");
-  ::cfmakeraw(&settings);
-  if (::tcsetattr(fd, TCSANOW, &settings) != 0) throw std::runtime_error("tcsetattr");
-}
 
 // Reads from `fd` until `size` bytes arrived; false after a second without progress.
 bool ReadExactly(int fd, std::string& into, std::size_t size) {
@@ -265,22 +262,6 @@ PageTimes PageRoundTrips(const Options& options, const fs::path& work, const fs:
     times.empty_page.push_back(took);
   }
   return times;
-}
-
-struct PtyPair {
-  DeviceFd device;  // the master: what the instrument writes to
-  DeviceFd port;    // the slave: what a program opens as its serial port
-  std::string path;
-};
-
-PtyPair OpenPty() {
-  int master = -1;
-  int slave = -1;
-  char name[256] = {};
-  if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-  PtyPair pair{DeviceFd(master), DeviceFd(slave), name};
-  MakeRaw(pair.port.Get());
-  return pair;
 }
 
 // Writes `total` bytes on the device side from its own thread.
