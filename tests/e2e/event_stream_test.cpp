@@ -146,15 +146,6 @@ void ExpectContiguousIds(const std::vector<Event>& events) {
   }
 }
 
-std::string DemoDevicePath(const ServerProcess& server) {
-  const std::string out = server.Stdout();
-  const std::string marker = "Demo device (a simulated instrument) on ";
-  const auto at = out.find(marker);
-  return at == std::string::npos
-             ? ""
-             : out.substr(at + marker.size(), out.find(';', at) - at - marker.size());
-}
-
 void SendLine(const ServerProcess& server, const std::string& text) {
   Curl({"--data-urlencode", "text=" + text, "-d", "eol=crlf", "-d", "hex=0",
         server.Url("/term/send.ovs")});
@@ -169,7 +160,7 @@ TEST(EventStream, ViewersShareOneOrderTheStalledOneIsDroppedAndResumeMissesNothi
   ServerProcess server(home, 0, {"--demo"});
   ASSERT_GT(server.Port(), 0) << server.Stderr();
   ASSERT_TRUE(server.WaitForLog("Demo device"));
-  const std::string device = DemoDevicePath(server);
+  const std::string device = server.DemoDevicePath();
   EXPECT_EQ(Curl({server.Url("/term/open.ovs?port=" + device +
                              "&baud=115200&data=8&parity=none&stop=1&flow=none")})
                 .rfind("OK", 0),

@@ -156,6 +156,16 @@ class ServerProcess {
     return exit_code_;
   }
 
+  // With --demo: the simulated device's path, from the log line that announces it (waited for,
+  // since log lines reach stdout a moment after they are made); empty when it never comes.
+  std::string DemoDevicePath() const {
+    const std::string marker = "Demo device (a simulated instrument) on ";
+    if (!WaitForLog(marker)) return {};
+    const std::string out = Stdout();
+    const auto start = out.find(marker) + marker.size();
+    return out.substr(start, out.find(';', start) - start);
+  }
+
   // Waits until stdout holds `text`; false after the limit.
   bool WaitForLog(const std::string& text) const {
     const auto deadline = std::chrono::steady_clock::now() + kProcessLimit;

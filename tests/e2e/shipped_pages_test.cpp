@@ -121,15 +121,7 @@ class DemoServer {
   DemoServer() : server_(Prepare(home_), 0, {"--demo"}) {}
   ServerProcess& Server() { return server_; }
   const TempHome& Home() const { return home_; }
-  // The simulated device's path, from the log line that announces it. Log lines reach stdout a
-  // moment after they are made, so this waits for the line.
-  std::string DevicePath() const {
-    const std::string marker = "Demo device (a simulated instrument) on ";
-    if (!server_.WaitForLog(marker)) return {};
-    const std::string out = server_.Stdout();
-    const auto start = out.find(marker) + marker.size();
-    return out.substr(start, out.find(';', start) - start);
-  }
+  std::string DevicePath() const { return server_.DemoDevicePath(); }
 
  private:
   static const TempHome& Prepare(const TempHome& home) {

@@ -25,17 +25,8 @@ void AddTerminalPages(const TempHome& home) {
   }
 }
 
-std::string DemoDevicePath(const ServerProcess& server) {
-  const std::string out = server.Stdout();
-  const std::string marker = "Demo device (a simulated instrument) on ";
-  const auto at = out.find(marker);
-  return at == std::string::npos
-             ? ""
-             : out.substr(at + marker.size(), out.find(';', at) - at - marker.size());
-}
-
 std::string OpenPort(const ServerProcess& server) {
-  return Curl({server.Url("/term/open.ovs?port=" + DemoDevicePath(server) +
+  return Curl({server.Url("/term/open.ovs?port=" + server.DemoDevicePath() +
                           "&baud=115200&data=8&parity=none&stop=1&flow=none")});
 }
 
