@@ -108,6 +108,9 @@ class WebDriver:
         self.call("POST", self.s(f"/element/{element}/clear"), {})
         self.call("POST", self.s(f"/element/{element}/value"), {"text": text})
 
+    def enabled(self, css):
+        return self.call("GET", self.s(f"/element/{self.find(css)}/enabled"))
+
     def text(self, css):
         return self.call("GET", self.s(f"/element/{self.find(css)}/text"))
 
@@ -132,7 +135,7 @@ class WebDriver:
 def start_server(orvelle, home):
     shutil.copytree(os.path.join(ROOT, "web"), os.path.join(home, "web"))
     log = open(os.path.join(home, "server.log"), "w+")
-    process = subprocess.Popen([orvelle, "--home", home, "--port", "0", "--listen-ip",
+    process = subprocess.Popen([orvelle, "--home", home, "--port", "0", "--bind",
                                 "127.0.0.1", "--demo"], stdout=log, stderr=subprocess.STDOUT)
 
     def read_log():
@@ -151,34 +154,88 @@ def start_server(orvelle, home):
     return process, log, port, device
 
 
+def pick(driver, css, value):
+    """Sets a form field as a user's choice would, change event included."""
+    driver.run(f"const f = document.querySelector({json.dumps(css)}); f.value = {json.dumps(value)};"
+               " f.dispatchEvent(new Event('change'));")
+
+
 def check_terminal(driver, base, device, screenshots):
+    """One newcomer's path: the closed indicator and greyed buttons, an open with chosen
+    settings, the sent echo, a bad hex token named, a failed open of a typed port that keeps
+    the open one, and the choices and the open port still there after a reload."""
+    driver.open(base + "/terminal.ovs")
+    driver.run("localStorage.clear()")
     driver.open(base + "/terminal.ovs")
     selected = driver.value("#port")
     if selected != device:
         raise Failure(f"the terminal selected {selected!r}, not the demo device {device!r}")
+    if not driver.text("#indicator").startswith("Closed") or driver.enabled("#send"):
+        raise Failure(f"closed port, but the indicator says {driver.text('#indicator')!r} "
+                      "or Send is not greyed")
+    pick(driver, "#baud", "115200")
+    pick(driver, "#eol", "crlf")
     driver.click("#open")
-    wait_for("the port to open", lambda: "Open: " + device.upper() in driver.text("#status"))
+    wait_for("the port to open", lambda: driver.text("#indicator").startswith(
+        f"Connected: {device} \u2014 115200 8N1"))
+    if not driver.enabled("#send"):
+        raise Failure("Send stayed greyed with the port open")
 
     driver.type("#text", "*IDN?")
     driver.click("#send")
     wait_for("the device's identity on the page",
              lambda: "ORVELLE,SIMULATOR" in driver.text("#rx-text"))
     wait_for("the identity in hex", lambda: "4F 52 56 45 4C 4C 45" in driver.text("#rx-hex"))
+    sent = driver.run("return [...document.querySelectorAll('#rx-text .tx')]"
+                      ".map(e => [e.textContent, getComputedStyle(e).color])")
+    pane_colour = driver.run("return getComputedStyle(document.getElementById('rx-text')).color")
+    if not sent or sent[0][0].strip() != "> *IDN?" or sent[0][1] == pane_colour:
+        raise Failure(f"the sent line is not echoed apart: {sent!r} (pane colour {pane_colour})")
 
     driver.click("#hex")
+    driver.type("#text", "zz 4")
+    driver.click("#send")
+    wait_for("the first bad hex token named", lambda: '"zz" (piece 1 of 2)' in driver.text("#message"))
     driver.type("#text", "50 49 4E 47")  # PING, typed as hex bytes
     driver.click("#send")
     wait_for("PONG", lambda: "PONG" in driver.text("#rx-text"))
+    wait_for("the message line to clear", lambda: driver.text("#message") == "")
     driver.click("#hex")
+
+    other = "/dev/ttyORVELLE7"
+    driver.type("#custom", other)
+    if driver.value("#port") != "":
+        raise Failure("typing another port did not choose it")
+    driver.click("#open")
+    wait_for("the failed open to be reported", lambda: f"Not opened: {other}" in driver.text("#message"))
+    message = driver.text("#message")
+    if f"Still connected to {device}" not in message or \
+            not driver.text("#indicator").startswith(f"Connected: {device}"):
+        raise Failure(f"a failed open lost the open port: {message!r}")
     driver.type("#text", "hello from the browser")
     driver.click("#send")
-    wait_for("the echo", lambda: "hello from the browser" in driver.text("#rx-text"))
-    print("browser check: the terminal opened", device, "and showed the device's replies")
+    wait_for("the echo", lambda: "hello from the browser" in driver.text("#rx-text").split("> ")[-1])
+
+    driver.open(base + "/terminal.ovs")
+    remembered = [driver.value(css) for css in ("#baud", "#eol", "#port")]
+    if remembered != ["115200", "crlf", device]:
+        raise Failure(f"after a reload: baud, line end, port = {remembered!r}")
+    wait_for("the open port after a reload",
+             lambda: driver.text("#indicator").startswith(f"Connected: {device}"))
+    driver.call("POST", driver.s(f"/element/{driver.find('#text')}/value"), {"text": "\ue013"})
+    if driver.value("#text") != "hello from the browser":
+        raise Failure(f"Up did not bring back the last line: {driver.value('#text')!r}")
+    driver.type("#text", "*IDN?")
+    driver.click("#send")
+    wait_for("the identity again", lambda: "ORVELLE,SIMULATOR" in driver.text("#rx-text"))
+    print("browser check: the terminal opened", device, "and kept it, its choices and history")
     if screenshots:
         driver.run("window.scrollTo(0, 0)")
         driver.screenshot(os.path.join(screenshots, "terminal.png"))
     driver.click("#close")
-    wait_for("the port to close", lambda: driver.text("#status").startswith("Closed"))
+    wait_for("the port to close", lambda: driver.text("#indicator").startswith("Closed"))
+    if driver.enabled("#send"):
+        raise Failure("Send is not greyed after Close")
 
 
 def term_page(base, page, **params):

@@ -17,6 +17,10 @@ constexpr int kFallbackPort = 80;
 // SessionCounter is drawn from 0 to this, as the cookie values always were.
 constexpr int kMaxFirstSessionCounter = 9998;
 constexpr int kMaxPort = 65535;
+// Ports below this need root or CAP_NET_BIND_SERVICE on Linux.
+constexpr int kFirstUnprivilegedPort = 1024;
+// The socket error number of EACCES, what binding a privileged port without the right gives.
+constexpr int kAccessDenied = 10013;
 
 std::int32_t DrawSessionCounter() {
   std::mt19937 generator(
@@ -66,9 +70,24 @@ void TfmHTTPServerMain::StartServer() {
     active_checked_ = false;
     AddLog(
         fmt::format("Exception {} in Activate. Error is:\"{}\".", error.ClassName(), error.what()));
+    ExplainPrivilegedPort(error);
   } catch (const std::exception& error) {
     active_checked_ = false;
     AddLog(fmt::format("Exception Exception in Activate. Error is:\"{}\".", error.what()));
+  }
+}
+
+// The socket error number alone does not tell a newcomer what to do about port 80.
+void TfmHTTPServerMain::ExplainPrivilegedPort(const http::EServerException& error) {
+  const auto* socket_error = dynamic_cast<const http::ESocketError*>(&error);
+  if (socket_error == nullptr || socket_error->LastError() != kAccessDenied) return;
+  for (const http::TSocketHandle& binding : HTTPServer.Bindings()) {
+    const int port = binding.Port != 0 ? binding.Port : HTTPServer.DefaultPort;
+    if (port > 0 && port < kFirstUnprivilegedPort) {
+      AddLog(fmt::format(
+          "Port {} needs root or the CAP_NET_BIND_SERVICE capability; try --port 8080", port));
+      return;
+    }
   }
 }
 
@@ -77,6 +96,7 @@ void TfmHTTPServerMain::LogListening() {
     AddLog(fmt::format("Listening for {} connections on {}:{}.", binding.Tls ? "HTTPS" : "HTTP",
                        binding.IP, binding.Port));
   }
+  AddLog("Serving " + LocalUrl() + " (help pages; RS232 terminal: terminal.ovs).");
   if (!options_.tls && GetSetting("Auth require") == "yes" && !warned_clear_text_) {
     warned_clear_text_ = true;
     AddLog(

@@ -44,18 +44,27 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
       port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
-      port_access_(CP1, ReceiveBuffer, receive_pump_,
-                   [this](std::string_view line) {
-                     traffic_.Note(base::TrafficKind::kEvent, std::string(line));
-                     AddLog(line);
-                   },
-                   &traffic_),
+      port_access_(
+          CP1, ReceiveBuffer, receive_pump_,
+          [this](std::string_view line) {
+            traffic_.Note(base::TrafficKind::kEvent, std::string(line));
+            AddLog(line);
+          },
+          &traffic_),
       host_(settings_, port_access_, ClockSeed()),
       Timer1(loop_, [this] { Timer1Timer(); }),
       session_(*this, session_timer_, options_.session_minute),
-      dispatcher_({*this, HTTPServer, mime_table_, host_, host_.Output(), session_, web_folder_,
-                   options_.page_variables, options_.allow_cross_site,
-                   {[this] { return port_report_.Json(); }}, &traffic_}),
+      dispatcher_({*this,
+                   HTTPServer,
+                   mime_table_,
+                   host_,
+                   host_.Output(),
+                   session_,
+                   web_folder_,
+                   options_.page_variables,
+                   options_.allow_cross_site,
+                   {[this] { return port_report_.Json(); }},
+                   &traffic_}),
       HTTPServer(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);
@@ -92,8 +101,12 @@ TfmHTTPServerMain::~TfmHTTPServerMain() {
 
 std::string TfmHTTPServerMain::LoadSettings() {
   std::string message;
-  settings_.LoadOrCreate(ConfigPath(), message);
+  const auto outcome = settings_.LoadOrCreate(ConfigPath(), message);
   if (!message.empty()) AddLog(message);
+  // The defined message reads like a failure; a first start is not one.
+  if (outcome == ConfigStore::StartOutcome::kCreatedDefaults) {
+    AddLog("Created " + ConfigPath().string() + " with the default settings.");
+  }
   if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
   return message;
 }
@@ -192,6 +205,16 @@ void TfmHTTPServerMain::HTTPServerCommandOther(const std::string& command) {
 
 int TfmHTTPServerMain::ListeningPort() {
   return HTTPServer.Bindings().Count() == 0 ? 0 : HTTPServer.Bindings()[0].Port;
+}
+
+std::string TfmHTTPServerMain::LocalUrl() {
+  // A wildcard listener is reached from this machine on the loopback address.
+  const std::string& ip = options_.listen_ip;
+  const std::string host = ip.empty() || ip == "0.0.0.0" ? "127.0.0.1" : ip;
+  if (options_.tls && options_.https_only && HTTPServer.Bindings().Count() > 1) {
+    return "https://" + host + ":" + std::to_string(HTTPServer.Bindings()[1].Port) + "/";
+  }
+  return "http://" + host + ":" + std::to_string(ListeningPort()) + "/";
 }
 
 }  // namespace orvelle::app

@@ -37,7 +37,7 @@ namespace orvelle::app {
 struct ServerOptions {
   std::filesystem::path home;  // holds config.ini and web/
   std::optional<int> port;     // replaces "Server port" in memory, never in the file
-  std::string listen_ip;       // empty: all interfaces (tests use 127.0.0.1)
+  std::string listen_ip;       // --bind: empty means all interfaces
   std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
   TEventLog::LineSink console;  // sees every log line, greeting lines included
   // name=value lines that every script page gets after its request parameters (--demo's
@@ -80,7 +80,8 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
 
   bool Active() const { return active_checked_; }  // the checked state of acActivate
   const std::string& MenuCaption() const { return menu_caption_; }
-  int ListeningPort();  // the port of the first binding, as bound
+  int ListeningPort();     // the port of the first binding, as bound
+  std::string LocalUrl();  // where a browser on this machine finds the pages, as bound
   std::int32_t SessionCounter() const { return session_.SessionCounter(); }
   TEventLog& Log() { return log_; }
   serial::TSerialPort& Port() { return CP1; }
@@ -110,6 +111,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   void PrepareBinding();
   void StartServer();
   void LogListening();
+  void ExplainPrivilegedPort(const http::EServerException& error);
   void StopServer();
   void HTTPServerCommandOther(const std::string& command);
   void SetUpPort();

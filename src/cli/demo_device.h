@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "http/unique_fd.h"
 #include "simulator.h"
@@ -25,6 +26,15 @@ class DemoDevice {
 
   // The port side's path as it is now (e.g. /dev/pts/3).
   std::string Path() const;
+  // What every script page is seeded with: demoport=PATH, the path as it is now.
+  std::vector<std::string> PageVariables() const { return {"demoport=" + Path()}; }
+  // The log line that tells the user where the device is and where to try it; an empty URL
+  // means the server is not running yet.
+  std::string Announcement(const std::string& served_url) const {
+    const std::string terminal =
+        served_url.empty() ? "terminal.ovs, once the server runs" : served_url + "terminal.ovs";
+    return "Demo device (a simulated instrument) on " + Path() + "; RS232 terminal: " + terminal;
+  }
 
  private:
   void OnPath(const std::string& path);

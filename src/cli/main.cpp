@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "app/mqtt_settings.h"
+#include "app/start_options.h"
 #include "app/tls_options.h"
 #include "http/self_signed.h"
 #include "render_command.h"
@@ -41,16 +42,10 @@ int main(int argc, char** argv) {
       "over HTTP and runs script pages (.ovs)."};
   app.set_version_flag("--version", std::string("orvelle ") + ORVELLE_VERSION);
   std::string home;
-  int port = 0;
   app.add_option("--home", home,
                  "Folder holding config.ini and web/ (default: the executable's folder)");
-  app.add_option("--port", port,
-                 "Override the \"Server port\" setting (0: any free port, shown in the log)")
-      ->check(CLI::Range(0, 65535));
-  bool demo = false;
-  app.add_flag("--demo", demo,
-               "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
-               "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");
+  orvelle::app::StartArguments start;
+  orvelle::app::AddStartOptions(app, start);
   bool allow_cross_site = false;
   app.add_flag("--allow-cross-site", allow_cross_site,
                "Run script pages and /.orvelle/ endpoints also for requests that a page on "
@@ -84,13 +79,12 @@ int main(int argc, char** argv) {
   app.add_flag("--mqtt-allow-send", mqtt.allow_send,
                "Write each message on orvelle/NAME/send to the open port, between script runs")
       ->needs(mqtt_url);
-  // Test hooks, left out of --help: listen on one address only, shorten a session minute, and
-  // make the connection limit small enough to fill.
-  std::string listen_ip;
+  // Test hooks, left out of --help: the old name of --bind, a shorter session minute, and a
+  // connection limit small enough to fill.
   long max_connections = 0;
   app.add_option("--max-connections", max_connections)->check(CLI::Range(1L, 1024L))->group("");
   long session_minute_ms = 0;
-  app.add_option("--listen-ip", listen_ip)->group("");
+  app.add_option("--listen-ip", start.bind)->group("");
   app.add_option("--session-minute-ms", session_minute_ms)
       ->check(CLI::Range(1L, 60000L))
       ->group("");
@@ -131,9 +125,10 @@ int main(int argc, char** argv) {
   render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
   if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
   orvelle::cli::ServerCommandOptions server{
-      render.home, std::nullopt,     listen_ip, std::chrono::milliseconds(session_minute_ms),
-      demo,        allow_cross_site, tls};
-  if (app.count("--port") > 0) server.port = port;
+      render.home, orvelle::app::PortOverride(start),
+      start.bind,  std::chrono::milliseconds(session_minute_ms),
+      start.demo,  allow_cross_site,
+      tls};
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;

@@ -15,8 +15,6 @@ namespace orvelle::cli {
 
 namespace {
 
-constexpr std::string_view kScriptNotFound = "<H1><center>Script not found</center></H1>";
-
 bool WriteAll(std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
          std::fflush(stdout) == 0;
@@ -32,8 +30,9 @@ bool IsRegularFile(const std::string& path) {
 int RunRender(const RenderOptions& options) {
   app::ConfigStore config;
   config.Load(options.home / "config.ini");  // a missing file leaves every setting empty
+  // The server's "Script not found" page is for browsers; here stdout stays empty, so a
+  // redirect never saves an error page as if it were output.
   if (!IsRegularFile(options.file)) {
-    WriteAll(kScriptNotFound);
     std::cerr << "orvelle: script not found: " << options.file << "\n";
     return 1;
   }

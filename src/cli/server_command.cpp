@@ -34,9 +34,6 @@ http::UniqueFd BlockShutdownSignals() {
   return http::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
 }
 
-// The variable through which pages learn the demo device's path.
-constexpr std::string_view kDemoVariable = "demoport";
-
 // Test hook, left out of --help: ORVELLE_TEST_DEV_ROOT and ORVELLE_TEST_SYS_ROOT point the
 // port list and the open diagnoses at a fake /dev and /sys tree, so end-to-end tests can show
 // the server devices that this machine does not have.
@@ -99,9 +96,7 @@ int RunServer(const ServerCommandOptions& options) {
       return 1;
     }
     // Asked at every request, so pages see the path the device has now, also after a hang-up.
-    app_options.page_variables = [&demo] {
-      return std::vector<std::string>{std::string(kDemoVariable) + "=" + demo->Path()};
-    };
+    app_options.page_variables = [&demo] { return demo->PageVariables(); };
   }
   app::TfmHTTPServerMain main_window(loop, std::move(app_options));
   window = &main_window;
@@ -109,11 +104,7 @@ int RunServer(const ServerCommandOptions& options) {
   if (!message.empty()) std::cerr << "orvelle: " << message << "\n";
   main_window.acActivateExecute();
   if (!main_window.Active()) return 1;
-  if (demo) {
-    main_window.AddLog("Demo device (a simulated instrument) on " + demo->Path() +
-                       "; RS232 terminal: http://127.0.0.1:" +
-                       std::to_string(main_window.ListeningPort()) + "/terminal.ovs");
-  }
+  if (demo) main_window.AddLog(demo->Announcement(main_window.LocalUrl()));
   loop.WatchFd(signals.Get(), [&] {
     signalfd_siginfo info{};
     while (::read(signals.Get(), &info, sizeof info) == sizeof info) {

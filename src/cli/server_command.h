@@ -15,7 +15,7 @@ namespace orvelle::cli {
 struct ServerCommandOptions {
   std::filesystem::path home;
   std::optional<int> port;
-  std::string listen_ip;                       // hidden test hook: empty means all interfaces
+  std::string listen_ip;                       // --bind: empty means all interfaces
   std::chrono::milliseconds session_minute{};  // hidden test hook: 0 keeps one real minute
   bool demo = false;                // run the simulated instrument and seed its path as demoport
   bool allow_cross_site = false;    // serve script pages to requests made by other sites

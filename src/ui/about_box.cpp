@@ -15,19 +15,28 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   auto* product =
       new QLabel(QString("<b>Orvelle Server</b> version %1").arg(kProductVersion), this);
   product->setObjectName("ProductName");
-  auto* link = new QLabel(QString("<a href=\"%1\">%1</a>").arg(kHomePage), this);
-  link->setObjectName("HomePage");
-  link->setTextInteractionFlags(Qt::TextBrowserInteraction);
-  connect(link, &QLabel::linkActivated, this,
+  HelpLink = new QLabel(this);
+  HelpLink->setObjectName("HomePage");
+  HelpLink->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  connect(HelpLink, &QLabel::linkActivated, this,
           [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+  ShowHelpUrl({});
   auto* close = new QPushButton("Close", this);
   close->setObjectName("CloseButton");
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(product);
-  layout->addWidget(link);
+  layout->addWidget(HelpLink);
   layout->addWidget(close, 0, Qt::AlignHCenter);
   layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TAboutBox::ShowHelpUrl(const QString& url) {
+  if (url.isEmpty()) {
+    HelpLink->setText("Help: start the server, then click \"Start browser\".");
+    return;
+  }
+  HelpLink->setText(QString("Help: <a href=\"%1\">%1</a>").arg(url.toHtmlEscaped()));
 }
 
 }  // namespace orvelle::ui

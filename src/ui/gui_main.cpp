@@ -10,9 +10,13 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 
 #include "app/main_loop.h"
+#include "app/start_options.h"
 #include "app/tls_options.h"
+#include "cli/demo_device.h"
 #include "http/unique_fd.h"
 #include "loop_driver.h"
 #include "main_window.h"
@@ -44,6 +48,8 @@ int main(int argc, char** argv) {
   std::string home;
   cli.add_option("--home", home,
                  "Folder holding config.ini and web/ (default: the executable's folder)");
+  orvelle::app::StartArguments start;
+  orvelle::app::AddStartOptions(cli, start);
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(cli, tls);
   cli.allow_extras();  // Qt's own options (-platform, -style, ...) pass through to Qt
@@ -72,13 +78,33 @@ int main(int argc, char** argv) {
   orvelle::ui::LoopDriver driver(loop);
   orvelle::app::ServerOptions options;
   options.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  options.port = orvelle::app::PortOverride(start);
+  options.listen_ip = start.bind;
   try {
     orvelle::app::ApplyTls(tls, options);
   } catch (const orvelle::http::ETlsError& error) {
     std::cerr << "orvelle-gui: " << error.what() << "\n";
     return 1;
   }
+  // Before the window, so the device outlives the port that may hold it open; its hang-up
+  // notices reach the log through the loop, which drops them once it has quit.
+  orvelle::app::TfmHTTPServerMain* core = nullptr;
+  std::optional<orvelle::cli::DemoDevice> demo;
+  if (start.demo) {
+    try {
+      demo.emplace([&loop, &core](const std::string& path) {
+        loop.Post([&core, path] {
+          if (core) core->AddLog("Demo device: the line was dropped; now on " + path);
+        });
+      });
+    } catch (const std::runtime_error& error) {
+      std::cerr << "orvelle-gui: --demo: " << error.what() << "\n";
+      return 1;
+    }
+    options.page_variables = [&demo] { return demo->PageVariables(); };
+  }
   orvelle::ui::MainWindow window(loop, options);
+  core = &window.Core();
   std::unique_ptr<QSocketNotifier> on_signal;
   if (shutdown_signals.Valid()) {
     on_signal = std::make_unique<QSocketNotifier>(shutdown_signals.Get(), QSocketNotifier::Read);
@@ -91,6 +117,7 @@ int main(int argc, char** argv) {
     });
   }
   window.Start();
+  if (demo) core->AddLog(demo->Announcement(core->Active() ? core->LocalUrl() : ""));
   const int result = QApplication::exec();
   loop.Quit();
   return result;

@@ -7,10 +7,12 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QLayout>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QUrl>
@@ -42,6 +44,7 @@ MainWindow::MainWindow(app::MainLoop& loop, app::ServerOptions options)
   options.console = feed_->Sink();
   core_ = std::make_unique<app::TfmHTTPServerMain>(loop, std::move(options));
   BuildMenus();
+  BuildStatusBar();
   BuildTray();
   AboutBox = new TAboutBox(this);
   FrmSettings = new TFrmSettings(*core_, this);
@@ -72,6 +75,18 @@ void MainWindow::BuildMenus() {
   Startbrowser1 = bar->addAction("Start browser");
   Startbrowser1->setObjectName("Startbrowser1");
   connect(Startbrowser1, &QAction::triggered, this, &MainWindow::Startbrowser1Click);
+}
+
+void MainWindow::BuildStatusBar() {
+  Status = new QLabel(this);
+  Status->setObjectName("Status");
+  Status->setTextFormat(Qt::RichText);
+  Status->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  connect(Status, &QLabel::linkActivated, this,
+          [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); });
+  statusBar()->addWidget(Status, 1);
+  statusBar()->setSizeGripEnabled(false);
+  ShowCaption();
 }
 
 void MainWindow::BuildTray() {
@@ -115,8 +130,15 @@ void MainWindow::acActivateExecute() {
 }
 
 void MainWindow::ShowCaption() {
+  const bool running = core_->Active();
   Activate1->setText(QString::fromStdString(core_->MenuCaption()));
-  acActivate->setChecked(core_->Active());
+  acActivate->setChecked(running);
+  // The grid edits the live configuration, which request threads read while the server runs.
+  Settings1->setEnabled(!running);
+  Settings1->setToolTip(running ? "Stop the server to change the settings." : "");
+  const QString url = QString::fromStdString(core_->LocalUrl()).toHtmlEscaped();
+  Status->setText(running ? QString("Running \u2014 <a href=\"%1\">%1</a>").arg(url)
+                          : QString("Stopped"));
 }
 
 void MainWindow::Startbrowser1Click() {
@@ -129,13 +151,13 @@ void MainWindow::Startbrowser1Click() {
 }
 
 void MainWindow::Settings1Click() {
-  // The grid edits the live configuration, which request threads read while the server runs.
-  if (core_->Active()) return;
+  if (core_->Active()) return;  // greyed out then; a shortcut or the tray must not get past it
   FrmSettings->move(DialogPosition());
   FrmSettings->ShowModal();
 }
 
 void MainWindow::About1Click() {
+  AboutBox->ShowHelpUrl(core_->Active() ? QString::fromStdString(core_->LocalUrl()) : QString());
   AboutBox->move(DialogPosition());
   AboutBox->exec();
 }

@@ -10,6 +10,7 @@
 #include "log_view.h"
 
 class QAction;
+class QLabel;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -49,6 +50,7 @@ class MainWindow final : public QMainWindow {
 
  private:
   void BuildMenus();
+  void BuildStatusBar();
   void BuildTray();
   void ShowCaption();
   QPoint DialogPosition() const;
@@ -62,6 +64,7 @@ class MainWindow final : public QMainWindow {
   QAction* Settings1 = nullptr;
   QAction* About1 = nullptr;
   QAction* Startbrowser1 = nullptr;
+  QLabel* Status = nullptr;  // running or stopped, and the pages' address as a link
   QSystemTrayIcon* TrayIcon1 = nullptr;
   QMenu* PopupMenu1 = nullptr;
   QAction* Show1 = nullptr;

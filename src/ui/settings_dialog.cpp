@@ -1,11 +1,13 @@
 // The settings dialog's grid, its pick lists, and the dialog's show and "OK".
 #include "settings_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <array>
 #include <stdexcept>
 #include <string_view>
@@ -20,11 +22,19 @@ constexpr std::array<std::string_view, 6> kSwitchKeys = {"Use session",  "AutoAc
                                                          "AutoMinimize", "Auth require",
                                                          "Log to file",  "Show errors on page"};
 
-// The dialog's client area and the grid's columns, as the dialog was always laid out.
+// The rows whose value is kept off the screen until asked for.
+constexpr std::string_view kSecretKey = "Auth password";
+
+// The dialog's client area and the grid's columns, as the dialog was always laid out; the key
+// column grows to its longest name and the dialog with it.
 constexpr int kDialogWidth = 274;
 constexpr int kDialogHeight = 344;
 constexpr int kKeyColumnWidth = 110;
 constexpr int kValueColumnWidth = 160;
+// The grid's frame and the dialog's margins around the two columns.
+constexpr int kFrameAllowance = 8;
+// A password's length is not shown either: a hidden one always shows this many marks.
+constexpr int kMaskLength = 8;
 
 bool IsSwitchKey(std::string_view key) {
   for (std::string_view name : kSwitchKeys) {
@@ -39,10 +49,28 @@ QString ToQt(std::string_view text) {
 
 }  // namespace
 
+QString ShownValue(const QString& text, bool secret, bool secrets_shown) {
+  if (!secret || secrets_shown || text.isEmpty()) return text;
+  return QString(kMaskLength, QChar(0x2022));
+}
+
+void PickListDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                       const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  option->text = ShownValue(option->text, index.data(kSecretRole).toBool(), secrets_shown_);
+}
+
 QWidget* PickListDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                         const QModelIndex& index) const {
   const QStringList entries = index.data(kPickListRole).toStringList();
-  if (entries.isEmpty()) return QStyledItemDelegate::createEditor(parent, option, index);
+  if (entries.isEmpty()) {
+    QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+    auto* line = qobject_cast<QLineEdit*>(editor);
+    if (line && index.data(kSecretRole).toBool() && !secrets_shown_) {
+      line->setEchoMode(QLineEdit::Password);
+    }
+    return editor;
+  }
   auto* combo = new QComboBox(parent);  // owned by the view through `parent`
   // Editable, like the grid's pick lists always were: a value outside the list is kept as text.
   combo->setEditable(true);
@@ -80,7 +108,19 @@ ValueListEditor::ValueListEditor(QWidget* parent) : QTableWidget(0, 2, parent) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::AllEditTriggers);
-  setItemDelegateForColumn(1, new PickListDelegate(this));
+  values_ = new PickListDelegate(this);
+  setItemDelegateForColumn(1, values_);
+}
+
+void ValueListEditor::ShowSecrets(bool shown) {
+  secrets_shown_ = shown;
+  values_->SetSecretsShown(shown);
+  viewport()->update();
+}
+
+QString ValueListEditor::ShownText(int row) const {
+  const QTableWidgetItem* value = item(row, 1);
+  return ShownValue(value->text(), value->data(kSecretRole).toBool(), secrets_shown_);
 }
 
 void ValueListEditor::ShowLines(const std::vector<std::string>& lines) {
@@ -99,9 +139,12 @@ void ValueListEditor::ShowLines(const std::vector<std::string>& lines) {
     key_item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     auto* value_item = new QTableWidgetItem(ToQt(value));
     if (IsSwitchKey(key)) value_item->setData(kPickListRole, QStringList{"yes", "no"});
+    if (key == kSecretKey) value_item->setData(kSecretRole, true);
     setItem(row, 0, key_item);
     setItem(row, 1, value_item);
   }
+  resizeColumnToContents(0);
+  setColumnWidth(0, std::max(columnWidth(0), kKeyColumnWidth));
 }
 
 std::string ValueListEditor::LineAt(int row) const {
@@ -120,12 +163,16 @@ TFrmSettings::TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent)
   setWindowTitle("Settings");
   setFixedSize(kDialogWidth, kDialogHeight);
   VLE_ = new ValueListEditor(this);
+  ShowPassword = new QCheckBox("Show password", this);
+  ShowPassword->setObjectName("ShowPassword");
+  connect(ShowPassword, &QCheckBox::toggled, VLE_, &ValueListEditor::ShowSecrets);
   BitBtn1 = new QPushButton("OK", this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setAutoDefault(false);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 6);
   layout->addWidget(VLE_);
+  layout->addWidget(ShowPassword);
   layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
   connect(BitBtn1, &QPushButton::clicked, this, &TFrmSettings::BitBtn1Click);
   connect(VLE_, &QTableWidget::itemChanged, this, &TFrmSettings::CellEdited);
@@ -135,6 +182,7 @@ TFrmSettings::TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent)
 }
 
 int TFrmSettings::ShowModal() {
+  ShowPassword->setChecked(false);  // every opening starts with the password hidden
   FormShow();
   return exec();
 }
@@ -175,6 +223,7 @@ void TFrmSettings::Refill() {
   filling_ = true;
   VLE_->ShowLines(main_.Settings().Lines());
   filling_ = false;
+  setFixedWidth(std::max(kDialogWidth, VLE_->columnWidth(0) + kValueColumnWidth + kFrameAllowance));
 }
 
 }  // namespace orvelle::ui

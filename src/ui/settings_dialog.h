@@ -11,12 +11,18 @@
 
 #include "app/server_main.h"
 
+class QCheckBox;
 class QPushButton;
 
 namespace orvelle::ui {
 
 // Item data role holding a cell's pick list entries (a QStringList; empty for free text).
 inline constexpr int kPickListRole = Qt::UserRole + 1;
+// Item data role marking a value cell as secret (a bool): shown masked until "Show password".
+inline constexpr int kSecretRole = Qt::UserRole + 2;
+
+// What a value cell shows: its text, or as many mask characters when it is a hidden secret.
+QString ShownValue(const QString& text, bool secret, bool secrets_shown);
 
 // The value cells' editor: a combo box with the cell's pick list, a line edit otherwise.
 class PickListDelegate final : public QStyledItemDelegate {
@@ -29,6 +35,13 @@ class PickListDelegate final : public QStyledItemDelegate {
   void setEditorData(QWidget* editor, const QModelIndex& index) const override;
   void setModelData(QWidget* editor, QAbstractItemModel* model,
                     const QModelIndex& index) const override;
+  void SetSecretsShown(bool shown) { secrets_shown_ = shown; }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+ private:
+  bool secrets_shown_ = false;
 };
 
 // The key/value grid: two columns, no title row, keys read-only.
@@ -43,6 +56,10 @@ class ValueListEditor final : public QTableWidget {
   std::string LineAt(int row) const;
   // Commits an edit still open in a cell (a click on "OK" must not lose it).
   void CommitOpenEdit();
+  // Shows the secret values (the password) in clear, or masks them again.
+  void ShowSecrets(bool shown);
+  // What row `row`'s value cell shows on screen.
+  QString ShownText(int row) const;
 
  private:
   struct RowKey {
@@ -50,6 +67,8 @@ class ValueListEditor final : public QTableWidget {
     bool had_separator;  // a line without "=" stays bare while its value is empty
   };
   std::vector<RowKey> keys_;
+  PickListDelegate* values_;  // owned by the view
+  bool secrets_shown_ = false;
 };
 
 class TFrmSettings final : public QDialog {
@@ -74,6 +93,7 @@ class TFrmSettings final : public QDialog {
 
   app::TfmHTTPServerMain& main_;
   ValueListEditor* VLE_;
+  QCheckBox* ShowPassword;
   QPushButton* BitBtn1;
   bool filling_ = false;  // the grid is being refilled, not edited
 };

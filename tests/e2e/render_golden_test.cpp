@@ -348,13 +348,14 @@ TEST(CommandLine, BadOptionExitsTwoWithOneLineOnStderr) {
   }
 }
 
-TEST(CommandLine, MissingPageGivesScriptNotFound) {
+TEST(CommandLine, MissingPageIsReportedOnStderrOnly) {
   TempDir dir;
   RunResult run = RunOrvelle(
       {"render", (dir.path() / "missing.ovs").string(), "--home", dir.path().string()}, dir.path());
   ASSERT_FALSE(run.timed_out);
-  EXPECT_NE(run.exit_code, 0);
-  EXPECT_EQ(run.out, "<H1><center>Script not found</center></H1>");
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("script not found"), std::string::npos) << run.err;
 }
 
 TEST(CommandLine, RenderSeedsTheLoopbackPeer) {
