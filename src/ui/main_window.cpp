@@ -135,7 +135,10 @@ void MainWindow::ShowCaption() {
   acActivate->setChecked(running);
   // The grid edits the live configuration, which request threads read while the server runs.
   Settings1->setEnabled(!running);
-  Settings1->setToolTip(running ? "Stop the server to change the settings." : "");
+  const QString why =
+      running ? "Stop the server to change the settings." : "Edit the settings in config.ini.";
+  Settings1->setToolTip(why);
+  Settings1->setStatusTip(why);
   const QString url = QString::fromStdString(core_->LocalUrl()).toHtmlEscaped();
   Status->setText(running ? QString("Running \u2014 <a href=\"%1\">%1</a>").arg(url)
                           : QString("Stopped"));

@@ -58,53 +58,34 @@ int PortFromLog(const std::string& out) {
 }
 
 TEST(FirstStart, NewcomerSeesWhatHappenedAndWhatToDo) {
+  // clang-format off
   const std::vector<Row> rows = {
       {"first start names the file it created and the address served",
-       {"--home", "{home}", "--port", "0", "--bind", "127.0.0.1"},
-       true,
-       0,
+       {"--home", "{home}", "--port", "0", "--bind", "127.0.0.1"}, true, 0,
        {" Error loading configuration. Please check configuration.\n",
         " Created {home}/config.ini with the default settings.\n",
         " Listening for HTTP connections on 127.0.0.1:{port}.\n",
         " Serving http://127.0.0.1:{port}/"},
-       false,
-       "Error loading configuration.",
-       "0100007F"},
+       false, "Error loading configuration.", "0100007F"},
       {"without --bind every interface listens",
-       {"--home", "{home}", "--port", "0"},
-       true,
-       0,
-       {" Listening for HTTP connections on :{port}.\n", " Serving http://127.0.0.1:{port}/"},
-       false,
-       "",
-       "00000000"},
+       {"--home", "{home}", "--port", "0"}, true, 0,
+       {" Listening for HTTP connections on 0.0.0.0:{port}.\n",
+        " Serving http://127.0.0.1:{port}/"},
+       false, "", "00000000"},
       {"--bind takes an IPv4 address only",
-       {"--home", "{home}", "--bind", "localhost"},
-       false,
-       2,
-       {},
-       true,
-       "--bind",
-       nullptr},
+       {"--home", "{home}", "--bind", "localhost"}, false, 2,
+       {}, true, "--bind: Invalid IPV4 address", nullptr},
       {"render of a missing page: the message on stderr only",
-       {"render", "{home}/missing.ovs", "--home", "{home}"},
-       false,
-       1,
-       {},
-       true,
-       "orvelle: script not found: {home}/missing.ovs\n",
-       nullptr},
+       {"render", "{home}/missing.ovs", "--home", "{home}"}, false, 1,
+       {}, true, "orvelle: script not found: {home}/missing.ovs\n", nullptr},
       {"port 80 without the capability says what to do",
-       {kSetpriv, "--bounding-set=-net_bind_service", ORVELLE_BINARY, "--home", "{home}", "--port",
-        "80", "--bind", "127.0.0.1"},
-       false,
-       1,
+       {kSetpriv, "--bounding-set=-net_bind_service", ORVELLE_BINARY, "--home", "{home}",
+        "--port", "80", "--bind", "127.0.0.1"}, false, 1,
        {"Socket Error # 10013",
         " Port 80 needs root or the CAP_NET_BIND_SERVICE capability; try --port 8080\n"},
-       false,
-       "",
-       nullptr},
+       false, "", nullptr},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.args[0] == kSetpriv && ::access(kSetpriv, X_OK) != 0) continue;
@@ -123,11 +104,13 @@ TEST(FirstStart, NewcomerSeesWhatHappenedAndWhatToDo) {
         port = PortFromLog(ReadText(out_file));
         if (port == 0) code = WaitExit(pid, std::chrono::milliseconds(20));
       }
-      ASSERT_GT(port, 0) << ReadText(out_file) << ReadText(err_file);
-      EXPECT_EQ(ListenerAddress(port), row.listens_on);
-      ::kill(pid, SIGTERM);
+      EXPECT_GT(port, 0) << ReadText(out_file) << ReadText(err_file);
+      if (port > 0) {
+        EXPECT_EQ(ListenerAddress(port), row.listens_on);
+      }
+      if (!code) ::kill(pid, SIGTERM);
     }
-    code = WaitExit(pid, kProcessLimit);
+    if (!code) code = WaitExit(pid, kProcessLimit);
     if (!code) {
       ::kill(pid, SIGKILL);
       WaitExit(pid, kProcessLimit);
@@ -137,7 +120,8 @@ TEST(FirstStart, NewcomerSeesWhatHappenedAndWhatToDo) {
     std::size_t at = 0;
     for (const std::string& expected : row.out_has) {
       at = out.find(Fill(expected, path, port), at);
-      ASSERT_NE(at, std::string::npos) << Fill(expected, path, port) << "\nin:\n" << out;
+      EXPECT_NE(at, std::string::npos) << Fill(expected, path, port) << "\nin:\n" << out;
+      if (at == std::string::npos) break;
     }
     if (row.out_empty) {
       EXPECT_EQ(out, "");
