@@ -96,7 +96,7 @@ void TfmHTTPServerMain::LogListening() {
     AddLog(fmt::format("Listening for {} connections on {}:{}.", binding.Tls ? "HTTPS" : "HTTP",
                        binding.IP, binding.Port));
   }
-  AddLog("Serving " + LocalUrl() + " (help pages; RS232 terminal: terminal.ovs).");
+  AddLog("Serving " + LocalUrl());
   if (!options_.tls && GetSetting("Auth require") == "yes" && !warned_clear_text_) {
     warned_clear_text_ = true;
     AddLog(

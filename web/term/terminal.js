@@ -12,7 +12,7 @@
   const kHistoryLimit = 50;  // sent lines remembered for Up and Down
   const kStoreKey = 'orvelle.terminal';  // localStorage: the choices and the sent lines
   const kRemembered = ['baud', 'data', 'parity', 'stop', 'flow', 'eol', 'hex', 'stamps',
-                       'autopoll', 'custom'];
+                       'autopoll'];
   const kClosedHint = 'Port is closed \u2014 press Open';
   let queue = Promise.resolve();
   let polling = false;
