@@ -393,10 +393,11 @@
   // ---- receiving
 
   // What arrives is shown from the live stream; while it is down the terminal polls instead.
-  // With the stream up the buffer that scripts read is only emptied now and then.
-  const kFlushMs = 5000;
+  // With the stream up a poll now and then empties the buffer that scripts read (its bytes are
+  // on the page already) and notices a port that closed, say by an unplugged adapter.
+  const kStreamPollMs = 5000;  // with the stream up: how often the port is looked at
   let streaming = false;
-  let lastFlush = 0;
+  let lastPoll = 0;
   const stream = new EventSource('/.orvelle/events');
   stream.addEventListener('open', () => { streaming = true; });
   stream.addEventListener('error', () => { streaming = false; });
@@ -405,18 +406,19 @@
   });
 
   async function poll() {
-    if (streaming) {
-      if (Date.now() - lastFlush >= kFlushMs) { lastFlush = Date.now(); await call('flush.ovs'); }
-      return;
-    }
+    const shown = !streaming;
+    if (!shown && Date.now() - lastPoll < kStreamPollMs) return;
     if (polling) return;
     polling = true;
+    lastPoll = Date.now();
     try {
       const r = await call('poll.ovs');
       if (r.word === 'CLOSED') {
         if (current) say('The port was closed.', 'fail');
         current = null;
         showState();
+      } else if (!shown) {
+        // The stream has shown these bytes already.
       } else if (r.word === 'UNREADABLE') {
         addReceived('\n[received text with ")" cannot be read by a script: discarded]\n');
       } else if (r.word === 'OK' && Number(r.rest) > 0) {
