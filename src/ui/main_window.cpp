@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
@@ -15,6 +16,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QToolTip>
 #include <QUrl>
 
 #include "about_box.h"
@@ -72,9 +74,25 @@ void MainWindow::BuildMenus() {
   About1 = bar->addAction("About");
   About1->setObjectName("About1");
   connect(About1, &QAction::triggered, this, &MainWindow::About1Click);
+  // A menu bar shows no tooltips of its own: the greyed "Settings" must say why it is greyed.
+  bar->installEventFilter(this);
   Startbrowser1 = bar->addAction("Start browser");
   Startbrowser1->setObjectName("Startbrowser1");
   connect(Startbrowser1, &QAction::triggered, this, &MainWindow::Startbrowser1Click);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == menuBar() && event->type() == QEvent::ToolTip) {
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const QAction* action = menuBar()->actionAt(help->pos());
+    if (action != nullptr && action->toolTip() != action->text().remove('&')) {
+      QToolTip::showText(help->globalPos(), action->toolTip(), menuBar());
+    } else {
+      QToolTip::hideText();
+    }
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::BuildStatusBar() {

@@ -5,10 +5,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDesktopServices>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 #include <memory>
 
@@ -21,6 +23,7 @@ namespace orvelle::ui {
 
 using testing::ConfigText;
 using testing::ModalCloser;
+using testing::WaitUntil;
 using testing::WindowRig;
 
 namespace {
@@ -100,6 +103,11 @@ class WindowStateTest : public QObject {
     QVERIFY2(status->text().contains(QString("href=\"%1\"").arg(url)), qPrintable(status->text()));
     QVERIFY(!Menu(window, "Settings1")->isEnabled());
     QVERIFY(Menu(window, "Settings1")->toolTip().contains("Stop the server"));
+    QMenuBar* bar = window.menuBar();
+    const QPoint over = bar->actionGeometry(Menu(window, "Settings1")).center();
+    QHelpEvent hover(QEvent::ToolTip, over, bar->mapToGlobal(over));
+    QApplication::sendEvent(bar, &hover);
+    QVERIFY(WaitUntil([] { return QToolTip::text().contains("Stop the server"); }));
     UrlRecorder browser;
     emit status->linkActivated(url);
     QCOMPARE(browser.urls, QList<QUrl>{QUrl(url)});
