@@ -57,30 +57,37 @@ std::size_t FileLineOf(const PageSource& source, std::size_t n) {
   return source.lines[n - 1].file_line;
 }
 
+// The innermost block the check found open, empty when none.
+std::string OpenBlock(const std::string& error) {
+  const std::size_t open = error.find(kUnterminated);
+  if (open == std::string::npos) return {};
+  const std::size_t name_at = open + kUnterminated.size();
+  return error.substr(name_at, error.find(')', name_at) - name_at);
+}
+
 void ReportBlocks(const PageSource& source, std::vector<Finding>& out) {
   const std::string& error = source.block_error;
-  std::size_t stop = 0;  // translated line where the block check stopped; 0: the end
-  if (error.starts_with(kUnexpected)) {
-    const std::size_t on = error.find(kOnLine);
-    const std::string_view keyword =
-        std::string_view(error).substr(kUnexpected.size(), on - kUnexpected.size());
-    const char* digits = error.data() + on + kOnLine.size();
-    std::from_chars(digits, error.data() + error.size(), stop);
-    out.push_back(
-        {FileLineOf(source, stop), "`" + std::string(keyword) +
-                                       "` closes no open block of its kind, so the page "
-                                       "does not run (\"" +
-                                       error.substr(0, error.find('\r')) +
-                                       "\"); check that every block closes, innermost first"});
+  const std::string open = OpenBlock(error);
+  if (!error.starts_with(kUnexpected)) {
+    if (open.empty()) return;
+    out.push_back({FileLineOf(source, 0), "the page ends with a " + open +
+                                              " block still open, "
+                                              "so it does not run; close it with " +
+                                              std::string(CloserOf(open))});
+    return;
   }
-  const std::size_t open = error.find(kUnterminated);
-  if (open == std::string::npos) return;
-  const std::size_t name_at = open + kUnterminated.size();
-  const std::string name = error.substr(name_at, error.find(')', name_at) - name_at);
-  out.push_back({FileLineOf(source, stop), "a " + name +
-                                               " block is still open here, so the "
-                                               "page does not run; close it with " +
-                                               std::string(CloserOf(name))});
+  const std::size_t on = error.find(kOnLine);
+  const std::string keyword = error.substr(kUnexpected.size(), on - kUnexpected.size());
+  std::size_t stop = 0;
+  std::from_chars(error.data() + on + kOnLine.size(), error.data() + error.size(), stop);
+  std::string message = "`" + keyword +
+                        "` closes no open block of its kind, so the page does "
+                        "not run (\"" +
+                        error.substr(0, error.find('\r')) + "\")";
+  if (!open.empty()) {
+    message += "; the " + open + " block open here closes with " + std::string(CloserOf(open));
+  }
+  out.push_back({FileLineOf(source, stop), message});
 }
 
 void CheckLines(const PageSource& source, const ProcedureNames& procedures,
