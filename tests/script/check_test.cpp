@@ -37,6 +37,7 @@ TEST(PageCheck, EveryQuirkGivesItsFindingOnItsLine) {
       {"if(a==1)", "write `if (`"},
       {"send(\"x\")", "write `send (`"},
       {"next i", "write `next` alone"},
+      {"until", "`until` is no statement"},
       {"endif x", "write `endif` alone"},
       {"end if", "write `endif` alone"},
       {"Wend", "write `wend` alone"},

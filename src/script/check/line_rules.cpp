@@ -201,7 +201,8 @@ std::vector<std::string> CheckLine(std::string_view line, const ProcedureNames& 
     return out;
   }
   if (!CheckParenForm(t, out)) return out;
-  if (FindParenKeyword(LeadingWord(t))) {
+  const std::string_view word = LeadingWord(t);
+  if (FindParenKeyword(word) && t.substr(word.size()).starts_with(" (")) {
     CheckStatement(t, out);
     return out;
   }

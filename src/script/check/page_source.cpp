@@ -35,10 +35,14 @@ bool TagOpenAfter(std::string_view html, bool open) {
 
 class RunWalk {
  public:
-  explicit RunWalk(PageSource& out) : out_(out) {}
+  // `last_line`: the file's last line, where the line the translator adds after a code run
+  // that ends the file is placed.
+  RunWalk(PageSource& out, std::size_t last_line) : out_(out), last_line_(last_line) {}
 
   void Html(std::string_view run) {
-    std::size_t skip = std::min(run.find_first_not_of(kHtmlLeading), run.size());
+    // The line of the run's first byte that the translator keeps, or of its start when none.
+    std::size_t skip = run.find_first_not_of(kHtmlLeading);
+    if (skip == std::string_view::npos) skip = 0;
     Add(webfront::TranslatePage(run), line_ + CountBreaks(run.substr(0, skip)), false);
     line_ += CountBreaks(run);
     in_tag_ = TagOpenAfter(run, in_tag_);
@@ -56,12 +60,13 @@ class RunWalk {
   void Add(const std::string& script, std::size_t first_line, bool code) {
     std::size_t line = first_line;
     for (std::string& text : webfront::SplitLines(script)) {
-      out_.lines.push_back({std::move(text), line, code, code && in_tag_});
+      out_.lines.push_back({std::move(text), std::min(line, last_line_), code, code && in_tag_});
       line += code ? 1 : 0;
     }
   }
 
   PageSource& out_;
+  const std::size_t last_line_;
   std::size_t line_ = 1;
   bool in_tag_ = false;
 };
@@ -76,7 +81,7 @@ std::string Normalised(std::string_view bytes) {
 PageSource LoadPageSource(std::string_view bytes) {
   const std::string text = Normalised(bytes);
   PageSource source;
-  RunWalk walk(source);
+  RunWalk walk(source, std::max<std::size_t>(CountBreaks(text), 1));
   std::size_t pos = 0;
   bool html = true;
   while (pos < text.size()) {
