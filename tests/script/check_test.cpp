@@ -84,6 +84,16 @@ TEST(PageCheck, EveryQuirkGivesItsFindingOnItsLine) {
   }
 }
 
+TEST(PageCheck, AnOpenBlockAtTheEndIsPlacedOnTheFilesLastLine) {
+  // The lines the translator adds after the last run belong to the file's last line.
+  for (const auto& [page, last] : {std::pair<std::string, std::size_t>{"<%\nwhile (a==1)", 2},
+                                   {"<%\nwhile (a==1)\n%>\n", 3}}) {
+    const std::vector<Finding> findings = CheckPage(page);
+    ASSERT_EQ(findings.size(), 1u) << page << "\n" << Describe(findings);
+    EXPECT_EQ(findings[0].line, last) << page;
+  }
+}
+
 TEST(PageCheck, SoundLinesGiveNoFinding) {
   const std::string sound[] = {
       "echo (\"x\")",
