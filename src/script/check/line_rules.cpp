@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 
-#include "script/builtins.h"
 #include "script/check/expression_rules.h"
 #include "script/text_scan.h"
 
