@@ -140,7 +140,7 @@ same_options() { # PAGE HELP-COMMAND...: the long options of man PAGE and of the
   [ -n "$help_opts" ] || fail "$page: --help names no option"
   [ "$help_opts" = "$man_opts" ] || fail "$page: --help has [$help_opts], man has [$man_opts]"
 }
-orvelle_help() { orvelle --help && orvelle render --help; }
+orvelle_help() { orvelle --help && orvelle render --help && orvelle check --help; }
 same_options orvelle orvelle_help
 same_options orvelle-gui orvelle-gui --help
 ok "man page options match --help"

@@ -9,6 +9,7 @@
 #include "app/mqtt_settings.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
+#include "check_command.h"
 #include "http/self_signed.h"
 #include "render_command.h"
 #include "server_command.h"
@@ -99,6 +100,10 @@ int main(int argc, char** argv) {
   render_cmd->add_option("params", render.params, "Request parameters as NAME=VALUE, in order");
   render_cmd->add_flag("--plain", render.plain,
                        "Evaluate every line from its text, without the cached fast path");
+  std::vector<std::string> check_pages;
+  CLI::App* check_cmd = app.add_subcommand(
+      "check", "Report quirks in script pages without running them: one line per finding");
+  check_cmd->add_option("pages", check_pages, "The page files")->required();
 
   try {
     app.parse(argc, argv);
@@ -111,6 +116,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!make_cert.empty()) return MakeCertificate(make_cert);
+  if (check_cmd->parsed()) return orvelle::cli::RunCheck(check_pages);
   std::optional<orvelle::app::MqttSettings> mqtt_settings;
   if (!mqtt.url.empty()) {
     try {

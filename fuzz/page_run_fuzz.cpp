@@ -1,0 +1,118 @@
+// libFuzzer target: a page compiled and run against a fake host, once with the fast evaluator and
+// once from the text alone; both must write the same output. Runs are bounded in executed lines
+// and in held bytes; the names of the file statements and readfile are changed before the run,
+// so no run touches a file.
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/Uscripteng.h"
+#include "script/check/page_source.h"
+#include "script/host.h"
+#include "script/text_scan.h"
+
+namespace {
+
+using namespace orvelle::script;
+
+constexpr int kMaxExecutedLines = 10000;        // one run's share of the fuzzer's time
+constexpr std::size_t kMaxHeldBytes = 1 << 16;  // variables and output, so memory stays small
+// Names that reach the file system; a letter is changed so that the line calls nothing.
+constexpr std::string_view kFileWords[] = {"writefile", "deletefile", "readfile"};
+// Loops whose closing line follows the opener directly never pass the per-line hook.
+constexpr std::pair<std::string_view, std::string_view> kEmptyLoops[] = {
+    {"for (", "next"}, {"while (", "wend"}, {"repeat", "until ("}};
+
+class BoundedHost final : public ScriptHost {
+ public:
+  void Attach(TExecute& engine) { engine_ = &engine; }
+  const std::string& Output() const { return output_; }
+
+  void AppendOutput(std::string line) override {
+    output_ += line;
+    output_ += "\r\n";
+  }
+  std::string GetSetting(std::string_view key) override {
+    return key == "Show errors on page" ? "yes" : "";
+  }
+  std::vector<std::string>& SplitParts() override { return split_; }
+  std::uint32_t Random(std::uint32_t n) override { return (++draws_ * 2654435761u) % n; }
+  std::tm LocalTime() override {
+    std::tm t{};
+    t.tm_year = 126;
+    t.tm_mday = 6;
+    return t;
+  }
+  std::int64_t CounterTicks() override { return ticks_ += 1000; }
+  std::int64_t CounterFrequency() override { return 1000000; }
+  SerialAccess& Serial() override { return serial_; }
+  void PumpMessages() override {
+    if (++lines_ > kMaxExecutedLines || Held() > kMaxHeldBytes) engine_->Abort();
+  }
+
+ private:
+  std::size_t Held() const {
+    std::size_t bytes = output_.size();
+    for (const std::string& entry : engine_->Variables().Entries()) bytes += entry.size();
+    return bytes;
+  }
+
+  TExecute* engine_ = nullptr;
+  std::string output_;
+  std::vector<std::string> split_;
+  NoSerialPort serial_;
+  std::uint32_t draws_ = 0;
+  std::int64_t ticks_ = 0;
+  int lines_ = 0;
+};
+
+std::string WithoutFileWords(std::string_view bytes) {
+  std::string text(bytes);
+  for (std::string_view word : kFileWords) {
+    for (std::size_t at = text.find(word); at != std::string::npos; at = text.find(word, at)) {
+      text[at] = '_';
+    }
+  }
+  return text;
+}
+
+bool HasEmptyLoop(const std::vector<std::string>& lines) {
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    const std::string_view here = Trim(lines[i]), next = Trim(lines[i + 1]);
+    for (const auto& [opener, closer] : kEmptyLoops) {
+      if (here.starts_with(opener) && next.starts_with(closer)) return true;
+    }
+  }
+  return false;
+}
+
+std::string Run(const std::vector<std::string>& lines, TExecute::Mode mode) {
+  BoundedHost host;
+  TExecute engine(host, mode);
+  host.Attach(engine);
+  engine.SetVar("q", "\"");
+  engine.SetVar("po", "(");
+  engine.SetVar("pc", ")");
+  try {
+    engine.Run(lines);
+  } catch (const EScriptError& error) {
+    host.AppendOutput(std::string("Script engine error: ") + error.what());
+  } catch (const EStringListError&) {
+  }
+  return host.Output();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string page = WithoutFileWords({reinterpret_cast<const char*>(data), size});
+  orvelle::script::check::PageSource source = orvelle::script::check::LoadPageSource(page);
+  std::vector<std::string> lines;
+  for (auto& line : source.lines) lines.push_back(std::move(line.text));
+  if (!source.block_error.empty() || HasEmptyLoop(lines)) return 0;
+  if (Run(lines, TExecute::Mode::kFast) != Run(lines, TExecute::Mode::kPlain)) std::abort();
+  return 0;
+}
