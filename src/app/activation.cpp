@@ -1,4 +1,4 @@
-// acActivateExecute: starting and stopping the server, the port setting and its fallback, a new
+// Starting and stopping the server, the port setting and its fallback, a new
 // SessionCounter at each start.
 #include <fmt/format.h>
 
@@ -26,54 +26,53 @@ std::int32_t DrawSessionCounter() {
 
 }  // namespace
 
-void TfmHTTPServerMain::acActivateExecute() {
-  active_checked_ = !active_checked_;
-  if (!HTTPServer.Active()) PrepareBinding();
-  if (active_checked_) {
+void ServerMain::StartOrStop() {
+  active_ = !active_;
+  if (!server_.Active()) PrepareBinding();
+  if (active_) {
     StartServer();
   } else {
     StopServer();
   }
 }
 
-void TfmHTTPServerMain::PrepareBinding() {
-  HTTPServer.Bindings().Clear();
+void ServerMain::PrepareBinding() {
+  server_.Bindings().Clear();
   const auto port = webfront::ParseSettingInteger(GetSetting("Server port"));
   // Out-of-range numbers would be truncated by the socket layer into some other port.
   if (!port || *port < 0 || *port > kMaxPort) {
     AddLog("Port value is incorrect. Using port 80.");
-    HTTPServer.DefaultPort = kFallbackPort;
+    server_.DefaultPort = kFallbackPort;
   } else {
-    HTTPServer.DefaultPort = *port;
+    server_.DefaultPort = *port;
   }
-  HTTPServer.Bindings().Add().IP = options_.listen_ip;
-  HTTPServer.RedirectToHttps = options_.tls && options_.https_only;
+  server_.Bindings().Add().IP = options_.listen_ip;
+  server_.RedirectToHttps = options_.tls && options_.https_only;
   if (options_.tls) {
-    http::TSocketHandle& secure = HTTPServer.Bindings().Add();
+    http::TSocketHandle& secure = server_.Bindings().Add();
     secure.IP = options_.listen_ip;
     secure.Port = options_.https_port;
     secure.Tls = options_.tls;
   }
 }
 
-void TfmHTTPServerMain::StartServer() {
+void ServerMain::StartServer() {
   try {
-    HTTPServer.Active(true);
+    server_.Active(true);
     session_.NewCounter(DrawSessionCounter());
     LogListening();
-    menu_caption_ = "Stop";
   } catch (const http::EServerException& error) {
-    active_checked_ = false;
+    active_ = false;
     AddLog(
         fmt::format("Exception {} in Activate. Error is:\"{}\".", error.ClassName(), error.what()));
   } catch (const std::exception& error) {
-    active_checked_ = false;
+    active_ = false;
     AddLog(fmt::format("Exception Exception in Activate. Error is:\"{}\".", error.what()));
   }
 }
 
-void TfmHTTPServerMain::LogListening() {
-  for (const http::TSocketHandle& binding : HTTPServer.Bindings()) {
+void ServerMain::LogListening() {
+  for (const http::TSocketHandle& binding : server_.Bindings()) {
     AddLog(fmt::format("Listening for {} connections on {}:{}.", binding.Tls ? "HTTPS" : "HTTP",
                        binding.IP, binding.Port));
   }
@@ -85,12 +84,11 @@ void TfmHTTPServerMain::LogListening() {
   }
 }
 
-void TfmHTTPServerMain::StopServer() {
-  HTTPServer.Active(false);
+void ServerMain::StopServer() {
+  server_.Active(false);
   session_.Close();
   port_access_.ClosePort();
   AddLog("Stop listening, com port closed.");
-  menu_caption_ = "Start";
 }
 
 }  // namespace orvelle::app

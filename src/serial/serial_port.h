@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 #include "serial/device_kind.h"
 #include "serial/device_queries.h"
 #include "serial/serial_error.h"
@@ -27,11 +27,10 @@ class TSerialThread;
 class TCustomSerialPort {
  public:
   // Handlers are optional; an empty one skips its event. The port is the implicit sender.
-  std::function<void()> OnBeforeOpen, OnAfterOpen, OnBeforeClose, OnAfterClose;
+  std::function<void()> OnAfterOpen, OnAfterClose;
   std::function<void(bool)> OnCTSChange, OnDSRChange, OnRLSDChange;
   std::function<void(int count)> OnRxChar;
   std::function<void(TSerialErrors)> OnError;
-  std::function<void()> OnTxEmpty, OnBreak, OnRing, OnRxFlag, OnRx80Full;
   // smWindowSync only: where an exception of a delivery goes (the thread carries on).
   std::function<void(const std::exception&)> OnSyncException;
   // Open refused the port's device as no serial line, before opening it; the argument is the
@@ -166,7 +165,7 @@ class TCustomSerialPort {
   TSyncTarget* sync_target_ = nullptr;
   std::filesystem::path sysfs_root_ = kSysfsRoot;
 
-  DeviceFd device_;
+  base::UniqueFd device_;
   std::atomic<bool> lost_{false};
   std::atomic<std::uint64_t> bytes_read_{0};
   std::atomic<int> last_reported_{0};

@@ -40,7 +40,7 @@ MainWindow::MainWindow(app::MainLoop& loop, app::ServerOptions options)
   setCentralWidget(lbLog);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   options.console = feed_->Sink();
-  core_ = std::make_unique<app::TfmHTTPServerMain>(loop, std::move(options));
+  core_ = std::make_unique<app::ServerMain>(loop, std::move(options));
   BuildMenus();
   BuildTray();
   AboutBox = new TAboutBox(this);
@@ -105,17 +105,17 @@ void MainWindow::Start() {
     showMinimized();
   }
   // Minimised into the tray the window stays hidden until "Show".
-  const std::string message = core_->FormShow();
+  const std::string message = core_->ReloadSettings();
   if (!message.empty()) ShowMessage(this, message);
 }
 
 void MainWindow::acActivateExecute() {
-  core_->acActivateExecute();
+  core_->StartOrStop();
   ShowCaption();
 }
 
 void MainWindow::ShowCaption() {
-  Activate1->setText(QString::fromStdString(core_->MenuCaption()));
+  Activate1->setText(core_->Active() ? "Stop" : "Start");
   acActivate->setChecked(core_->Active());
 }
 
@@ -155,7 +155,7 @@ bool MainWindow::HidesToTray() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  core_->FormCloseQuery();
+  core_->Close();
   ShowCaption();
   TrayIcon1->hide();
   event->accept();
