@@ -147,7 +147,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // The command's round trip done on the port by this program.
 std::vector<double> DirectRoundTrips(const std::string& port, int rounds) {
-  base::UniqueFd device(::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  UniqueFd device(::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!device.Valid()) throw std::runtime_error("cannot open " + port);
   MakeRaw(device.Get());
   const std::string command = std::string(kCommand) + '\r';
@@ -168,7 +168,7 @@ std::vector<double> DirectRoundTrips(const std::string& port, int rounds) {
 // reply is in its hands, so it is not counted.
 std::string Get(int port, const std::string& target, double* took = nullptr) {
   const auto start = Clock::now();
-  base::UniqueFd socket_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd socket_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
