@@ -83,7 +83,6 @@ class ServerMain final : public webfront::DispatcherContext {
   std::int32_t SessionCounter() const { return session_.SessionCounter(); }
   TEventLog& Log() { return log_; }
   serial::TSerialPort& Port() { return port_; }
-  std::string ReceivedText() const { return receive_buffer_.Read(); }
   std::size_t ReceivedSize() const { return receive_buffer_.Size(); }
   ConfigStore& Settings() { return settings_; }
   base::TrafficRing& Traffic() { return traffic_; }

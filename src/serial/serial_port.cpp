@@ -227,7 +227,6 @@ std::string TCustomSerialPort::ReadText(int count) {
   }
   text.resize(got);
   bytes_read_.fetch_add(got);
-  if (discard_null_) std::erase(text, '\0');  // termios cannot drop them itself
   return text;
 }
 
@@ -340,12 +339,6 @@ void TCustomSerialPort::SetStopBits(TStopBits value) {
 }
 void TCustomSerialPort::SetDataBits(TDataBits value) {
   Change(data_bits_, value);
-}
-void TCustomSerialPort::SetEventChar(std::uint8_t value) {
-  Change(event_char_, value);
-}
-void TCustomSerialPort::SetDiscardNull(bool value) {
-  Change(discard_null_, value);
 }
 void TCustomSerialPort::SetFlowControl(const TSerialFlowControl& value) {
   Change(flow_, value);

@@ -59,7 +59,6 @@ class TCustomSerialPort {
   void Close();
   // True while the device is open and has not hung up.
   bool Connected() const { return device_.Valid() && !lost_.load(); }
-  void SetConnected(bool value) { value ? Open() : Close(); }
   // The device hung up (unplugged) while open; Open or Reopen opens it again, Close tidies up.
   bool Lost() const { return lost_.load(); }
   // After a hang-up: lets go of the device, so the system can give its name to the next device
@@ -100,8 +99,6 @@ class TCustomSerialPort {
   const TSerialTimeouts& Timeouts() const { return timeouts_; }
   const TSerialBuffer& Buffer() const { return buffer_; }
   TSerialEvents Events() const { return events_; }
-  std::uint8_t EventChar() const { return event_char_; }
-  bool DiscardNull() const { return discard_null_; }
   TSyncMethod SyncMethod() const { return sync_method_; }
   // The bits per second the line runs at.
   std::uint32_t Rate() const;
@@ -119,8 +116,6 @@ class TCustomSerialPort {
   void SetTimeouts(const TSerialTimeouts& value);
   void SetBuffer(const TSerialBuffer& value);
   void SetEvents(TSerialEvents value) { events_ = value; }
-  void SetEventChar(std::uint8_t value);
-  void SetDiscardNull(bool value);
   void SetSyncMethod(TSyncMethod value);
 
   // Used by the event thread.
@@ -159,8 +154,6 @@ class TCustomSerialPort {
   TSerialTimeouts timeouts_;
   TSerialBuffer buffer_;
   TSerialEvents events_ = kAllSerialEvents;
-  std::uint8_t event_char_ = 0;
-  bool discard_null_ = false;
   TSyncMethod sync_method_ = TSyncMethod::smThreadSync;
   TSyncTarget* sync_target_ = nullptr;
   std::filesystem::path sysfs_root_ = kSysfsRoot;

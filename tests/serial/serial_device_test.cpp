@@ -294,14 +294,6 @@ TEST_F(DeviceTest, ReadReturnsWhatArrivedAtMostCount) {
   EXPECT_EQ(port.QueuedInput(), 0);
 }
 
-TEST_F(DeviceTest, DiscardNullDropsZeroBytes) {
-  port.SetDiscardNull(true);
-  port.Open();
-  pty.Write(std::string("a\0b\0c", 5));
-  ASSERT_TRUE(test::WaitUntil([&] { return port.QueuedInput() == 5; }, [] {}));
-  EXPECT_EQ(port.ReadText(5), "abc");
-}
-
 // The device takes nothing while the far end reads nothing; the limit ends the write early.
 TEST_F(DeviceTest, WriteStopsAtTheTimeLimit) {
   TSerialTimeouts timeouts;
