@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::bench {
 
@@ -20,8 +20,8 @@ inline void MakeRaw(int fd) {
 }
 
 struct PtyPair {
-  serial::DeviceFd device;  // the master: what the instrument writes to
-  serial::DeviceFd port;    // the slave: what a program opens as its serial port
+  base::UniqueFd device;  // the master: what the instrument writes to
+  base::UniqueFd port;    // the slave: what a program opens as its serial port
   std::string path;
 };
 
@@ -30,7 +30,7 @@ inline PtyPair OpenPty() {
   int slave = -1;
   char name[256] = {};
   if (::openpty(&master, &slave, name, nullptr, nullptr) != 0) throw std::runtime_error("openpty");
-  PtyPair pair{serial::DeviceFd(master), serial::DeviceFd(slave), name};
+  PtyPair pair{base::UniqueFd(master), base::UniqueFd(slave), name};
   MakeRaw(pair.port.Get());
   return pair;
 }

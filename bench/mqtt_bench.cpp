@@ -31,14 +31,14 @@
 
 #include "app/main_loop.h"
 #include "app/server_main.h"
+#include "base/unique_fd.h"
 #include "bench_pty.h"
-#include "serial/device_fd.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using orvelle::serial::DeviceFd;
+using orvelle::base::UniqueFd;
 using orvelle::bench::OpenPty;
 using orvelle::bench::PtyPair;
 
@@ -114,7 +114,7 @@ double ServerPort(const fs::path& home, std::size_t total,
   orvelle::app::ServerOptions options;
   options.home = home;
   options.mqtt = std::move(mqtt);
-  orvelle::app::TfmHTTPServerMain main(loop, options);
+  orvelle::app::ServerMain main(loop, options);
   main.LoadSettings();
   main.Port().SetPort(pty.path);
   main.Port().Open();

@@ -35,8 +35,8 @@
 
 #include "app/main_loop.h"
 #include "app/server_main.h"
+#include "base/unique_fd.h"
 #include "bench_pty.h"
-#include "serial/device_fd.h"
 
 extern char** environ;
 
@@ -44,7 +44,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using orvelle::serial::DeviceFd;
+using orvelle::base::UniqueFd;
 using orvelle::bench::MakeRaw;
 using orvelle::bench::OpenPty;
 using orvelle::bench::PtyPair;
@@ -147,7 +147,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 
 // The command's round trip done on the port by this program.
 std::vector<double> DirectRoundTrips(const std::string& port, int rounds) {
-  DeviceFd device(::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  UniqueFd device(::open(port.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!device.Valid()) throw std::runtime_error("cannot open " + port);
   MakeRaw(device.Get());
   const std::string command = std::string(kCommand) + '\r';
@@ -168,7 +168,7 @@ std::vector<double> DirectRoundTrips(const std::string& port, int rounds) {
 // reply is in its hands, so it is not counted.
 std::string Get(int port, const std::string& target, double* took = nullptr) {
   const auto start = Clock::now();
-  DeviceFd socket_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd socket_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -240,9 +240,9 @@ constexpr auto kPageSettle = std::chrono::milliseconds(2500);
 PageTimes PageRoundTrips(const Options& options, const fs::path& work, const fs::path& home,
                          const std::string& port, int rounds) {
   fs::create_directories(work);
-  Child server({options.orvelle, "--home", home.string(), "--port", "0", "--listen-ip",
-                "127.0.0.1"},
-               work / "orvelle.log");
+  Child server(
+      {options.orvelle, "--home", home.string(), "--port", "0", "--listen-ip", "127.0.0.1"},
+      work / "orvelle.log");
   const std::string listening = server.WaitForLine("Listening for HTTP connections on ");
   const int http_port = std::atoi(listening.substr(listening.rfind(':') + 1).c_str());
   if (Get(http_port, "/open.ovs?p=" + port).find("open=") == std::string::npos) {
@@ -296,7 +296,8 @@ double DirectThroughput(std::size_t total) {
   reader.join();
   device.join();
   if (!complete || failed) throw std::runtime_error("direct throughput: bytes missing");
-  return static_cast<double>(total) / (1 << 20) / std::chrono::duration<double>(end - start).count();
+  return static_cast<double>(total) / (1 << 20) /
+         std::chrono::duration<double>(end - start).count();
 }
 
 double ServerThroughput(const fs::path& work, std::size_t total) {
@@ -307,7 +308,7 @@ double ServerThroughput(const fs::path& work, std::size_t total) {
   orvelle::app::MainLoop loop;
   orvelle::app::ServerOptions server_options;
   server_options.home = home;
-  orvelle::app::TfmHTTPServerMain main(loop, server_options);
+  orvelle::app::ServerMain main(loop, server_options);
   main.LoadSettings();
   main.Port().SetPort(pty.path);
   main.Port().Open();
@@ -358,13 +359,14 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   const std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) {
-    std::fprintf(stderr,
-                 "usage: orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH]\n");
+    std::fprintf(
+        stderr,
+        "usage: orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH]\n");
     return 2;
   }
   ::signal(SIGPIPE, SIG_IGN);
-  const fs::path work = fs::temp_directory_path() / ("orvelle-serial-bench-" +
-                                                      std::to_string(::getpid()));
+  const fs::path work =
+      fs::temp_directory_path() / ("orvelle-serial-bench-" + std::to_string(::getpid()));
   fs::create_directories(work);
   int status = 0;
   try {
@@ -386,8 +388,8 @@ int main(int argc, char** argv) {
         const auto d = DirectRoundTrips(path, rounds);
         direct.insert(direct.end(), d.begin(), d.end());
         // The page opens the port itself, so this program's handle must be gone by then.
-        const PageTimes p = PageRoundTrips(*options, work / ("b" + std::to_string(block)), home,
-                                           path, rounds);
+        const PageTimes p =
+            PageRoundTrips(*options, work / ("b" + std::to_string(block)), home, path, rounds);
         page.round_trip.insert(page.round_trip.end(), p.round_trip.begin(), p.round_trip.end());
         page.empty_page.insert(page.empty_page.end(), p.empty_page.begin(), p.empty_page.end());
       }
@@ -418,8 +420,7 @@ int main(int argc, char** argv) {
     std::printf("  orvelle's port into ReceiveBuffer  %8.1f MiB/s\n", Median(server));
     std::printf("  ratio (median of the rounds' ratios) %6.2f (target: at least 0.80)\n",
                 Median(ratios));
-    std::printf("  ratio of the two medians above       %6.2f\n",
-                Median(server) / Median(direct));
+    std::printf("  ratio of the two medians above       %6.2f\n", Median(server) / Median(direct));
   } catch (const std::exception& error) {
     std::fprintf(stderr, "orvelle_serial_bench: %s\n", error.what());
     status = 1;

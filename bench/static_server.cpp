@@ -70,7 +70,6 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
   THTTPServer server;
-  server.ServerSoftware = "orvelle-static-bench";
   server.ParseParams = false;
   server.OnCommandGet = [&server, root = options.root](TPeerThread& thread,
                                                        THTTPRequestInfo& request,

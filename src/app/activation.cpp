@@ -1,4 +1,4 @@
-// acActivateExecute: starting and stopping the server, the port setting and its fallback, a new
+// Starting and stopping the server, the port setting and its fallback, a new
 // SessionCounter at each start.
 #include <fmt/format.h>
 
@@ -30,59 +30,58 @@ std::int32_t DrawSessionCounter() {
 
 }  // namespace
 
-void TfmHTTPServerMain::acActivateExecute() {
-  active_checked_ = !active_checked_;
-  if (!HTTPServer.Active()) PrepareBinding();
-  if (active_checked_) {
+void ServerMain::StartOrStop() {
+  active_ = !active_;
+  if (!server_.Active()) PrepareBinding();
+  if (active_) {
     StartServer();
   } else {
     StopServer();
   }
 }
 
-void TfmHTTPServerMain::PrepareBinding() {
-  HTTPServer.Bindings().Clear();
+void ServerMain::PrepareBinding() {
+  server_.Bindings().Clear();
   const auto port = webfront::ParseSettingInteger(GetSetting("Server port"));
   // Out-of-range numbers would be truncated by the socket layer into some other port.
   if (!port || *port < 0 || *port > kMaxPort) {
     AddLog("Port value is incorrect. Using port 80.");
-    HTTPServer.DefaultPort = kFallbackPort;
+    server_.DefaultPort = kFallbackPort;
   } else {
-    HTTPServer.DefaultPort = *port;
+    server_.DefaultPort = *port;
   }
-  HTTPServer.Bindings().Add().IP = options_.listen_ip;
-  HTTPServer.RedirectToHttps = options_.tls && options_.https_only;
+  server_.Bindings().Add().IP = options_.listen_ip;
+  server_.RedirectToHttps = options_.tls && options_.https_only;
   if (options_.tls) {
-    http::TSocketHandle& secure = HTTPServer.Bindings().Add();
+    http::TSocketHandle& secure = server_.Bindings().Add();
     secure.IP = options_.listen_ip;
     secure.Port = options_.https_port;
     secure.Tls = options_.tls;
   }
 }
 
-void TfmHTTPServerMain::StartServer() {
+void ServerMain::StartServer() {
   try {
-    HTTPServer.Active(true);
+    server_.Active(true);
     session_.NewCounter(DrawSessionCounter());
     LogListening();
-    menu_caption_ = "Stop";
   } catch (const http::EServerException& error) {
-    active_checked_ = false;
+    active_ = false;
     AddLog(
         fmt::format("Exception {} in Activate. Error is:\"{}\".", error.ClassName(), error.what()));
     ExplainPrivilegedPort(error);
   } catch (const std::exception& error) {
-    active_checked_ = false;
+    active_ = false;
     AddLog(fmt::format("Exception Exception in Activate. Error is:\"{}\".", error.what()));
   }
 }
 
 // The socket error number alone does not tell a newcomer what to do about port 80.
-void TfmHTTPServerMain::ExplainPrivilegedPort(const http::EServerException& error) {
+void ServerMain::ExplainPrivilegedPort(const http::EServerException& error) {
   const auto* socket_error = dynamic_cast<const http::ESocketError*>(&error);
   if (socket_error == nullptr || socket_error->LastError() != kAccessDenied) return;
-  for (const http::TSocketHandle& binding : HTTPServer.Bindings()) {
-    const int port = binding.Port != 0 ? binding.Port : HTTPServer.DefaultPort;
+  for (const http::TSocketHandle& binding : server_.Bindings()) {
+    const int port = binding.Port != 0 ? binding.Port : server_.DefaultPort;
     if (port > 0 && port < kFirstUnprivilegedPort) {
       AddLog(fmt::format(
           "Port {} needs root or the CAP_NET_BIND_SERVICE capability; try --port 8080", port));
@@ -91,8 +90,8 @@ void TfmHTTPServerMain::ExplainPrivilegedPort(const http::EServerException& erro
   }
 }
 
-void TfmHTTPServerMain::LogListening() {
-  for (const http::TSocketHandle& binding : HTTPServer.Bindings()) {
+void ServerMain::LogListening() {
+  for (const http::TSocketHandle& binding : server_.Bindings()) {
     AddLog(fmt::format("Listening for {} connections on {}:{}.", binding.Tls ? "HTTPS" : "HTTP",
                        binding.IP, binding.Port));
   }
@@ -105,12 +104,11 @@ void TfmHTTPServerMain::LogListening() {
   }
 }
 
-void TfmHTTPServerMain::StopServer() {
-  HTTPServer.Active(false);
+void ServerMain::StopServer() {
+  server_.Active(false);
   session_.Close();
   port_access_.ClosePort();
   AddLog("Stop listening, com port closed.");
-  menu_caption_ = "Start";
 }
 
 }  // namespace orvelle::app

@@ -14,6 +14,9 @@
 #include <system_error>
 #include <utility>
 
+#include "base/ascii_text.h"
+#include "base/file_io.h"
+#include "base/unique_fd.h"
 #include "webfront/page_text.h"
 
 namespace orvelle::app {
@@ -31,21 +34,11 @@ constexpr std::array<std::string_view, 10> kDefaultLines{
     "Log to file=no",   "Show errors on page=no",
 };
 
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return LowerAscii(x) == LowerAscii(y);
-         });
-}
-
 std::optional<std::size_t> FindLine(const std::vector<std::string>& lines, std::string_view key) {
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::size_t separator = lines[i].find(kKeySeparator);
     if (separator == std::string::npos) continue;
-    if (EqualsIgnoreCase(std::string_view(lines[i]).substr(0, separator), key)) return i;
+    if (base::EqualsIgnoreCase(std::string_view(lines[i]).substr(0, separator), key)) return i;
   }
   return std::nullopt;
 }
@@ -55,22 +48,6 @@ void RequireSingleLine(std::string_view text) {
     throw std::invalid_argument("configuration text must not contain CR, LF or NUL");
   }
 }
-
-// Owns a file descriptor; closes it when dropped.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
 
 // Removes the temporary file unless it was renamed into place.
 class TempFile {
@@ -91,16 +68,6 @@ class TempFile {
   bool committed_ = false;
 };
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // Saving through a symbolic link replaces the file it points to, not the link.
 fs::path ResolveTarget(const fs::path& path) {
   std::error_code error;
@@ -116,8 +83,8 @@ void CopyMode(const fs::path& from, int to_fd) {
 }
 
 void SyncFolder(const fs::path& folder) {
-  UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY));
-  if (dir.get() >= 0) ::fsync(dir.get());
+  base::UniqueFd dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY));
+  if (dir.Get() >= 0) ::fsync(dir.Get());
 }
 
 bool IsMissing(const fs::path& path) {
@@ -128,11 +95,11 @@ bool IsMissing(const fs::path& path) {
 bool ReplaceFile(const fs::path& path, std::string_view bytes) {
   fs::path target = ResolveTarget(path);
   std::string temp_name = target.string() + std::string(kTempSuffix);
-  UniqueFd fd(::mkstemp(temp_name.data()));
-  if (fd.get() < 0) return false;
+  base::UniqueFd fd(::mkstemp(temp_name.data()));
+  if (fd.Get() < 0) return false;
   TempFile temp(temp_name);
-  CopyMode(target, fd.get());
-  if (!WriteAll(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.Close()) return false;
+  CopyMode(target, fd.Get());
+  if (!base::WriteAll(fd.Get(), bytes) || ::fsync(fd.Get()) != 0 || !fd.Close()) return false;
   if (!temp.RenameTo(target)) return false;
   SyncFolder(target.parent_path());
   return true;
@@ -151,7 +118,7 @@ std::string ConfigStore::GetSetting(std::string_view key) const {
 bool ConfigStore::Load(const std::filesystem::path& path) {
   std::vector<std::string> lines;
   try {
-    lines = webfront::SplitLines(webfront::ReadFileBytes(path));
+    lines = webfront::SplitLines(base::ReadFileBytes(path));
   } catch (const std::runtime_error&) {
     return false;
   }

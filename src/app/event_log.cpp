@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "base/control_bytes.h"
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 #include "log_prefix.h"
 
 namespace orvelle::app {
@@ -53,7 +53,7 @@ void TEventLog::LogToFile(const std::string& line) {
 }
 
 bool TEventLog::AppendToFile(const std::string& line) const {
-  http::UniqueFd file(::open(
+  base::UniqueFd file(::open(
       log_file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
   if (!file.Valid()) return false;
   // O_NONBLOCK above: a FIFO in place of the file must not hang the logging thread.

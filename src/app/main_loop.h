@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::app {
 
@@ -92,7 +92,7 @@ class MainLoop {
   TimerId next_timer_ = 1;
   bool quit_ = false;
   std::thread::id main_thread_;
-  http::UniqueFd wake_;  // eventfd: a post, a timer change or Quit ends the wait
+  base::UniqueFd wake_;  // eventfd: a post, a timer change or Quit ends the wait
 };
 
 // One interval timer of the loop; its handler runs on the main thread. Safe from any thread.

@@ -7,7 +7,7 @@
 #include <array>
 #include <charconv>
 
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::app {
 namespace {
@@ -123,7 +123,7 @@ void ParseUrl(std::string_view url, MqttSettings& settings) {
 std::string ReadPassword(const std::string& file) {
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) throw MqttSettingsError("--mqtt-password-file: cannot read " + file);
-  const http::UniqueFd hold(fd);
+  const base::UniqueFd hold(fd);
   std::string text(kMaxMqttCredentialBytes + 2, '\0');  // room for CR LF after the longest
   const ssize_t n = ::read(fd, text.data(), text.size());
   if (n < 0) throw MqttSettingsError("--mqtt-password-file: cannot read " + file);

@@ -1,4 +1,4 @@
-// The script statements' view of CP1 and TReceiveBuffer (script::SerialAccess): openport's
+// The script statements' view of the port and TReceiveBuffer (script::SerialAccess): openport's
 // settings and open, closeport, send, the buffer operations, enumports, is_open, and the modem
 // lines. One lock keeps a script's port calls, the server's stop and the reopen of a device
 // plugged back in apart: when the device of an open port goes, the port waits for a device under

@@ -1,4 +1,4 @@
-// TReceiveBuffer, the type of ReceiveBuffer: the bytes received from the serial port and not yet
+// TReceiveBuffer: the bytes received from the serial port and not yet
 // removed by a script. Each append, read and removal is indivisible; the size is bounded so a
 // chatty device that no page reads cannot exhaust memory.
 #pragma once

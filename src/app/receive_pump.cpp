@@ -1,4 +1,4 @@
-// The two ways received bytes reach ReceiveBuffer, under one lock.
+// The two ways received bytes reach the receive buffer, under one lock.
 #include "app/receive_pump.h"
 
 #include <exception>

@@ -1,6 +1,6 @@
-// ReceivePump: moves what CP1 received into ReceiveBuffer. The port's event thread does it for
-// every batch it sees; a script that waits for a reply does it itself when the bytes come, which
-// saves the hand-over from the event thread to the script on every reply. One lock keeps each
+// ReceivePump: moves what the port received into the receive buffer. The port's event thread does
+// it for every batch it sees; a script that waits for a reply does it itself when the bytes come,
+// which saves the hand-over from the event thread to the script on every reply. One lock keeps each
 // read together with its append, so the bytes keep their order whichever thread reads them.
 #pragma once
 
@@ -21,7 +21,7 @@ class ReceivePump {
               base::TrafficRing* traffic = nullptr)
       : port_(port), buffer_(buffer), traffic_(traffic) {}
 
-  // CP1's OnRxChar, on the event thread: `count` bytes were waiting when it looked.
+  // The port's OnRxChar, on the event thread: `count` bytes were waiting when it looked.
   void Deliver(int count);
 
   enum class Wait { kChanged, kUnchanged, kPortUnavailable };

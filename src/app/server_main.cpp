@@ -1,4 +1,4 @@
-// The main window's handlers: creation, configuration at start, closing.
+// The application core's handlers: creation, configuration at start, the port's events, closing.
 #include "server_main.h"
 
 #include <chrono>
@@ -34,28 +34,28 @@ http::TServerLimits ServerLimitsFor(const ServerOptions& options) {
 }
 }  // namespace
 
-TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
+ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
     : loop_(loop),
       options_(std::move(options)),
       web_folder_(WebFolderOf(options_.home)),
       log_(web_folder_ / "log.txt",
            [this](std::string_view key) { return settings_.GetSetting(key); }),
-      ReceiveBuffer(
+      receive_buffer_(
           [this] { AddLog("Serial port error: receive buffer full, oldest bytes dropped"); }),
       port_report_(options_.roots),
       port_sync_(MainLoopSyncHooks(loop_)),
       port_access_(
-          CP1, ReceiveBuffer, receive_pump_,
+          port_, receive_buffer_, receive_pump_,
           [this](std::string_view line) {
             traffic_.Note(base::TrafficKind::kEvent, std::string(line));
             AddLog(line);
           },
           &traffic_),
       host_(settings_, port_access_, ClockSeed()),
-      Timer1(loop_, [this] { Timer1Timer(); }),
+      session_loop_timer_(loop_, [this] { OnSessionTimer(); }),
       session_(*this, session_timer_, options_.session_minute),
       dispatcher_({*this,
-                   HTTPServer,
+                   server_,
                    mime_table_,
                    host_,
                    host_.Output(),
@@ -65,7 +65,7 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
                    options_.allow_cross_site,
                    {[this] { return port_report_.Json(); }},
                    &traffic_}),
-      HTTPServer(ServerLimitsFor(options_)) {
+      server_(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);
     if (options_.console) options_.console(line);
@@ -83,23 +83,23 @@ TfmHTTPServerMain::TfmHTTPServerMain(MainLoop& loop, ServerOptions options)
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
-  HTTPServer.ParseParams = false;
-  HTTPServer.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
-                                   http::THTTPResponseInfo& response) {
+  server_.ParseParams = false;
+  server_.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
+                                http::THTTPResponseInfo& response) {
     dispatcher_.HTTPServerCommandGet(thread, request, response);
   };
-  HTTPServer.OnCommandOther = [this](http::TPeerThread&, const std::string& command,
-                                     const std::string&,
-                                     const std::string&) { HTTPServerCommandOther(command); };
-  HTTPServer.OnListenerError = [this](const std::string& message) { AddLog(message); };
+  server_.OnCommandOther = [this](http::TPeerThread&, const std::string& command,
+                                  const std::string&,
+                                  const std::string&) { OnOtherCommand(command); };
+  server_.OnListenerError = [this](const std::string& message) { AddLog(message); };
 }
 
-TfmHTTPServerMain::~TfmHTTPServerMain() {
+ServerMain::~ServerMain() {
   dispatcher_.Slot().AbortCurrent();
-  if (HTTPServer.Active()) HTTPServer.Active(false);
+  if (server_.Active()) server_.Active(false);
 }
 
-std::string TfmHTTPServerMain::LoadSettings() {
+std::string ServerMain::LoadSettings() {
   std::string message;
   const auto outcome = settings_.LoadOrCreate(ConfigPath(), message);
   if (!message.empty()) AddLog(message);
@@ -111,7 +111,7 @@ std::string TfmHTTPServerMain::LoadSettings() {
   return message;
 }
 
-std::string TfmHTTPServerMain::FormShow() {
+std::string ServerMain::ReloadSettings() {
   if (settings_.Load(ConfigPath())) {
     if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
     return {};
@@ -121,53 +121,53 @@ std::string TfmHTTPServerMain::FormShow() {
   return message;
 }
 
-bool TfmHTTPServerMain::SaveSettings() {
+bool ServerMain::SaveSettings() {
   return settings_.Save(ConfigPath());
 }
 
-// CP1 as stored with the main window. Its receive and error handlers only append to the locked
-// ReceiveBuffer and write a log line under the log's lock, so they run on the port's event thread:
+// The port as the core keeps it. Its receive and error handlers only append to the locked
+// receive buffer and write a log line under the log's lock, so they run on the port's event thread:
 // a hand-over to the main loop for every batch of at most a few KiB cost a third of the
 // throughput (two thread switches per batch) and added latency to every reply a page waits for.
-void TfmHTTPServerMain::SetUpPort() {
+void ServerMain::SetUpPort() {
   constexpr int kQueueSize = 4096;
-  CP1.SetBuffer({kQueueSize, kQueueSize});
-  CP1.SetSyncTarget(&port_sync_);
-  CP1.SetSyncMethod(serial::TSyncMethod::smNone);
-  CP1.OnRxChar = [this](int count) { CP1RxChar(count); };
-  CP1.OnAfterOpen = [this] { CP1AfterOpen(); };
-  CP1.OnAfterClose = [this] { CP1AfterClose(); };
-  CP1.OnError = [this](serial::TSerialErrors errors) { CP1Error(errors); };
-  CP1.OnCTSChange = [this](bool on) { NoteModemSignal(1, "CTS", on); };
-  CP1.OnDSRChange = [this](bool on) { NoteModemSignal(2, "DSR", on); };
-  CP1.OnRLSDChange = [this](bool on) { NoteModemSignal(4, "RLSD", on); };
-  CP1.OnNotSerialPort = [this](const std::string& port) {
+  port_.SetBuffer({kQueueSize, kQueueSize});
+  port_.SetSyncTarget(&port_sync_);
+  port_.SetSyncMethod(serial::TSyncMethod::smNone);
+  port_.OnRxChar = [this](int count) { OnPortReceived(count); };
+  port_.OnAfterOpen = [this] { OnPortOpened(); };
+  port_.OnAfterClose = [this] { OnPortClosed(); };
+  port_.OnError = [this](serial::TSerialErrors errors) { OnPortError(errors); };
+  port_.OnCTSChange = [this](bool on) { NoteModemSignal(1, "CTS", on); };
+  port_.OnDSRChange = [this](bool on) { NoteModemSignal(2, "DSR", on); };
+  port_.OnRLSDChange = [this](bool on) { NoteModemSignal(4, "RLSD", on); };
+  port_.OnNotSerialPort = [this](const std::string& port) {
     AddLog("Serial port error: not a serial port: " + port);
   };
-  CP1.SetSysfsRoot(options_.roots.sys);
-  CP1.OnOpenFailed = [this](const std::string& port, const std::filesystem::path& device,
-                            int error) { AddLog(port_report_.NoteFailure(port, device, error)); };
+  port_.SetSysfsRoot(options_.roots.sys);
+  port_.OnOpenFailed = [this](const std::string& port, const std::filesystem::path& device,
+                              int error) { AddLog(port_report_.NoteFailure(port, device, error)); };
 }
 
-// ReceiveBuffer.Append(CP1.ReadText(count)), kept in order with a waiting script's own reads.
-void TfmHTTPServerMain::CP1RxChar(int count) {
+// receive_buffer_.Append(port_.ReadText(count)), kept in order with a waiting script's own reads.
+void ServerMain::OnPortReceived(int count) {
   receive_pump_.Deliver(count);
 }
 
-void TfmHTTPServerMain::CP1AfterOpen() {
-  ReceiveBuffer.Clear();
-  port_report_.NoteOpened(CP1.Port());
-  traffic_.Note(base::TrafficKind::kEvent, "open " + CP1.Port());
+void ServerMain::OnPortOpened() {
+  receive_buffer_.Clear();
+  port_report_.NoteOpened(port_.Port());
+  traffic_.Note(base::TrafficKind::kEvent, "open " + port_.Port());
 }
 
-void TfmHTTPServerMain::CP1AfterClose() {
-  ReceiveBuffer.Clear();
+void ServerMain::OnPortClosed() {
+  receive_buffer_.Clear();
   port_report_.NoteClosed();
   traffic_.Note(base::TrafficKind::kEvent, "close");
 }
 
 // The port reports every input line at open and close; only a change is worth a record.
-void TfmHTTPServerMain::NoteModemSignal(int bit, const char* name, bool on) {
+void ServerMain::NoteModemSignal(int bit, const char* name, bool on) {
   const int before = on ? modem_signals_.fetch_or(bit) : modem_signals_.fetch_and(~bit);
   if (((before & bit) != 0) != on) {
     traffic_.Note(base::TrafficKind::kEvent, std::string(name) + (on ? " on" : " off"));
@@ -176,7 +176,7 @@ void TfmHTTPServerMain::NoteModemSignal(int bit, const char* name, bool on) {
 
 // A message from the broker: written only while no script holds the slot, which it holds itself
 // for the write, so a script's exchange is never split by it.
-MqttSendOutcome TfmHTTPServerMain::SendFromBroker(std::string_view bytes) {
+MqttSendOutcome ServerMain::SendFromBroker(std::string_view bytes) {
   std::string holder;
   const std::optional<webfront::ScriptSlot::Claim> claim =
       dispatcher_.Slot().TryClaim("(message from the broker)", holder);
@@ -185,34 +185,34 @@ MqttSendOutcome TfmHTTPServerMain::SendFromBroker(std::string_view bytes) {
   return port_access_.Send(bytes) ? MqttSendOutcome::kSent : MqttSendOutcome::kFailed;
 }
 
-void TfmHTTPServerMain::CP1Error(serial::TSerialErrors) {
+void ServerMain::OnPortError(serial::TSerialErrors) {
   AddLog("Serial port error");
 }
 
-void TfmHTTPServerMain::Timer1Timer() {
+void ServerMain::OnSessionTimer() {
   if (GetSetting("Use session") != "yes") return;
   session_.Expire();
 }
 
-void TfmHTTPServerMain::FormCloseQuery() {
+void ServerMain::Close() {
   dispatcher_.Slot().AbortCurrent();
-  if (active_checked_) acActivateExecute();
+  if (active_) StartOrStop();
 }
 
-void TfmHTTPServerMain::HTTPServerCommandOther(const std::string& command) {
+void ServerMain::OnOtherCommand(const std::string& command) {
   AddLog("Command other: " + command);
 }
 
-int TfmHTTPServerMain::ListeningPort() {
-  return HTTPServer.Bindings().Count() == 0 ? 0 : HTTPServer.Bindings()[0].Port;
+int ServerMain::ListeningPort() {
+  return server_.Bindings().Count() == 0 ? 0 : server_.Bindings()[0].Port;
 }
 
-std::string TfmHTTPServerMain::LocalUrl() {
+std::string ServerMain::LocalUrl() {
   // A wildcard listener is reached from this machine on the loopback address.
   const std::string& ip = options_.listen_ip;
   const std::string host = ip.empty() || ip == "0.0.0.0" ? "127.0.0.1" : ip;
-  if (options_.tls && options_.https_only && HTTPServer.Bindings().Count() > 1) {
-    return "https://" + host + ":" + std::to_string(HTTPServer.Bindings()[1].Port) + "/";
+  if (options_.tls && options_.https_only && server_.Bindings().Count() > 1) {
+    return "https://" + host + ":" + std::to_string(server_.Bindings()[1].Port) + "/";
   }
   return "http://" + host + ":" + std::to_string(ListeningPort()) + "/";
 }

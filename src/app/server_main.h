@@ -1,5 +1,5 @@
-// TfmHTTPServerMain: the main window's state and handlers without any widget: the greeting
-// lines, the configuration at start, acActivateExecute, Timer1Timer, other methods, closing.
+// ServerMain: the application core without any widget: the greeting lines, the configuration
+// at start, starting and stopping the server, the session timer, the port's handlers, closing.
 // It owns the server, the serial port, the log and the web front's shared state.
 #pragma once
 
@@ -54,39 +54,37 @@ struct ServerOptions {
   std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
 };
 
-class TfmHTTPServerMain final : public webfront::DispatcherContext {
+class ServerMain final : public webfront::DispatcherContext {
  public:
-  TfmHTTPServerMain(MainLoop& loop, ServerOptions options);
-  ~TfmHTTPServerMain() override;
-  TfmHTTPServerMain(const TfmHTTPServerMain&) = delete;
-  TfmHTTPServerMain& operator=(const TfmHTTPServerMain&) = delete;
+  ServerMain(MainLoop& loop, ServerOptions options);
+  ~ServerMain() override;
+  ServerMain(const ServerMain&) = delete;
+  ServerMain& operator=(const ServerMain&) = delete;
 
   // Loads config.ini, creating it with the defaults when missing. Returns the message the user
   // must see (already logged), or empty text.
   std::string LoadSettings();
-  // The window shown at start: loads config.ini again. On failure the list stays as it is and
-  // the message the user must see (already logged) is returned.
-  std::string FormShow();
+  // Loads config.ini again (a front end does it once it is shown). On failure the list stays as it
+  // is and the message the user must see (already logged) is returned.
+  std::string ReloadSettings();
   // Writes the list to config.ini; false when the file could not be written.
   bool SaveSettings();
   std::filesystem::path ConfigPath() const { return options_.home / "config.ini"; }
 
   // Start when stopped, stop when running.
-  void acActivateExecute();
+  void StartOrStop();
   // The session timer fired.
-  void Timer1Timer();
+  void OnSessionTimer();
   // Abort the running script, stop the server (which closes the port).
-  void FormCloseQuery();
+  void Close();
 
-  bool Active() const { return active_checked_; }  // the checked state of acActivate
-  const std::string& MenuCaption() const { return menu_caption_; }
-  int ListeningPort();     // the port of the first binding, as bound
-  std::string LocalUrl();  // where a browser on this machine finds the pages, as bound
+  bool Active() const { return active_; }  // started, and not stopped since
+  int ListeningPort();                     // the port of the first binding, as bound
+  std::string LocalUrl();                  // where a browser on this machine finds the pages
   std::int32_t SessionCounter() const { return session_.SessionCounter(); }
   TEventLog& Log() { return log_; }
-  serial::TSerialPort& Port() { return CP1; }
-  std::string ReceivedText() const { return ReceiveBuffer.Read(); }
-  std::size_t ReceivedSize() const { return ReceiveBuffer.Size(); }
+  serial::TSerialPort& Port() { return port_; }
+  std::size_t ReceivedSize() const { return receive_buffer_.Size(); }
   ConfigStore& Settings() { return settings_; }
   base::TrafficRing& Traffic() { return traffic_; }
 
@@ -94,7 +92,7 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   void AddLog(std::string_view message) override { log_.AddLog(message); }
 
  private:
-  // Timer1 as the session rule sees it.
+  // The session timer as the session rule sees it.
   class SessionTimerOnLoop final : public webfront::SessionTimer {
    public:
     explicit SessionTimerOnLoop(LoopTimer& timer) : timer_(timer) {}
@@ -113,12 +111,12 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   void LogListening();
   void ExplainPrivilegedPort(const http::EServerException& error);
   void StopServer();
-  void HTTPServerCommandOther(const std::string& command);
+  void OnOtherCommand(const std::string& command);
   void SetUpPort();
-  void CP1RxChar(int count);
-  void CP1AfterOpen();
-  void CP1AfterClose();
-  void CP1Error(serial::TSerialErrors errors);
+  void OnPortReceived(int count);
+  void OnPortOpened();
+  void OnPortClosed();
+  void OnPortError(serial::TSerialErrors errors);
   void NoteModemSignal(int bit, const char* name, bool on);
   MqttSendOutcome SendFromBroker(std::string_view bytes);
 
@@ -129,25 +127,24 @@ class TfmHTTPServerMain final : public webfront::DispatcherContext {
   base::TrafficRing traffic_;  // before the log, whose lines it also records
   TEventLog log_;
   http::TMimeTable mime_table_;
-  TReceiveBuffer ReceiveBuffer;
+  TReceiveBuffer receive_buffer_;
   PortReport port_report_;
   serial::TPostedSync port_sync_;
-  ReceivePump receive_pump_{CP1, ReceiveBuffer,
-                            &traffic_};  // only keeps a reference to CP1 until used
-  serial::TSerialPort CP1;               // after what its handlers use, so it closes before they go
+  // Only keeps a reference to the port until used.
+  ReceivePump receive_pump_{port_, receive_buffer_, &traffic_};
+  serial::TSerialPort port_;  // after what its handlers use, so it closes before they go
   PortAccess port_access_;
   ProgramHost host_;
-  LoopTimer Timer1;
-  SessionTimerOnLoop session_timer_{Timer1};
+  LoopTimer session_loop_timer_;
+  SessionTimerOnLoop session_timer_{session_loop_timer_};
   webfront::SessionGate session_;
   webfront::TRequestDispatcher dispatcher_;
   std::atomic<int> modem_signals_{0};  // the input lines as last recorded, one bit each
   std::optional<TrafficLog> traffic_log_;
   std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
-  bool active_checked_ = false;
+  bool active_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
-  std::string menu_caption_ = "Start";
-  http::THTTPServer HTTPServer;  // last: its threads stop before anything they use is freed
+  http::THTTPServer server_;        // last: its threads stop before anything they use is freed
 };
 
 }  // namespace orvelle::app

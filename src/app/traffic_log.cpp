@@ -91,7 +91,7 @@ void TrafficLog::Append(const std::string& text) {
   const ssize_t n = ::write(fd_.Get(), text.data(), text.size());
   if (n != static_cast<ssize_t>(text.size())) {
     Fail("cannot write", n < 0 ? errno : ENOSPC);
-    fd_ = http::UniqueFd();  // opened again for the next record, which may find room
+    fd_ = base::UniqueFd();  // opened again for the next record, which may find room
     return;
   }
   size_ += text.size();
@@ -104,7 +104,7 @@ void TrafficLog::Append(const std::string& text) {
 bool TrafficLog::EnsureOpen() {
   if (fd_.Valid()) return true;
   // O_NONBLOCK: a FIFO put in the file's place must not hang the writer.
-  fd_ = http::UniqueFd(::open(
+  fd_ = base::UniqueFd(::open(
       file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
   if (!fd_.Valid()) {
     Fail("cannot open", errno);
@@ -117,7 +117,7 @@ bool TrafficLog::EnsureOpen() {
 
 // FILE -> FILE.1 -> FILE.2 -> FILE.3; the oldest is overwritten.
 void TrafficLog::Rotate() {
-  fd_ = http::UniqueFd();
+  fd_ = base::UniqueFd();
   size_ = 0;
   for (int number = kKeptFiles - 1; number >= 1; --number) {
     ::rename(Numbered(file_, number).c_str(), Numbered(file_, number + 1).c_str());

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "base/traffic_ring.h"
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::app {
 
@@ -52,7 +52,7 @@ class TrafficLog {
   const std::filesystem::path file_;
   Reporter report_;
   const std::uint64_t rotate_bytes_;
-  http::UniqueFd fd_;
+  base::UniqueFd fd_;
   std::uint64_t size_ = 0;  // of the open file
   bool failing_ = false;    // reported; cleared by the next write that succeeds
   std::jthread thread_;     // last: started once everything it uses is set

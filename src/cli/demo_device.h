@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 #include "simulator.h"
 
 namespace orvelle::cli {
@@ -42,7 +42,7 @@ class DemoDevice {
   MovedSink on_moved_;
   mutable std::mutex mutex_;  // guards path_: the thread writes it on a hang-up
   std::string path_;
-  http::UniqueFd stop_;  // an eventfd; readable means "stop"
+  base::UniqueFd stop_;  // an eventfd; readable means "stop"
   tools::Simulator simulator_;
   std::jthread thread_;  // last: joined before the simulator it runs goes
 };

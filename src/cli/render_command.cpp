@@ -2,12 +2,14 @@
 // script request, with the body on stdout and nothing else.
 #include "render_command.h"
 
+#include <unistd.h>
+
 #include <chrono>
-#include <cstdio>
 #include <iostream>
 
 #include "app/config_store.h"
 #include "app/program_host.h"
+#include "base/file_io.h"
 #include "script/host.h"
 #include "webfront/page_runner.h"
 
@@ -15,10 +17,6 @@ namespace orvelle::cli {
 
 namespace {
 
-bool WriteAll(std::string_view bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() &&
-         std::fflush(stdout) == 0;
-}
 
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
@@ -47,11 +45,11 @@ int RunRender(const RenderOptions& options) {
     body = webfront::RunPage(request, host, host.Output(), nullptr, mode);
   } catch (const std::exception& error) {
     // The server answers these with status 500 and the message as the body.
-    WriteAll(error.what());
+    base::WriteAll(STDOUT_FILENO, error.what());
     std::cerr << "orvelle: " << error.what() << "\n";
     return 1;
   }
-  return WriteAll(body) ? 0 : 1;
+  return base::WriteAll(STDOUT_FILENO, body) ? 0 : 1;
 }
 
 }  // namespace orvelle::cli

@@ -17,21 +17,21 @@
 #include "app/console_writer.h"
 #include "app/main_loop.h"
 #include "app/server_main.h"
+#include "base/unique_fd.h"
 #include "demo_device.h"
-#include "http/unique_fd.h"
 
 namespace orvelle::cli {
 namespace {
 
 // Blocks SIGINT and SIGTERM in this thread and every thread it starts later, and returns a
 // signalfd that reports them.
-http::UniqueFd BlockShutdownSignals() {
+base::UniqueFd BlockShutdownSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
-  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return http::UniqueFd{};
-  return http::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return base::UniqueFd{};
+  return base::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
 }
 
 // Test hook, left out of --help: ORVELLE_TEST_DEV_ROOT and ORVELLE_TEST_SYS_ROOT point the
@@ -64,13 +64,13 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
 int RunServer(const ServerCommandOptions& options) {
   // A reader of our stdout that goes away must not kill the server.
   ::signal(SIGPIPE, SIG_IGN);
-  http::UniqueFd signals = BlockShutdownSignals();
+  base::UniqueFd signals = BlockShutdownSignals();
   if (!signals.Valid()) {
     std::cerr << "orvelle: cannot watch signals: " << std::strerror(errno) << "\n";
     return 1;
   }
-  // Started after the signals are blocked, as every thread must be; it outlives the window,
-  // so the window's last lines still reach the console.
+  // Started after the signals are blocked, as every thread must be; it outlives the core,
+  // so the core's last lines still reach the console.
   app::ConsoleWriter console(STDOUT_FILENO);
   app::MainLoop loop;
   app::ServerOptions app_options = AppOptions(options, console);
@@ -80,15 +80,15 @@ int RunServer(const ServerCommandOptions& options) {
     std::cerr << "orvelle: " << error.what() << "\n";
     return 1;
   }
-  // Declared before the window, so the device outlives the port that may hold it open; its
+  // Declared before the core, so the device outlives the port that may hold it open; its
   // hang-up notices travel to the log through the loop, which drops them once it has quit.
-  app::TfmHTTPServerMain* window = nullptr;
+  app::ServerMain* running = nullptr;
   std::optional<DemoDevice> demo;
   if (options.demo) {
     try {
-      demo.emplace([&loop, &window](const std::string& path) {
-        loop.Post([&window, path] {
-          if (window) window->AddLog("Demo device: the line was dropped; now on " + path);
+      demo.emplace([&loop, &running](const std::string& path) {
+        loop.Post([&running, path] {
+          if (running) running->AddLog("Demo device: the line was dropped; now on " + path);
         });
       });
     } catch (const std::runtime_error& error) {
@@ -98,18 +98,18 @@ int RunServer(const ServerCommandOptions& options) {
     // Asked at every request, so pages see the path the device has now, also after a hang-up.
     app_options.page_variables = [&demo] { return demo->PageVariables(); };
   }
-  app::TfmHTTPServerMain main_window(loop, std::move(app_options));
-  window = &main_window;
-  const std::string message = main_window.LoadSettings();
+  app::ServerMain server(loop, std::move(app_options));
+  running = &server;
+  const std::string message = server.LoadSettings();
   if (!message.empty()) std::cerr << "orvelle: " << message << "\n";
-  main_window.acActivateExecute();
-  if (!main_window.Active()) return 1;
-  if (demo) main_window.AddLog(demo->Announcement(main_window.LocalUrl()));
+  server.StartOrStop();
+  if (!server.Active()) return 1;
+  if (demo) server.AddLog(demo->Announcement(server.LocalUrl()));
   loop.WatchFd(signals.Get(), [&] {
     signalfd_siginfo info{};
     while (::read(signals.Get(), &info, sizeof info) == sizeof info) {
     }
-    main_window.FormCloseQuery();
+    server.Close();
     loop.Quit();
   });
   loop.Run();

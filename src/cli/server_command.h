@@ -1,5 +1,5 @@
 // The headless server: `orvelle [--home DIR] [--port N]` serving at once, log lines on stdout,
-// SIGINT or SIGTERM closing it as the main window's close would; --demo adds a simulated device.
+// SIGINT or SIGTERM closing it as closing the desktop window would; --demo adds a simulated device.
 #pragma once
 
 #include <chrono>

@@ -64,7 +64,6 @@ class TTCPConnection {
   TSocketHandle& Binding() { return socket_; }
   const TSocketHandle& Binding() const { return socket_; }
   bool Connected() const { return !closed_; }
-  bool ClosedGracefully() const { return peer_closed_; }
   bool Secure() const { return tls_ != nullptr; }
 
   // Receives up to kReceiveChunk bytes into the input buffer and returns them; empty when the

@@ -1,20 +1,10 @@
 // Parsing of "Cookie" header values and the text of "Set-Cookie" values.
 #include "http/cookies.h"
 
-#include "http/header_list.h"
+#include "base/ascii_text.h"
 
 namespace orvelle::http {
 namespace {
-
-bool IsBlankOrControl(char c) {
-  return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view TrimBlanksAndControls(std::string_view s) {
-  while (!s.empty() && IsBlankOrControl(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlankOrControl(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 // Reads a quoted value starting just past the opening quote; "" inside stands for one quote.
 std::string ReadQuoted(std::string_view text, std::size_t& pos) {
@@ -63,7 +53,7 @@ std::string TCookie::CookieText() const {
 long TCookieCollection::FindCookie(long start, std::string_view name) const {
   if (start < 0) start = 0;
   for (auto i = static_cast<std::size_t>(start); i < items_.size(); ++i) {
-    if (EqualsIgnoreCase(items_[i].Name, name)) return static_cast<long>(i);
+    if (base::EqualsIgnoreCase(items_[i].Name, name)) return static_cast<long>(i);
   }
   return -1;
 }
@@ -74,12 +64,12 @@ void TCookieCollection::ParseCookieHeader(std::string_view text) {
   while (pos < text.size()) {
     const auto equals = text.find('=', pos);
     if (equals == std::string_view::npos) return;
-    const std::string_view name = TrimBlanksAndControls(text.substr(pos, equals - pos));
+    const std::string_view name = base::TrimBlanksAndControls(text.substr(pos, equals - pos));
     pos = equals + 1;
     std::string value = ReadValue(text, pos);
     if (!name.empty() && name.front() == '$' && last != nullptr) {
-      if (EqualsIgnoreCase(name, "$PATH")) last->Path = std::move(value);
-      if (EqualsIgnoreCase(name, "$DOMAIN")) last->Domain = std::move(value);
+      if (base::EqualsIgnoreCase(name, "$PATH")) last->Path = std::move(value);
+      if (base::EqualsIgnoreCase(name, "$DOMAIN")) last->Domain = std::move(value);
     } else {
       last = &Add();
       last->Name = std::string(name);

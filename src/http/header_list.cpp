@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "base/ascii_text.h"
+
 namespace orvelle::http {
 namespace {
 
@@ -16,16 +18,7 @@ std::string_view StripLeadingBlanks(std::string_view s) {
   return s.substr(i);
 }
 
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 }  // namespace
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Lower(x) == Lower(y); });
-}
 
 std::string_view THeaderList::NameOf(std::string_view line) {
   const auto colon = line.find(':');
@@ -34,7 +27,7 @@ std::string_view THeaderList::NameOf(std::string_view line) {
 
 long THeaderList::IndexOf(std::string_view name) const {
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (EqualsIgnoreCase(NameOf(lines_[i]), name)) return static_cast<long>(i);
+    if (base::EqualsIgnoreCase(NameOf(lines_[i]), name)) return static_cast<long>(i);
   }
   return -1;
 }
@@ -77,7 +70,7 @@ void THeaderList::SetValue(std::string_view name, std::string_view value) {
 std::vector<std::string> THeaderList::Extract(std::string_view name) const {
   std::vector<std::string> values;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
-    if (EqualsIgnoreCase(NameOf(lines_[i]), name)) values.push_back(ValueAt(i));
+    if (base::EqualsIgnoreCase(NameOf(lines_[i]), name)) values.push_back(ValueAt(i));
   }
   return values;
 }

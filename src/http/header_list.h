@@ -33,7 +33,4 @@ class THeaderList {
   std::vector<std::string> lines_;
 };
 
-// ASCII case-insensitive equality, used for header and cookie names.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
 }  // namespace orvelle::http

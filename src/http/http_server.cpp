@@ -18,10 +18,6 @@ namespace {
 // Files up to this size are sent from memory behind their header rather than by sendfile.
 constexpr std::size_t kSmallFile = 16384;
 
-bool IsBlankText(const std::string& text) {
-  return text.find_first_not_of(' ') == std::string::npos;
-}
-
 // A handler failed before anything was sent: the message becomes a 500 body. Sent as plain
 // text, since the message may carry request data that must not be read as HTML.
 void TurnIntoServerError(THTTPResponseInfo& response, const std::string& message) {
@@ -149,7 +145,6 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
   THTTPRequestInfo request_info =
       THTTPRequestInfo::FromParsed(std::move(request), connection.Binding().PeerIP, ParseParams);
   THTTPResponseInfo response(connection);
-  ApplyServerSoftware(response);
   AnnounceClose(response);
   try {
     OnCommandGet(thread, request_info, response);
@@ -166,7 +161,6 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
 
 void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
   THTTPResponseInfo response(connection);
-  ApplyServerSoftware(response);
   AnnounceClose(response);
   response.StatusCode(status_code);
   response.ContentType = "text/plain";
@@ -179,7 +173,6 @@ void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
 // The body is fixed text: nothing of the request is reflected but the checked Location.
 void THTTPServer::AnswerRedirect(TTCPConnection& connection, const TParsedRequest& request) {
   THTTPResponseInfo response(connection);
-  ApplyServerSoftware(response);
   AnnounceClose(response);
   response.StatusCode(308);
   response.StatusText = "Permanent Redirect";
@@ -198,10 +191,6 @@ int THTTPServer::HttpsPort() {
     if (binding.Tls) return binding.Port;
   }
   return 0;
-}
-
-void THTTPServer::ApplyServerSoftware(THTTPResponseInfo& response) const {
-  if (!IsBlankText(ServerSoftware)) response.ServerSoftware = ServerSoftware;
 }
 
 void THTTPServer::RejectConnection(TSocketHandle& socket) {
@@ -226,7 +215,7 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
   if (ResponseInfo.ContentType.empty())
     ResponseInfo.ContentType = mime_table_.FileMimeType(file_name);
   // O_NONBLOCK: opening a FIFO must not hang the thread; it is refused below as not a file.
-  UniqueFd file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  base::UniqueFd file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!file.Valid()) throw EFOpenError(file_name, errno);
   struct stat info {};
   if (::fstat(file.Get(), &info) != 0) throw EFOpenError(file_name, errno);

@@ -24,11 +24,6 @@ class THTTPServer : public TTCPServer {
   ~THTTPServer() override;
 
   bool ParseParams = true;
-  std::string ServerSoftware;
-  // Server-side sessions stay off in this program; kept so the owner can state it.
-  bool SessionState = false;
-  bool AutoStartSession = false;
-  int SessionTimeOut = 0;
   // Every request that comes in on a plain binding is answered with a permanent redirect to
   // the same path on the first TLS binding. Set before activation.
   bool RedirectToHttps = false;
@@ -36,8 +31,6 @@ class THTTPServer : public TTCPServer {
   // Assign before activation.
   TCommandGetEvent OnCommandGet;
   TCommandOtherEvent OnCommandOther;
-
-  TMimeTable& MimeTable() { return mime_table_; }
 
   // Sends the header and the whole file as the response; returns the bytes of the file sent.
   // Throws EFOpenError before sending anything when the file cannot be opened.
@@ -55,7 +48,6 @@ class THTTPServer : public TTCPServer {
   void AnswerStatus(TTCPConnection& connection, int status_code);
   void AnswerRedirect(TTCPConnection& connection, const TParsedRequest& request);
   int HttpsPort();
-  void ApplyServerSoftware(THTTPResponseInfo& response) const;
 
   TMimeTable mime_table_;
 };

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <utility>
 
+#include "base/ascii_text.h"
+
 namespace orvelle::http {
 namespace {
 
@@ -22,14 +24,6 @@ constexpr std::pair<const char*, const char*> kBuiltInTypes[] = {
 };
 
 constexpr const char* kDefaultType = "application/octet-stream";
-
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -68,7 +62,7 @@ void TMimeTable::FillLocked() {
     std::istringstream words(line);
     std::string type, extension;
     if (!(words >> type)) continue;
-    while (words >> extension) extensions_["." + LowerAscii(extension)] = type;
+    while (words >> extension) extensions_["." + base::AsciiLower(extension)] = type;
   }
   for (const auto& [extension, type] : kBuiltInTypes) database_[extension] = type;
 }
@@ -89,7 +83,7 @@ std::string TMimeTable::Find(const std::map<std::string, std::string>& map,
 }
 
 std::string TMimeTable::FileMimeType(std::string_view file_name) {
-  const std::string key = LowerAscii(ExtensionOf(file_name));
+  const std::string key = base::AsciiLower(ExtensionOf(file_name));
   {
     std::shared_lock lock(mutex_);
     if (std::string type = Find(extensions_, key); !type.empty()) return type;

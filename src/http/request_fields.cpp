@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/ascii_text.h"
 #include "http/exceptions.h"
 #include "http/header_list.h"
 
@@ -105,7 +106,7 @@ std::string DecodeBase64(std::string_view text) {
 TBasicCredentials ParseBasicAuthorization(std::string_view value) {
   const auto blank = value.find(' ');
   const std::string_view scheme = value.substr(0, blank);
-  if (!EqualsIgnoreCase(scheme, "Basic")) throw EHTTPUnsupportedAuthorisationScheme();
+  if (!base::EqualsIgnoreCase(scheme, "Basic")) throw EHTTPUnsupportedAuthorisationScheme();
   const std::string decoded =
       DecodeBase64(blank == std::string_view::npos ? std::string_view{} : value.substr(blank + 1));
   const auto colon = decoded.find(':');

@@ -4,16 +4,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "base/ascii_text.h"
+
 namespace orvelle::http {
 namespace {
-
-std::string UpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
 
 // Up-front body allocation; larger bodies grow as their bytes arrive.
 constexpr std::int64_t kBodyReserve = 1024 * 1024;
@@ -31,7 +25,7 @@ std::optional<TRequestLine> ParseRequestLine(std::string_view line) {
   result.Version = std::string(line.substr(last_blank + 1));
   const std::string_view head = line.substr(0, last_blank);
   const auto first_blank = head.find(' ');
-  result.Method = UpperAscii(head.substr(0, first_blank));
+  result.Method = base::AsciiUpper(head.substr(0, first_blank));
   if (first_blank != std::string_view::npos)
     result.Target = std::string(head.substr(first_blank + 1));
   return result;

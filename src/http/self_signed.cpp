@@ -19,8 +19,9 @@
 #include <cstring>
 #include <memory>
 
+#include "base/file_io.h"
+#include "base/unique_fd.h"
 #include "http/tls_context.h"
-#include "http/unique_fd.h"
 
 namespace orvelle::http {
 namespace {
@@ -140,16 +141,11 @@ std::string Pem(Write write) {
 
 // O_EXCL: an existing certificate or key, maybe a real one, is never replaced.
 void WriteNew(const fs::path& path, const std::string& bytes, mode_t mode) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  base::UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (!fd.Valid() || ::fchmod(fd.Get(), mode) != 0)
     throw ETlsError("cannot write " + path.string() + ": " + std::strerror(errno));
-  std::string_view left = bytes;
-  while (!left.empty()) {
-    const ssize_t n = ::write(fd.Get(), left.data(), left.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw ETlsError("cannot write " + path.string() + ": " + std::strerror(errno));
-    left.remove_prefix(static_cast<std::size_t>(n));
-  }
+  if (!base::WriteAll(fd.Get(), bytes))
+    throw ETlsError("cannot write " + path.string() + ": " + std::strerror(errno));
 }
 
 }  // namespace

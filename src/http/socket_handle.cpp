@@ -35,7 +35,7 @@ void TSocketHandle::Bind() {
   } else if (::inet_pton(AF_INET, IP.c_str(), &address.sin_addr) != 1) {
     throw ESocketError(SocketErrorNumber(EADDRNOTAVAIL));
   }
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.Valid()) throw EInvalidSocket();
   const int one = 1;
   Check(::setsockopt(fd.Get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one));
@@ -64,8 +64,8 @@ void TSocketHandle::Listen(int backlog, bool defer_accept) {
 TSocketHandle TSocketHandle::Accept() {
   sockaddr_in peer{};
   socklen_t length = sizeof peer;
-  UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length,
-                        SOCK_CLOEXEC | SOCK_NONBLOCK));
+  base::UniqueFd fd(::accept4(fd_.Get(), reinterpret_cast<sockaddr*>(&peer), &length,
+                              SOCK_CLOEXEC | SOCK_NONBLOCK));
   if (!fd.Valid()) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) {
       return TSocketHandle{};

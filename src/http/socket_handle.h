@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::http {
 
@@ -35,10 +35,10 @@ class TSocketHandle {
   void CloseSocket();
 
  private:
-  explicit TSocketHandle(UniqueFd fd) : fd_(std::move(fd)) {}
+  explicit TSocketHandle(base::UniqueFd fd) : fd_(std::move(fd)) {}
   void ReadAddresses();  // the local one
 
-  UniqueFd fd_;
+  base::UniqueFd fd_;
 };
 
 }  // namespace orvelle::http

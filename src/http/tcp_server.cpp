@@ -73,7 +73,7 @@ void TTCPServer::Activate() {
     // Left readable by the last deactivation.
     std::uint64_t count;
     [[maybe_unused]] const auto got = ::read(wake_.Get(), &count, sizeof count);
-    epoll_ = UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
+    epoll_ = base::UniqueFd(::epoll_create1(EPOLL_CLOEXEC));
     if (!epoll_.Valid()) ThrowSocketError(errno);
     Watch(epoll_.Get(), EPOLL_CTL_ADD, wake_.Get(), EPOLLIN, kWakeKey);
     for (std::size_t i = 0; i < bindings_.Count(); ++i) {
@@ -177,7 +177,6 @@ void TTCPServer::PauseAfterError(const std::string& message) {
 void TTCPServer::RunPeer(TPeerThread& thread) {
   TTCPConnection& connection = thread.Connection();
   try {
-    if (OnConnect) OnConnect(thread);
     while (!thread.StopRequested() && connection.Connected()) {
       try {
         DoExecute(thread);

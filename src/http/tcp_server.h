@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "http/peer_thread.h"
 #include "http/server_limits.h"
 #include "http/socket_handle.h"
 #include "http/thread_manager.h"
-#include "http/unique_fd.h"
 
 namespace orvelle::http {
 
@@ -60,12 +60,8 @@ class TTCPServer {
   // it is the newcomer turned away. For protocols whose reader marks the head, so off unless an
   // owner turns it on.
   bool EvictUnfinished = false;
-  // Kept for owners that set it; idle workers now wait for connections until the pool's linger
-  // time or a deactivation, whichever comes first.
-  std::chrono::milliseconds AcceptWait{1000};
 
   // Events; assign them before activation.
-  TThreadEvent OnConnect;
   TThreadEvent OnDisconnect;
   TThreadEvent OnExecute;
   // Reports a failure accepting survived (for example running out of file descriptors); runs on
@@ -99,8 +95,8 @@ class TTCPServer {
   TServerLimits limits_;
   TSocketHandles bindings_{DefaultPort};
   bool active_ = false;
-  UniqueFd wake_;   // eventfd, readable from deactivation on: ends every wait for connections
-  UniqueFd epoll_;  // while active: the bindings, one waiter woken per connection, and wake_
+  base::UniqueFd wake_;   // eventfd, readable from deactivation on: ends every wait for connections
+  base::UniqueFd epoll_;  // while active: the bindings, one waiter woken per connection, and wake_
   TThreadMgrDefault threads_;
 };
 

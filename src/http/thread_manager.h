@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "http/peer_thread.h"
-#include "http/unique_fd.h"
 
 namespace orvelle::http {
 
@@ -138,7 +138,7 @@ class TThreadMgrDefault {
   std::size_t accepting_ = 0;  // guarded by mutex_; workers inside accept or reject
   // A timerfd, armed when the last worker waiting for connections takes one; one standing-by
   // worker (the watcher) waits on it. Fired at once to wake the watcher for a stop.
-  UniqueFd vacancy_timer_;
+  base::UniqueFd vacancy_timer_;
   bool watching_ = false;     // guarded by mutex_; a worker waits on vacancy_timer_
   std::size_t starting_ = 0;  // guarded by mutex_; threads started that have not looked yet
 };

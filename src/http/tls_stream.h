@@ -29,7 +29,6 @@ class TTlsStream {
   TTlsStream(const TTlsStream&) = delete;
   TTlsStream& operator=(const TTlsStream&) = delete;
 
-  bool Established() const { return established_; }
   // Advances the handshake; kNone once it is done. Throws ETlsError when it fails (garbage,
   // an unsupported version, the peer gone) and ESocketError on socket errors.
   TTlsWait Handshake();

@@ -13,7 +13,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::serial {
 
@@ -51,8 +51,8 @@ class DeviceReturnWatch {
   void Drain(int fd) const;
 
   Check check_;
-  DeviceFd wake_event_;
-  DeviceFd inotify_;
+  base::UniqueFd wake_event_;
+  base::UniqueFd inotify_;
   int watch_ = -1;  // the thread's own: the current inotify watch descriptor
   std::mutex lock_;
   std::filesystem::path path_;  // guarded by lock_

@@ -234,7 +234,7 @@ std::string ProbeOpenFailure(const fs::path& device, const SystemRoots& roots,
   if (::access(found.device.c_str(), R_OK | W_OK) != 0) {
     return DiagnoseOpenFailure(device, errno, roots, who);
   }
-  const DeviceFd probe = OpenExclusive(found.device);
+  const base::UniqueFd probe = OpenExclusive(found.device);
   if (!probe.Valid()) return DiagnoseOpenFailure(device, errno, roots, who);
   return {};
 }

@@ -13,7 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "serial/device_fd.h"
+#include "base/ascii_text.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::serial {
 namespace fs = std::filesystem;
@@ -26,13 +27,6 @@ constexpr const char* kSysTtyFolder = "/sys/class/tty";
 constexpr std::size_t kLoggedNameLimit = 200;
 constexpr std::string_view kCutMark = "...";
 
-bool SameNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The entry of `folder` named `component`: the exact name first, else the first (in sorted
 // order) that differs only in case.
 std::string MatchComponent(const fs::path& folder, const std::string& component) {
@@ -41,7 +35,7 @@ std::string MatchComponent(const fs::path& folder, const std::string& component)
   std::vector<std::string> matches;
   for (const auto& entry : fs::directory_iterator(folder, error)) {
     std::string name = entry.path().filename().string();
-    if (SameNoCase(name, component)) matches.push_back(std::move(name));
+    if (base::EqualsIgnoreCase(name, component)) matches.push_back(std::move(name));
   }
   if (matches.empty()) return component;
   std::sort(matches.begin(), matches.end());
@@ -56,18 +50,14 @@ fs::path ResolveAbsolute(const fs::path& path) {
 
 // n for "COMn" with n >= 1, else 0.
 unsigned ComNumber(std::string_view name) {
-  if (name.size() <= kComPrefix.size() || !SameNoCase(name.substr(0, 3), kComPrefix)) return 0;
+  if (name.size() <= kComPrefix.size() || !base::EqualsIgnoreCase(name.substr(0, 3), kComPrefix))
+    return 0;
   unsigned n = 0;
   for (char c : name.substr(kComPrefix.size())) {
     if (c < '0' || c > '9' || n > 100000) return 0;
     n = n * 10 + static_cast<unsigned>(c - '0');
   }
   return n;
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
 }
 
 // Legacy ttyS entries exist whether or not a UART stands behind them.
@@ -98,8 +88,8 @@ fs::path ResolvePortName(std::string_view name) {
   return ResolveAbsolute((fs::path(kDevFolder) / std::string(name)).lexically_normal());
 }
 
-DeviceFd OpenExclusive(const fs::path& path) {
-  DeviceFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+base::UniqueFd OpenExclusive(const fs::path& path) {
+  base::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return fd;
   // flock keeps out every other opener, root included; TIOCEXCL also keeps out plain opens
   // where the device is a terminal (a non-terminal fails later, on its line settings).
@@ -126,10 +116,10 @@ std::string EnumPortsIn(const fs::path& class_folder, const fs::path& dev_folder
     const fs::path path = dev_folder / name;
     // The probe is an open too, so it may only touch what the port itself would open.
     if (!LookUpSerialDevice(path, sysfs_root).serial) continue;
-    DeviceFd fd = OpenExclusive(path);
+    base::UniqueFd fd = OpenExclusive(path);
     if (!fd.Valid() || !HasUart(fd.Get(), name)) continue;
     if (!result.empty()) result += ' ';
-    result += Upper(path.string());
+    result += base::AsciiUpper(path.string());
   }
   return result;
 }

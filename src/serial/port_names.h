@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 #include "serial/device_kind.h"
 
 namespace orvelle::serial {
@@ -34,6 +34,6 @@ std::string PrintablePortName(std::string_view name);
 bool NaturalLess(const std::string& a, const std::string& b);
 
 // Opens the device exclusively (O_NONBLOCK, flock, TIOCEXCL); invalid with errno set on failure.
-DeviceFd OpenExclusive(const std::filesystem::path& path);
+base::UniqueFd OpenExclusive(const std::filesystem::path& path);
 
 }  // namespace orvelle::serial

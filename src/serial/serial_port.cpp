@@ -80,7 +80,6 @@ std::uint32_t TCustomSerialPort::Rate() const {
 void TCustomSerialPort::Open() {
   if (CheckConnected()) return;
   if (device_.Valid()) Close();  // a device that hung up: tidy up, then open afresh
-  if (OnBeforeOpen) OnBeforeOpen();
   OpenDevice();
   {
     std::lock_guard lock(counters_lock_);
@@ -103,7 +102,7 @@ void TCustomSerialPort::OpenDevice() {
     if (OnNotSerialPort) OnNotSerialPort(PrintablePortName(port_));
     throw ESerialPort(SerialErrorCode::kOpen, ENOTTY);
   }
-  DeviceFd device = OpenExclusive(found.device);
+  base::UniqueFd device = OpenExclusive(found.device);
   if (!device.Valid()) FailOpen(path, errno);
   device_ = std::move(device);
   lost_.store(false);
@@ -161,7 +160,6 @@ void TCustomSerialPort::Close() {
   if (OnCTSChange) OnCTSChange(false);
   if (OnDSRChange) OnDSRChange(false);
   if (OnRLSDChange) OnRLSDChange(false);
-  if (OnBeforeClose) OnBeforeClose();
   // A device that hung up cannot purge any more; closing it must still work.
   if (::tcflush(device_.Get(), TCIOFLUSH) != 0 && !lost_.load()) {
     throw ESerialPort(SerialErrorCode::kPurge, errno);
@@ -229,7 +227,6 @@ std::string TCustomSerialPort::ReadText(int count) {
   }
   text.resize(got);
   bytes_read_.fetch_add(got);
-  if (discard_null_) std::erase(text, '\0');  // termios cannot drop them itself
   return text;
 }
 
@@ -309,14 +306,9 @@ void TCustomSerialPort::DeliverBatch(TSerialEvents batch) {
       OnRxChar(count);
     }
   }
-  if ((batch & evTxEmpty) != 0 && OnTxEmpty) OnTxEmpty();
-  if ((batch & evBreak) != 0 && OnBreak) OnBreak();
-  if ((batch & evRing) != 0 && OnRing) OnRing();
   if ((batch & evCTS) != 0 && OnCTSChange) OnCTSChange((ModemSignals() & CTS) != 0);
   if ((batch & evDSR) != 0 && OnDSRChange) OnDSRChange((ModemSignals() & DSR) != 0);
-  if ((batch & evRxFlag) != 0 && OnRxFlag) OnRxFlag();
   if ((batch & evRLSD) != 0 && OnRLSDChange) OnRLSDChange((ModemSignals() & RLSD) != 0);
-  if ((batch & evRx80Full) != 0 && OnRx80Full) OnRx80Full();
 }
 
 void TCustomSerialPort::ApplyLineSettings() {
@@ -347,12 +339,6 @@ void TCustomSerialPort::SetStopBits(TStopBits value) {
 }
 void TCustomSerialPort::SetDataBits(TDataBits value) {
   Change(data_bits_, value);
-}
-void TCustomSerialPort::SetEventChar(std::uint8_t value) {
-  Change(event_char_, value);
-}
-void TCustomSerialPort::SetDiscardNull(bool value) {
-  Change(discard_null_, value);
 }
 void TCustomSerialPort::SetFlowControl(const TSerialFlowControl& value) {
   Change(flow_, value);

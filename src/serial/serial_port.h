@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 #include "serial/device_kind.h"
 #include "serial/device_queries.h"
 #include "serial/serial_error.h"
@@ -27,11 +27,10 @@ class TSerialThread;
 class TCustomSerialPort {
  public:
   // Handlers are optional; an empty one skips its event. The port is the implicit sender.
-  std::function<void()> OnBeforeOpen, OnAfterOpen, OnBeforeClose, OnAfterClose;
+  std::function<void()> OnAfterOpen, OnAfterClose;
   std::function<void(bool)> OnCTSChange, OnDSRChange, OnRLSDChange;
   std::function<void(int count)> OnRxChar;
   std::function<void(TSerialErrors)> OnError;
-  std::function<void()> OnTxEmpty, OnBreak, OnRing, OnRxFlag, OnRx80Full;
   // smWindowSync only: where an exception of a delivery goes (the thread carries on).
   std::function<void(const std::exception&)> OnSyncException;
   // Open refused the port's device as no serial line, before opening it; the argument is the
@@ -60,7 +59,6 @@ class TCustomSerialPort {
   void Close();
   // True while the device is open and has not hung up.
   bool Connected() const { return device_.Valid() && !lost_.load(); }
-  void SetConnected(bool value) { value ? Open() : Close(); }
   // The device hung up (unplugged) while open; Open or Reopen opens it again, Close tidies up.
   bool Lost() const { return lost_.load(); }
   // After a hang-up: lets go of the device, so the system can give its name to the next device
@@ -101,8 +99,6 @@ class TCustomSerialPort {
   const TSerialTimeouts& Timeouts() const { return timeouts_; }
   const TSerialBuffer& Buffer() const { return buffer_; }
   TSerialEvents Events() const { return events_; }
-  std::uint8_t EventChar() const { return event_char_; }
-  bool DiscardNull() const { return discard_null_; }
   TSyncMethod SyncMethod() const { return sync_method_; }
   // The bits per second the line runs at.
   std::uint32_t Rate() const;
@@ -120,8 +116,6 @@ class TCustomSerialPort {
   void SetTimeouts(const TSerialTimeouts& value);
   void SetBuffer(const TSerialBuffer& value);
   void SetEvents(TSerialEvents value) { events_ = value; }
-  void SetEventChar(std::uint8_t value);
-  void SetDiscardNull(bool value);
   void SetSyncMethod(TSyncMethod value);
 
   // Used by the event thread.
@@ -160,13 +154,11 @@ class TCustomSerialPort {
   TSerialTimeouts timeouts_;
   TSerialBuffer buffer_;
   TSerialEvents events_ = kAllSerialEvents;
-  std::uint8_t event_char_ = 0;
-  bool discard_null_ = false;
   TSyncMethod sync_method_ = TSyncMethod::smThreadSync;
   TSyncTarget* sync_target_ = nullptr;
   std::filesystem::path sysfs_root_ = kSysfsRoot;
 
-  DeviceFd device_;
+  base::UniqueFd device_;
   std::atomic<bool> lost_{false};
   std::atomic<std::uint64_t> bytes_read_{0};
   std::atomic<int> last_reported_{0};

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstddef>
 
+#include "base/ascii_text.h"
+
 namespace orvelle::serial {
 namespace {
 
@@ -18,23 +20,11 @@ constexpr std::array<const char*, 4> kDataTexts = {"5", "6", "7", "8"};
 constexpr std::array<const char*, 5> kParityTexts = {"None", "Odd", "Even", "Mark", "Space"};
 constexpr std::array<const char*, 4> kFlowTexts = {"Hardware", "Software", "None", "Custom"};
 
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool SameUpper(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Upper(a[i]) != Upper(b[i])) return false;
-  }
-  return true;
-}
-
 // The first text form equal to `text` when both are upper-cased, in ordinal order.
 template <typename Enum, std::size_t N>
 Enum Parse(std::string_view text, const std::array<const char*, N>& forms, Enum fallback) {
   for (std::size_t i = 0; i < N; ++i) {
-    if (SameUpper(text, forms[i])) return static_cast<Enum>(i);
+    if (base::EqualsIgnoreCase(text, forms[i])) return static_cast<Enum>(i);
   }
   return fallback;
 }

@@ -18,8 +18,6 @@ namespace {
 
 // Line-error counters and modem lines have no readiness to poll for; look at them this often.
 constexpr int kWatchIntervalMs = 20;
-// evRx80Full: the receive queue holds this share of InputSize (in fifths).
-constexpr int kRx80FullFifths = 4;
 // What each registration in the thread's epoll set stands for.
 constexpr std::uint32_t kStopTag = 0;
 constexpr std::uint32_t kDeviceTag = 1;
@@ -35,9 +33,6 @@ TSerialThread::TSerialThread(TCustomSerialPort& port)
     : port_(port),
       device_(port.DeviceHandle()),
       events_(port.Events()),
-      input_size_(port.Buffer().InputSize),
-      rx80_full_wanted_(input_size_ > 0 && (events_ & evRx80Full) != 0 &&
-                        static_cast<bool>(port.OnRx80Full)),
       method_(port.SyncMethod()),
       stop_event_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       epoll_(::epoll_create1(EPOLL_CLOEXEC)) {
@@ -92,8 +87,8 @@ void TSerialThread::Loop(std::stop_token stop) {
   std::stop_callback wake(stop, [this] { Signal(stop_event_.Get()); });
   Watch watch;
   watch.counters = ReadLineCounters(device_, watch.last_counters);
-  watch.modem = (events_ & (evCTS | evDSR | evRLSD | evRing)) != 0 &&
-                ReadModemBits(device_, watch.last_modem);
+  watch.modem =
+      (events_ & (evCTS | evDSR | evRLSD)) != 0 && ReadModemBits(device_, watch.last_modem);
   while (!stop.stop_requested()) {
     // A handler that left bytes unread gets them again only when more arrive.
     HoldForLeftover(watch.leftover > 0);
@@ -131,20 +126,17 @@ void TSerialThread::Finish() {
 TSerialEvents TSerialThread::SeenEvents(bool readable, Watch& watch) const {
   TSerialEvents seen = CounterEvents(watch) | ModemEvents(watch);
   // The delivery counts the input anyway; counting here too only pays when the count decides.
-  if (watch.leftover == 0 && !rx80_full_wanted_) return readable ? seen | evRxChar : seen;
+  if (watch.leftover == 0) return readable ? seen | evRxChar : seen;
   const int waiting = WaitingBytes(device_);
   if (readable || (watch.leftover > 0 && waiting > watch.leftover)) seen |= evRxChar;
-  if (rx80_full_wanted_ && waiting * 5 >= input_size_ * kRx80FullFifths) seen |= evRx80Full;
   return seen;
 }
 
 TSerialEvents TSerialThread::CounterEvents(Watch& watch) const {
   LineCounters now;
   if (!watch.counters || !ReadLineCounters(device_, now) || now == watch.last_counters) return 0;
-  TSerialEvents seen = evError;
-  if (now.brk != watch.last_counters.brk) seen |= evBreak;
   watch.last_counters = now;
-  return seen;
+  return evError;
 }
 
 TSerialEvents TSerialThread::ModemEvents(Watch& watch) const {
@@ -156,7 +148,6 @@ TSerialEvents TSerialThread::ModemEvents(Watch& watch) const {
   if ((changed & TIOCM_CTS) != 0) seen |= evCTS;
   if ((changed & TIOCM_DSR) != 0) seen |= evDSR;
   if ((changed & TIOCM_CAR) != 0) seen |= evRLSD;
-  if ((changed & TIOCM_RNG) != 0 && (now & TIOCM_RNG) != 0) seen |= evRing;
   return seen;
 }
 

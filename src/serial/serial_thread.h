@@ -9,7 +9,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 #include "serial/device_queries.h"
 #include "serial/serial_events.h"
 #include "serial/serial_settings.h"
@@ -61,12 +61,9 @@ class TSerialThread {
   TCustomSerialPort& port_;
   const int device_;
   const TSerialEvents events_;
-  const int input_size_;
-  // evRx80Full is watched and has a handler: only then is the input counted on every wake.
-  const bool rx80_full_wanted_;
   const TSyncMethod method_;
-  DeviceFd stop_event_;
-  DeviceFd epoll_;
+  base::UniqueFd stop_event_;
+  base::UniqueFd epoll_;
   std::mutex interest_lock_;
   int claims_ = 0;              // guarded by interest_lock_
   bool leftover_hold_ = false;  // guarded by interest_lock_

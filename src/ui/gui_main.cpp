@@ -17,7 +17,7 @@
 #include "app/start_options.h"
 #include "app/tls_options.h"
 #include "cli/demo_device.h"
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 #include "loop_driver.h"
 #include "main_window.h"
 
@@ -30,13 +30,13 @@ std::filesystem::path ExecutableFolder() {
 }
 
 // Blocks SIGINT and SIGTERM here and in every thread started later; a signalfd reports them.
-orvelle::http::UniqueFd BlockShutdownSignals() {
+orvelle::base::UniqueFd BlockShutdownSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
-  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return orvelle::http::UniqueFd{};
-  return orvelle::http::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return orvelle::base::UniqueFd{};
+  return orvelle::base::UniqueFd(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
 }
 
 }  // namespace
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  orvelle::http::UniqueFd shutdown_signals = BlockShutdownSignals();
+  orvelle::base::UniqueFd shutdown_signals = BlockShutdownSignals();
 
   QApplication application(argc, argv);
   QApplication::setApplicationName("orvelle");

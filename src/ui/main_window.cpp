@@ -44,7 +44,7 @@ MainWindow::MainWindow(app::MainLoop& loop, app::ServerOptions options)
   setCentralWidget(lbLog);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
   options.console = feed_->Sink();
-  core_ = std::make_unique<app::TfmHTTPServerMain>(loop, std::move(options));
+  core_ = std::make_unique<app::ServerMain>(loop, std::move(options));
   BuildMenus();
   BuildStatusBar();
   BuildTray();
@@ -138,18 +138,18 @@ void MainWindow::Start() {
     showMinimized();
   }
   // Minimised into the tray the window stays hidden until "Show".
-  const std::string message = core_->FormShow();
+  const std::string message = core_->ReloadSettings();
   if (!message.empty()) ShowMessage(this, message);
 }
 
 void MainWindow::acActivateExecute() {
-  core_->acActivateExecute();
+  core_->StartOrStop();
   ShowCaption();
 }
 
 void MainWindow::ShowCaption() {
   const bool running = core_->Active();
-  Activate1->setText(QString::fromStdString(core_->MenuCaption()));
+  Activate1->setText(running ? "Stop" : "Start");
   acActivate->setChecked(running);
   // The grid edits the live configuration, which request threads read while the server runs.
   Settings1->setEnabled(!running);
@@ -198,7 +198,7 @@ bool MainWindow::HidesToTray() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  core_->FormCloseQuery();
+  core_->Close();
   ShowCaption();
   TrayIcon1->hide();
   event->accept();

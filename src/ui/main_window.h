@@ -1,5 +1,6 @@
-// MainWindow: the desktop face of TfmHTTPServerMain. It shows the log, turns menu and tray
-// commands into the core's handlers, and owns the dialogs; the server logic stays in the core.
+// MainWindow (the form TfmHTTPServerMain): the desktop face of app::ServerMain. It shows the log,
+// turns menu and tray commands into the core's handlers, and owns the dialogs; the server logic
+// stays in the core.
 #pragma once
 
 #include <QMainWindow>
@@ -32,7 +33,7 @@ class MainWindow final : public QMainWindow {
   // reload of config.ini that comes with it.
   void Start();
 
-  app::TfmHTTPServerMain& Core() { return *core_; }
+  app::ServerMain& Core() { return *core_; }
   LogView& Log() { return *lbLog; }
   TFrmSettings& Settings() { return *FrmSettings; }
   QSystemTrayIcon& Tray() { return *TrayIcon1; }
@@ -59,7 +60,7 @@ class MainWindow final : public QMainWindow {
 
   LogView* lbLog;                  // owned by the window
   std::unique_ptr<LogFeed> feed_;  // before the core: the core's log writes through it
-  std::unique_ptr<app::TfmHTTPServerMain> core_;
+  std::unique_ptr<app::ServerMain> core_;
   QAction* acActivate = nullptr;  // checked while the server runs
   QAction* Activate1 = nullptr;   // "Start" / "Stop"
   QAction* Settings1 = nullptr;

@@ -157,7 +157,7 @@ void ValueListEditor::CommitOpenEdit() {
   if (QWidget* editor = indexWidget(currentIndex())) commitData(editor);
 }
 
-TFrmSettings::TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent)
+TFrmSettings::TFrmSettings(app::ServerMain& main, QWidget* parent)
     : QDialog(parent, Qt::Tool), main_(main) {
   setObjectName("FrmSettings");
   setWindowTitle("Settings");

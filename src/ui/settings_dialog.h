@@ -76,7 +76,7 @@ class TFrmSettings final : public QDialog {
 
  public:
   // Creating the dialog loads the configuration (the start-up rule), with its message box.
-  TFrmSettings(app::TfmHTTPServerMain& main, QWidget* parent);
+  TFrmSettings(app::ServerMain& main, QWidget* parent);
 
   // FormShow, then modal. Returns QDialog's result.
   int ShowModal();
@@ -91,7 +91,7 @@ class TFrmSettings final : public QDialog {
   void CellEdited(QTableWidgetItem* item);
   void Refill();
 
-  app::TfmHTTPServerMain& main_;
+  app::ServerMain& main_;
   ValueListEditor* VLE_;
   QCheckBox* ShowPassword;
   QPushButton* BitBtn1;

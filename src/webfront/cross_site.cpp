@@ -1,6 +1,7 @@
 // The cross-site test on fetch metadata and Origin.
 #include "cross_site.h"
 
+#include "base/ascii_text.h"
 #include "http/header_list.h"
 
 namespace orvelle::webfront {
@@ -17,12 +18,12 @@ std::string_view OriginAuthority(std::string_view origin) {
 
 // Host names compare without regard to case; the port must be written the same way.
 bool SameAuthority(std::string_view a, std::string_view b) {
-  return !a.empty() && http::EqualsIgnoreCase(a, b);
+  return !a.empty() && base::EqualsIgnoreCase(a, b);
 }
 
 bool IsPlainNavigation(const http::THTTPRequestInfo& request) {
   return request.Command == "GET" &&
-         http::EqualsIgnoreCase(request.Headers.Value("Sec-Fetch-Mode"), "navigate") &&
+         base::EqualsIgnoreCase(request.Headers.Value("Sec-Fetch-Mode"), "navigate") &&
          request.ParamText.empty();
 }
 
@@ -31,7 +32,7 @@ bool IsPlainNavigation(const http::THTTPRequestInfo& request) {
 bool IsCrossSiteRequest(const http::THTTPRequestInfo& request) {
   const std::string site = request.Headers.Value("Sec-Fetch-Site");
   if (!site.empty()) {
-    return http::EqualsIgnoreCase(site, "cross-site") && !IsPlainNavigation(request);
+    return base::EqualsIgnoreCase(site, "cross-site") && !IsPlainNavigation(request);
   }
   if (request.Headers.Extract("Origin").empty()) return false;
   return !SameAuthority(OriginAuthority(request.Headers.Value("Origin")),

@@ -17,7 +17,7 @@ class DispatcherContext {
   virtual void AddLog(std::string_view message) = 0;
 };
 
-// The session timer (Timer1): running means a session is live. Safe from any thread.
+// The session timer: running means a session is live. Safe from any thread.
 class SessionTimer {
  public:
   virtual ~SessionTimer() = default;

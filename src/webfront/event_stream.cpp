@@ -8,6 +8,7 @@
 #include <charconv>
 #include <exception>
 
+#include "base/ascii_text.h"
 #include "base/traffic_text.h"
 
 namespace orvelle::webfront {
@@ -94,8 +95,7 @@ std::string JsonText(std::string_view bytes) {
 }
 
 std::string EventText(const base::TrafficRecord& record) {
-  std::string kind(base::KindName(record.kind));
-  for (char& c : kind) c = static_cast<char>(c - 'A' + 'a');
+  const std::string kind = base::AsciiLower(base::KindName(record.kind));
   const std::string seq = std::to_string(record.seq);
   return "id: " + seq + "\nevent: " + kind + "\ndata: {\"seq\":" + seq + ",\"t\":\"" +
          base::IsoTimeMicros(record.time) + "\",\"hex\":\"" + base::HexPairs(record.bytes, "") +

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "base/file_io.h"
 #include "webfront/block_check.h"
 #include "webfront/page_text.h"
 #include "webfront/page_translation.h"
@@ -35,7 +36,7 @@ std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes) {
 }
 
 std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path) {
-  return PreparePage(ReadFileBytes(path));
+  return PreparePage(base::ReadFileBytes(path));
 }
 
 bool PageCache::Settled(const struct stat& info) const {
@@ -51,8 +52,8 @@ bool PageCache::Matches(const Entry& entry, const struct stat& info) {
 }
 
 std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
-                                                  const struct stat* looked) {
-  struct stat now{};
+                                                   const struct stat* looked) {
+  struct stat now {};
   if (looked != nullptr) now = *looked;
   if (looked != nullptr || ::stat(path.c_str(), &now) == 0) {
     std::lock_guard lock(mutex_);
@@ -60,8 +61,8 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
     if (found != entries_.end() && Matches(found->second, now)) return found->second.page;
   }
   // The identity is taken from the file that was read, not from the look above.
-  struct stat read_info{};
-  const std::string bytes = ReadFileBytes(path, &read_info);
+  struct stat read_info {};
+  const std::string bytes = base::ReadFileBytes(path, &read_info);
   std::shared_ptr<const PreparedPage> page = PreparePage(bytes);
   std::lock_guard lock(mutex_);
   if (const auto old = entries_.find(path); old != entries_.end()) {
@@ -73,8 +74,13 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
       entries_.clear();
       kept_bytes_ = 0;
     }
-    entries_[path] = Entry{read_info.st_dev,  read_info.st_ino,  read_info.st_size,
-                           read_info.st_mtim, read_info.st_ctim, bytes.size(), page};
+    entries_[path] = Entry{read_info.st_dev,
+                           read_info.st_ino,
+                           read_info.st_size,
+                           read_info.st_mtim,
+                           read_info.st_ctim,
+                           bytes.size(),
+                           page};
     kept_bytes_ += bytes.size();
   }
   return page;

@@ -38,7 +38,7 @@ struct PreparedPage {
 // Translates a page file's bytes and checks its blocks.
 std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes);
 
-// Reads and prepares the page at `path`. Throws like ReadFileBytes.
+// Reads and prepares the page at `path`. Throws like base::ReadFileBytes.
 std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path);
 
 class PageCache {
@@ -57,7 +57,7 @@ class PageCache {
 
   // The prepared page at `path`: the kept one while the file's identity, size and change times
   // are those it was read with, otherwise read anew. `looked`: the file's status taken just
-  // before by the caller, used instead of a look of its own. Throws like ReadFileBytes.
+  // before by the caller, used instead of a look of its own. Throws like base::ReadFileBytes.
   std::shared_ptr<const PreparedPage> Get(const std::string& path,
                                           const struct stat* looked = nullptr);
   std::size_t Count() const;

@@ -1,10 +1,7 @@
 // Line lists of page and configuration text: splitting on any line break, joining with CR LF,
-// and reading a file's bytes into lines.
+// and reading a page file into lines.
 #pragma once
 
-#include <sys/stat.h>
-
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,11 +15,7 @@ std::vector<std::string> SplitLines(std::string_view text);
 // Joins lines into one text, every line followed by CR LF.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Reads the whole file as bytes; `info`, when given, receives the status of the file read.
-// Throws std::runtime_error naming the file and the cause when it is missing or cannot be read.
-std::string ReadFileBytes(const std::filesystem::path& path, struct stat* info = nullptr);
-
-// Reads a page file and splits it with SplitLines. Throws like ReadFileBytes.
+// Reads a page file and splits it with SplitLines. Throws like base::ReadFileBytes.
 std::vector<std::string> LoadPageLines(const std::string& path);
 
 }  // namespace orvelle::webfront

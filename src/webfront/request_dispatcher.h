@@ -24,7 +24,7 @@ namespace orvelle::webfront {
 struct DispatcherSetup {
   DispatcherContext& context;
   http::THTTPServer& server;         // SendFile
-  http::TMimeTable& mime_table;      // the main window's table
+  http::TMimeTable& mime_table;      // the core's own table
   script::ScriptHost& script_host;   // the program's host
   std::vector<std::string>& output;  // the output list; only the slot's holder touches it
   SessionGate& session;

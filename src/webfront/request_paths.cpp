@@ -2,19 +2,10 @@
 #include "request_paths.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "base/ascii_text.h"
 
 namespace orvelle::webfront {
-namespace {
-
-std::string LowerAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
-}
-
-}  // namespace
 
 std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
                                   std::string_view document) {
@@ -51,11 +42,11 @@ std::string PathBelowFolder(const std::filesystem::path& path,
 }
 
 bool IsScriptRequest(std::string_view path_below_web) {
-  return LowerAscii(path_below_web).find(".ovs") != std::string::npos;
+  return base::AsciiLower(path_below_web).find(".ovs") != std::string::npos;
 }
 
 bool IsAbortRequest(std::string_view path_below_web) {
-  return LowerAscii(path_below_web).find("abort.ovs") != std::string::npos;
+  return base::AsciiLower(path_below_web).find("abort.ovs") != std::string::npos;
 }
 
 }  // namespace orvelle::webfront

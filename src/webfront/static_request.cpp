@@ -1,14 +1,14 @@
-// Static files: index.html for folders, the 404 page, HEAD through the main window's MIME
+// Static files: index.html for folders, the 404 page, HEAD through the core's own MIME
 // table, and SendFile with its log line.
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
 
+#include "base/ascii_text.h"
+#include "base/unique_fd.h"
 #include "dispatcher_pages.h"
 #include "http/exceptions.h"
-#include "http/unique_fd.h"
 #include "request_dispatcher.h"
 #include "request_paths.h"
 
@@ -20,16 +20,6 @@ namespace fs = std::filesystem;
 bool IsFolder(const fs::path& path) {
   std::error_code error;
   return fs::is_directory(path, error);
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -46,7 +36,7 @@ void TRequestDispatcher::ServeStatic(http::TPeerThread& thread,
     response.ContentText = FileNotFoundPage(response.StatusText);
     return;
   }
-  if (EqualsIgnoreCase(request.Command, "HEAD")) {
+  if (base::EqualsIgnoreCase(request.Command, "HEAD")) {
     AnswerHead(path, response);
     return;
   }
@@ -60,7 +50,7 @@ void TRequestDispatcher::ServeStatic(http::TPeerThread& thread,
 
 void TRequestDispatcher::AnswerHead(const fs::path& path, http::THTTPResponseInfo& response) {
   // O_NONBLOCK: a FIFO must not hang the thread; the size comes from the open file itself.
-  http::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  base::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!file.Valid()) throw http::EFOpenError(path.string(), errno);
   struct stat info {};
   if (::fstat(file.Get(), &info) != 0) throw http::EFOpenError(path.string(), errno);

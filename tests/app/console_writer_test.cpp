@@ -3,21 +3,20 @@
 #include "app/console_writer.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
 
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::app {
 namespace {
 
-using http::UniqueFd;
+using base::UniqueFd;
 
 struct Pipe {
   Pipe() {

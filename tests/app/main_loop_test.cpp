@@ -93,7 +93,7 @@ TEST(MainLoopTest, RunEndsOnQuitFromAnotherThread) {
 
 TEST(MainLoopTest, WatchedFdCallsHandlerOnMainThread) {
   MainLoop loop;
-  http::UniqueFd fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  base::UniqueFd fd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   int calls = 0;
   loop.WatchFd(fd.Get(), [&] {
     std::uint64_t count;

@@ -10,6 +10,7 @@
 #include "../serial/pty_pair.h"
 #include "app/main_loop.h"
 #include "app/main_loop_sync.h"
+#include "base/ascii_text.h"
 #include "serial/port_names.h"
 
 namespace orvelle::app {
@@ -17,11 +18,6 @@ namespace {
 
 using serial::test::PtyPair;
 using serial::test::WaitUntil;
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 class PortAccessTest : public ::testing::Test {
  protected:
@@ -32,7 +28,7 @@ class PortAccessTest : public ::testing::Test {
     port.OnAfterClose = [this] { buffer.Clear(); };
   }
   script::SerialAccess::OpenRequest Request(const std::string& path, const char* baud = "9600") {
-    return {Upper(path), baud, "8", "none", "1", "none"};
+    return {base::AsciiUpper(path), baud, "8", "none", "1", "none"};
   }
   std::string Received() {
     std::string out;
@@ -54,7 +50,7 @@ class PortAccessTest : public ::testing::Test {
 
 TEST_F(PortAccessTest, OpenSendReceiveFlushClose) {
   ASSERT_TRUE(access.OpenPort(Request(pty.Path())));
-  EXPECT_EQ(access.IsOpenText(), Upper(pty.Path()) + " 9600 8 None 1 None");
+  EXPECT_EQ(access.IsOpenText(), base::AsciiUpper(pty.Path()) + " 9600 8 None 1 None");
   ASSERT_TRUE(access.Send("*IDN?\r"));
   EXPECT_EQ(pty.Read(6), "*IDN?\r");
   EXPECT_TRUE(access.Send(""));
@@ -78,8 +74,9 @@ TEST_F(PortAccessTest, ReopenSameNameChangesSettingsAndKeepsBuffer) {
   ASSERT_TRUE(access.OpenPort(Request(pty.Path())));
   pty.Write("kept");
   ASSERT_TRUE(ServeUntil([&] { return Received() == "kept"; }));
-  ASSERT_TRUE(access.OpenPort({Upper(pty.Path()), "fast", "7", "even", "2", "hardware"}));
-  EXPECT_EQ(access.IsOpenText(), Upper(pty.Path()) + " 9600 7 Even 2 Hardware");
+  ASSERT_TRUE(
+      access.OpenPort({base::AsciiUpper(pty.Path()), "fast", "7", "even", "2", "hardware"}));
+  EXPECT_EQ(access.IsOpenText(), base::AsciiUpper(pty.Path()) + " 9600 7 Even 2 Hardware");
   EXPECT_EQ(Received(), "kept");
 }
 

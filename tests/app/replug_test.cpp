@@ -13,6 +13,7 @@
 #include "../serial/pty_pair.h"
 #include "../serial/temp_folder.h"
 #include "app/port_access.h"
+#include "base/ascii_text.h"
 
 namespace orvelle::app {
 namespace {
@@ -27,11 +28,6 @@ constexpr const char* kBack = ": device back, reopened with the same settings";
 // Re-plugs in the stress test, and the time all of them together may take at most.
 constexpr int kReplugRounds = 100;
 constexpr auto kStressLimit = std::chrono::seconds(60);
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 void Nap() {
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -95,9 +91,10 @@ class ReplugTest : public ::testing::Test {
 
 TEST_F(ReplugTest, SameNameIsReopenedWithTheSameSettings) {
   Plug();
-  ASSERT_TRUE(access.OpenPort({Upper(Link().string()), "19200", "7", "even", "2", "none"}));
+  ASSERT_TRUE(
+      access.OpenPort({base::AsciiUpper(Link().string()), "19200", "7", "even", "2", "none"}));
   const std::string settings = access.IsOpenText();
-  ASSERT_EQ(settings, Upper(Link().string()) + " 19200 7 Even 2 None");
+  ASSERT_EQ(settings, base::AsciiUpper(Link().string()) + " 19200 7 Even 2 None");
   devices.back()->Write("before");
   ASSERT_TRUE(WaitUntil([&] { return Received() == "before"; }, Nap));
 
@@ -137,14 +134,15 @@ TEST_F(ReplugTest, WhatEndsTheWait) {
       {"closeport", [](ReplugTest& t) { EXPECT_TRUE(t.access.ClosePort()); }, false},
       {"openport of the missing device",
        [](ReplugTest& t) {
-         EXPECT_FALSE(
-             t.access.OpenPort({Upper(t.Link().string()), "9600", "8", "none", "1", "none"}));
+         EXPECT_FALSE(t.access.OpenPort(
+             {base::AsciiUpper(t.Link().string()), "9600", "8", "none", "1", "none"}));
        },
        true},
       {"openport of another port",
        [](ReplugTest& t) {
          PtyPair& other = t.Plug("other");
-         EXPECT_TRUE(t.access.OpenPort({Upper(other.Path()), "9600", "8", "none", "1", "none"}));
+         EXPECT_TRUE(
+             t.access.OpenPort({base::AsciiUpper(other.Path()), "9600", "8", "none", "1", "none"}));
        },
        false},
   };
@@ -157,7 +155,8 @@ TEST_F(ReplugTest, WhatEndsTheWait) {
       log.clear();
     }
     Plug();
-    ASSERT_TRUE(access.OpenPort({Upper(Link().string()), "9600", "8", "none", "1", "none"}));
+    ASSERT_TRUE(
+        access.OpenPort({base::AsciiUpper(Link().string()), "9600", "8", "none", "1", "none"}));
     Unplug();
     ASSERT_TRUE(WaitForLog(kGone, 1));
     // Ending the wait wakes the watch once, as the plug does while it waits.
@@ -172,7 +171,7 @@ TEST_F(ReplugTest, WhatEndsTheWait) {
       EXPECT_EQ(back->Read(2), "ok");
     } else {
       EXPECT_EQ(LogCount(kBack), 0);
-      EXPECT_NE(access.IsOpenText().rfind(Upper(Link().string()), 0), 0U);
+      EXPECT_NE(access.IsOpenText().rfind(base::AsciiUpper(Link().string()), 0), 0U);
     }
     EXPECT_EQ(LogCount(kGone), 1);  // one loss, however the wait went on or ended
     access.ClosePort();
@@ -183,7 +182,8 @@ TEST_F(ReplugTest, WhatEndsTheWait) {
 // every loss and every return is logged once, and the port works at the end.
 TEST_F(ReplugTest, ManyReplugsUnderTraffic) {
   Plug();
-  ASSERT_TRUE(access.OpenPort({Upper(Link().string()), "115200", "8", "none", "1", "none"}));
+  ASSERT_TRUE(
+      access.OpenPort({base::AsciiUpper(Link().string()), "115200", "8", "none", "1", "none"}));
   std::atomic<bool> done{false};
   std::atomic<int> sent{0};
   std::jthread user([&] {

@@ -11,7 +11,7 @@
 #include <map>
 #include <regex>
 
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 #include "server_process.h"
 
 namespace orvelle::e2e {
@@ -30,7 +30,7 @@ struct Event {
 class Viewer {
  public:
   explicit Viewer(int port, const std::string& last_id = {}, int receive_buffer = 0) {
-    fd_ = http::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    fd_ = base::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (receive_buffer > 0) {
       ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     }
@@ -95,7 +95,7 @@ class Viewer {
     }
   }
 
-  http::UniqueFd fd_;
+  base::UniqueFd fd_;
   bool connected_ = false;
   std::string raw_;
   std::string head_;

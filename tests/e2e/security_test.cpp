@@ -154,7 +154,7 @@ TEST_F(SecurityTest, GuessingPasswordsIsLoggedAndTurnedAway) {
 // the one that has waited longest.
 TEST_F(SecurityTest, UnfinishedRequestsGiveWayToNewcomers) {
   Start("Log to file=no\r\n", {"--max-connections", "4"});
-  std::vector<http::UniqueFd> slow;
+  std::vector<base::UniqueFd> slow;
   for (int i = 0; i < 4; ++i) {
     slow.push_back(http::testing::Connect(Port()));
     ASSERT_TRUE(http::testing::SendAll(slow.back().Get(), "GET /a.txt HTTP/1.1\r\nHo"));

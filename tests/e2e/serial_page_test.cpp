@@ -3,6 +3,7 @@
 // is_open gives the line settings; the buffer outlives a request and is emptied by open and close.
 #include <gtest/gtest.h>
 
+#include "base/ascii_text.h"
 #include "server_process.h"
 
 namespace orvelle::e2e {
@@ -93,11 +94,6 @@ std::string Body(const std::string& lines) {
   return lines + "\r\n";
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 TEST(SerialPageTest, PingThroughTheSimulator) {
   TempHome home;
   home.Config("Server port=80\r\n");
@@ -110,7 +106,7 @@ TEST(SerialPageTest, PingThroughTheSimulator) {
   ServerProcess server(home);
   ASSERT_GT(server.Port(), 0) << server.Stdout();
   const std::string port = simulator.Path();
-  const std::string settings = "open=" + Upper(port) + " 115200 8 None 1 None\r\n";
+  const std::string settings = "open=" + base::AsciiUpper(port) + " 115200 8 None 1 None\r\n";
 
   const std::string first = Curl({server.Url("/ping.ovs?p=" + port)});
   EXPECT_EQ(first, Body(settings + "reply=PONG\r\nleft=[]\r\n"));
@@ -118,7 +114,7 @@ TEST(SerialPageTest, PingThroughTheSimulator) {
   // The echo stays in the buffer between requests.
   EXPECT_EQ(Curl({server.Url("/leave.ovs")}), Body("sent\r\n"));
   EXPECT_EQ(Curl({server.Url("/show.ovs")}),
-            Body("buffer=[kept] open=[" + Upper(port) + " 115200 8 None 1 None]\r\n"));
+            Body("buffer=[kept] open=[" + base::AsciiUpper(port) + " 115200 8 None 1 None]\r\n"));
 
   EXPECT_EQ(Curl({server.Url("/close.ovs")}), Body("closed error=0 open=[] buffer=[]\r\n"));
 
@@ -147,7 +143,7 @@ TEST(SerialPageTest, DeviceHangsUpWhileAPagePolls) {
   const std::string back = simulator.WaitForPath(2);
   ASSERT_FALSE(back.empty());
   const std::string again = Curl({server.Url("/ping.ovs?p=" + back)});
-  EXPECT_EQ(again, Body("open=" + Upper(back) + " 115200 8 None 1 None\r\n" + reply));
+  EXPECT_EQ(again, Body("open=" + base::AsciiUpper(back) + " 115200 8 None 1 None\r\n" + reply));
   ASSERT_EQ(server.Terminate(kProcessLimit), 0);
 }
 
@@ -167,7 +163,7 @@ TEST(SerialPageTest, StableNameIsReopenedAfterAReplug) {
   fs::create_symlink(simulator.Path(), link);
   ServerProcess server(home);
   ASSERT_GT(server.Port(), 0) << server.Stdout();
-  const std::string settings = Upper(link.string()) + " 115200 8 None 1 None\r\n";
+  const std::string settings = base::AsciiUpper(link.string()) + " 115200 8 None 1 None\r\n";
   ASSERT_EQ(Curl({server.Url("/ping.ovs?p=" + link.string())}),
             Body("open=" + settings + "reply=PONG\r\nleft=[]\r\n"));
 

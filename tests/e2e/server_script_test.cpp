@@ -181,7 +181,7 @@ TEST_F(ScriptPagesTest, BurstWhileScriptRunsThenStaticLoad) {
 TEST_F(ScriptPagesTest, SigtermUnderLoadClosesCleanly) {
   std::string long_body;
   std::jthread runner = StartLong(long_body);
-  std::vector<http::UniqueFd> idle;
+  std::vector<base::UniqueFd> idle;
   for (int i = 0; i < 20; ++i) {
     idle.push_back(http::testing::Connect(server->Port()));
     http::testing::SendAll(idle.back().Get(), "GET /a.txt HTTP/1.1\r\n");  // never finished

@@ -137,7 +137,7 @@ TEST(ServerStartTest, MissingConfigurationIsCreatedAndReported) {
 }
 
 TEST(ServerStartTest, PortInUseIsLoggedAndTheCommandFails) {
-  http::UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  base::UniqueFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ascii_text.h"
 #include "server_process.h"
 
 namespace orvelle::e2e {
@@ -252,8 +253,7 @@ TEST(ShippedPages, TerminalTalksToTheDemoDevice) {
   const std::string page = Get(demo.Server().Url("/terminal.ovs")).second;
   EXPECT_NE(page.find("<option value=\"" + device + "\" selected>"), std::string::npos) << page;
 
-  std::string upper = device;
-  std::transform(upper.begin(), upper.end(), upper.begin(), ::toupper);
+  const std::string upper = base::AsciiUpper(device);
   const std::string opened =
       Get(demo.Server().Url("/term/open.ovs?port=" + Encode(device) +
                             "&baud=19200&data=8&parity=None&stop=1&flow=None"))

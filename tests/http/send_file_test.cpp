@@ -123,7 +123,7 @@ TEST_F(SendFileTest, HundredMebibyteFileArrivesWhole) {
   {
     std::string block(251 * 4096, '\0');
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i % 251);
-    UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    base::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
     for (std::int64_t left = kSize; left > 0;) {
       const auto n = static_cast<std::size_t>(std::min<std::int64_t>(left, block.size()));
       ASSERT_EQ(::write(out.Get(), block.data(), n), static_cast<ssize_t>(n));
@@ -131,7 +131,7 @@ TEST_F(SendFileTest, HundredMebibyteFileArrivesWhole) {
     }
   }
   Serve(path, true);
-  UniqueFd client = Connect(port_);
+  base::UniqueFd client = Connect(port_);
   SendAll(client.Get(), "GET /big.bin HTTP/1.1\r\n\r\n");
   std::string header;
   EXPECT_EQ(ReadPatternBody(client.Get(), header), kSize);

@@ -86,7 +86,7 @@ TEST(ServerLimitsTest, SilentClientIsClosedWithoutResponse) {
   THTTPServer server(limits);
   server.OnCommandGet = AnswerOk;
   const int port = StartOnLoopback(server);
-  UniqueFd client = Connect(port);
+  base::UniqueFd client = Connect(port);
   SendAll(client.Get(), "GET / HTTP/1.1\r\nHost: x\r\n");  // never finishes the header
   const ReadResult result = ReadAll(client.Get());
   EXPECT_TRUE(result.eof) << "the server kept waiting for the client";
@@ -109,7 +109,7 @@ TEST(ServerLimitsTest, CloseWaitsForTheClientOnlyWhenInputIsLeft) {
   server.OnCommandGet = AnswerOk;
   const int port = StartOnLoopback(server);
 
-  UniqueFd complete = Connect(port);
+  base::UniqueFd complete = Connect(port);
   SendAll(complete.Get(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
   const ReadResult answered = ReadAll(complete.Get());
   EXPECT_TRUE(answered.eof);
@@ -126,7 +126,7 @@ TEST(ServerLimitsTest, CloseWaitsForTheClientOnlyWhenInputIsLeft) {
     more_sent_done.wait_for(std::chrono::seconds(10));
     response.ContentText = "ok";
   };
-  UniqueFd pipelined = Connect(port);
+  base::UniqueFd pipelined = Connect(port);
   SendAll(pipelined.Get(), "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
   ASSERT_EQ(handler_entered.get_future().wait_for(std::chrono::seconds(10)),
             std::future_status::ready);
@@ -150,7 +150,7 @@ TEST(ServerLimitsTest, ReaderThatStopsReadingIsDroppedAfterTheStallBound) {
     response.ContentText.assign(64 * 1024 * 1024, 'x');  // far beyond both sockets' buffers
   };
   const int port = StartOnLoopback(server);
-  UniqueFd client = Connect(port);
+  base::UniqueFd client = Connect(port);
   const int small = 4096;
   ::setsockopt(client.Get(), SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
   SendAll(client.Get(), "GET / HTTP/1.1\r\n\r\n");
@@ -182,7 +182,7 @@ TEST(ServerLimitsTest, ConnectionsOverTheLimitGet503AndOthersAreStillServed) {
   server.OnCommandGet = AnswerOk;
   server.EvictUnfinished = false;  // the holders send nothing; here they keep their slots
   const int port = StartOnLoopback(server);
-  std::vector<UniqueFd> holders;
+  std::vector<base::UniqueFd> holders;
   for (int i = 0; i < 2; ++i) holders.push_back(Connect(port));
   ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 2; }));
 
@@ -203,7 +203,7 @@ TEST(ServerLimitsTest, DeactivationClosesLiveConnectionsAndServesAgainAfterwards
   THTTPServer server;
   server.OnCommandGet = AnswerOk;
   int port = StartOnLoopback(server);
-  UniqueFd idle = Connect(port);
+  base::UniqueFd idle = Connect(port);
   SendAll(idle.Get(), "GET / HTT");
   ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 1; }));
   server.Active(false);
@@ -235,7 +235,7 @@ TEST(ServerLimitsTest, StuckHandlerDoesNotHoldDeactivationAndNoThreadOutlivesThe
       response.ContentText = "late";
     };
     const int port = StartOnLoopback(server);
-    UniqueFd client = Connect(port);
+    base::UniqueFd client = Connect(port);
     SendAll(client.Get(), "GET / HTTP/1.1\r\n\r\n");
     entered.get_future().wait();
     server.Active(false);  // returns although the handler is still waiting
@@ -260,7 +260,7 @@ TEST(ServerLimitsTest, ClientLeavingMidResponseEndsTheConnectionWithoutLeaks) {
     };
     const int port = StartOnLoopback(server);
     for (int i = 0; i < 3; ++i) {
-      UniqueFd client = Connect(port);
+      base::UniqueFd client = Connect(port);
       SendAll(client.Get(), "GET / HTTP/1.1\r\n\r\n");
       char some[1024];
       ASSERT_GT(::recv(client.Get(), some, sizeof some, 0), 0);

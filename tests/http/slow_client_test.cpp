@@ -52,7 +52,7 @@ TEST(SlowClientTest, HeadTrickledByteByByteIsClosedAtItsDeadline) {
   limits.Timeouts.Head = std::chrono::seconds(1);
   THTTPServer server(limits);
   server.OnCommandGet = AnswerOk;
-  UniqueFd client = Connect(StartOnLoopback(server));
+  base::UniqueFd client = Connect(StartOnLoopback(server));
   // Each byte comes well within the idle bound; all 79 would take 8 s.
   const Trickled trickled =
       Trickle(client.Get(), "GET / HTTP/1.1\r\nX: " + std::string(60, 'a'), 1);
@@ -76,7 +76,7 @@ TEST(SlowClientTest, BodyBelowTheMinimumRateIsCutAndAFairOneIsServed) {
   // 100 bytes/s lasts 40 s but is cut after the grace; 3 KB/s is done in 1.4 s.
   for (const Case c : {Case{10, false}, Case{300, true}}) {
     SCOPED_TRACE(c.step);
-    UniqueFd client = Connect(port);
+    base::UniqueFd client = Connect(port);
     SendAll(client.Get(), head);
     const std::string body(c.served ? 4000 : 400, 'b');
     const Trickled trickled = Trickle(client.Get(), body, c.step);
@@ -102,7 +102,7 @@ TEST(SlowClientTest, NewcomerTakesTheSlotOfTheOldestUnfinishedConnectionOnly) {
     response.ContentText = "ok";
   };
   const int port = StartOnLoopback(server);
-  std::vector<UniqueFd> slow;
+  std::vector<base::UniqueFd> slow;
   for (std::size_t i = 0; i < limits.MaxConnections; ++i) {
     slow.push_back(Connect(port));
     SendAll(slow.back().Get(), "GET /hold");
@@ -121,7 +121,7 @@ TEST(SlowClientTest, NewcomerTakesTheSlotOfTheOldestUnfinishedConnectionOnly) {
   EXPECT_EQ(SplitResponse(Exchange(port, plain).bytes).status_line,
             "HTTP/1.1 503 Service Unavailable");
   release.set_value();
-  for (const UniqueFd& client : slow)
+  for (const base::UniqueFd& client : slow)
     EXPECT_EQ(SplitResponse(ReadAll(client.Get()).bytes).body, "ok");
 }
 

@@ -37,7 +37,6 @@ TEST(TcpServerTest, ExecuteReadsLinesAndCountsAndEventsFramTheThread) {
     std::lock_guard lock(mutex);
     events.push_back(std::move(event));
   };
-  server.OnConnect = [&](TPeerThread&) { note("connect"); };
   server.OnDisconnect = [&](TPeerThread& thread) {
     note("disconnect " + thread.TerminatingMessage());
   };
@@ -55,7 +54,7 @@ TEST(TcpServerTest, ExecuteReadsLinesAndCountsAndEventsFramTheThread) {
   EXPECT_EQ(result.bytes, "alpha:hello\r\n");
   EXPECT_TRUE(Eventually([&] { return server.ConnectionCount() == 0; }));
   std::lock_guard lock(mutex);
-  EXPECT_THAT(events, ElementsAre("connect", "execute", "disconnect "));
+  EXPECT_THAT(events, ElementsAre("execute", "disconnect "));
 }
 
 TEST(TcpServerTest, ReadsThatCannotCompleteEndTheThreadWithTheirMessage) {

@@ -12,16 +12,16 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "http/http_server.h"
-#include "http/unique_fd.h"
 
 namespace orvelle::http::testing {
 
 // No test may wait longer than this for a socket.
 inline constexpr int kClientTimeoutSeconds = 10;
 
-inline UniqueFd Connect(int port) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+inline base::UniqueFd Connect(int port) {
+  base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   timeval timeout{kClientTimeoutSeconds, 0};
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
@@ -30,7 +30,7 @@ inline UniqueFd Connect(int port) {
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    return UniqueFd{};
+    return base::UniqueFd{};
   }
   return fd;
 }
@@ -65,7 +65,7 @@ inline ReadResult ReadAll(int fd) {
 
 // Sends a request, optionally half-closes, and reads until the server closes.
 inline ReadResult Exchange(int port, std::string_view request, bool half_close = false) {
-  UniqueFd fd = Connect(port);
+  base::UniqueFd fd = Connect(port);
   if (!fd.Valid()) return {};
   SendAll(fd.Get(), request);
   if (half_close) ::shutdown(fd.Get(), SHUT_WR);

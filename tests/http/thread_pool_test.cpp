@@ -30,7 +30,7 @@ class LoopbackPairs {
   }
   // Connects a client and returns the accepted side, or nullptr when it could not be had.
   std::unique_ptr<TTCPConnection> Next() {
-    UniqueFd client = Connect(listener_.Port);
+    base::UniqueFd client = Connect(listener_.Port);
     if (!client.Valid()) return nullptr;
     clients_.push_back(std::move(client));
     for (int i = 0; i < 1000; ++i) {  // the listener is non-blocking; the peer is queued already
@@ -46,7 +46,7 @@ class LoopbackPairs {
 
  private:
   TSocketHandle listener_;
-  std::vector<UniqueFd> clients_;
+  std::vector<base::UniqueFd> clients_;
 };
 
 // Bodies that hold their worker until `count` of them run at once, or until a bound passes.
@@ -97,7 +97,8 @@ TEST(ThreadPoolTest, SequentialConnectionsAreServedByReusedWorkers) {
     std::lock_guard lock(mutex);
     EXPECT_LE(workers.size(), 2u);
   }
-  EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_TRUE(ThreadsSettleAt(threads_before))
+      << ThreadCount() << " threads, " << threads_before << " before";
 }
 
 // The worker serving a handler that does not return leaves no connection waiting for long: a
@@ -118,7 +119,7 @@ TEST(ThreadPoolTest, SlowHandlerDoesNotHoldUpOtherConnections) {
       response.ContentText = "ok";
     };
     const int port = StartOnLoopback(server);
-    UniqueFd slow = Connect(port);
+    base::UniqueFd slow = Connect(port);
     ASSERT_TRUE(SendAll(slow.Get(), "GET /slow HTTP/1.1\r\n\r\n"));
     ASSERT_TRUE(Eventually([&] { return server.ConnectionCount() == 1; }));
     for (int i = 0; i < 3; ++i) {
@@ -132,7 +133,8 @@ TEST(ThreadPoolTest, SlowHandlerDoesNotHoldUpOtherConnections) {
     release.notify_all();
     EXPECT_EQ(SplitResponse(ReadAll(slow.Get()).bytes).body, "ok");
   }
-  EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_TRUE(ThreadsSettleAt(threads_before))
+      << ThreadCount() << " threads, " << threads_before << " before";
 }
 
 // The hook through which a worker hands over the waiting for connections runs once, and only
@@ -203,7 +205,8 @@ TEST(ThreadPoolTest, PoolGrowsForABurstAndRetiresIdleWorkersDownToTheKeptNumber)
     EXPECT_TRUE(pool.WaitIdle(std::chrono::seconds(10)));
     EXPECT_EQ(served, kBurst + 1);
   }
-  EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_TRUE(ThreadsSettleAt(threads_before))
+      << ThreadCount() << " threads, " << threads_before << " before";
 }
 
 TEST(ThreadPoolTest, AbortReachesAConnectionBlockedInAReadAndTheWorkerServesAgain) {
@@ -244,7 +247,8 @@ TEST(ThreadPoolTest, AbortReachesAConnectionBlockedInAReadAndTheWorkerServesAgai
     EXPECT_EQ(served, 2);
     EXPECT_EQ(pool.WorkerCount(), 1u);
   }
-  EXPECT_TRUE(ThreadsSettleAt(threads_before)) << ThreadCount() << " threads, " << threads_before << " before";
+  EXPECT_TRUE(ThreadsSettleAt(threads_before))
+      << ThreadCount() << " threads, " << threads_before << " before";
 }
 
 }  // namespace

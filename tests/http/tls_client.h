@@ -46,7 +46,7 @@ struct TlsResult {
 // Connects, completes the handshake, sends `request` and reads until the server closes.
 inline TlsResult TlsExchange(SSL_CTX* context, int port, std::string_view request) {
   TlsResult result;
-  UniqueFd fd = Connect(port);
+  base::UniqueFd fd = Connect(port);
   if (!fd.Valid()) return result;
   std::unique_ptr<SSL, SslFree> ssl(SSL_new(context));
   SSL_set_fd(ssl.get(), fd.Get());

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 
+#include "base/ascii_text.h"
 #include "base/json_text.h"
 #include "fake_device_tree.h"
 #include "serial/serial_port.h"
@@ -23,11 +24,6 @@ namespace fs = std::filesystem;
 constexpr int kRandomStrings = 3000;
 constexpr int kLongestRandomString = 24;
 constexpr const char* kHexDigits = "0123456789abcdef";
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // Runs python3 with `script` on `input` (a file) and returns its stdout.
 std::string Python(const std::string& script, const fs::path& input) {
@@ -53,7 +49,7 @@ TEST(PortInventoryTest, StableNamesOpenTheDevice) {
   };
   const std::string names[] = {
       (tree.Dev() / "serial/by-id" / test::FakeDeviceTree::kById).string(),
-      Upper((tree.Dev() / "serial/by-path" / test::FakeDeviceTree::kByPath).string())};
+      base::AsciiUpper((tree.Dev() / "serial/by-path" / test::FakeDeviceTree::kByPath).string())};
   for (const std::string& name : names) {
     port.SetPort(name);
     port.Open();

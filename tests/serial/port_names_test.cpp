@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/ascii_text.h"
 #include "pty_pair.h"
 #include "serial/serial_port.h"
 #include "temp_folder.h"
@@ -17,11 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 using test::TempFolder;
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 TEST(ResolvePortNameTest, ComNamesAndBareNames) {
   const struct {
@@ -37,7 +33,8 @@ TEST(ResolvePortNameTest, AbsolutePathsMatchEachComponentWithoutCase) {
   TempFolder folder;
   fs::create_directories(folder.Path() / "by-id");
   std::ofstream(folder.Path() / "by-id" / "usb-Maker_Adapter-if00") << "";
-  const fs::path upper = Upper((folder.Path() / "by-id" / "usb-Maker_Adapter-if00").string());
+  const fs::path upper =
+      base::AsciiUpper((folder.Path() / "by-id" / "usb-Maker_Adapter-if00").string());
   EXPECT_EQ(ResolvePortName(upper.string()), folder.Path() / "by-id" / "usb-Maker_Adapter-if00");
   // A component that matches nothing stays as given, so opening it reports file-not-found.
   EXPECT_EQ(ResolvePortName(upper.string() + "X"),
@@ -48,7 +45,7 @@ TEST(ResolvePortNameTest, UpperCasedPseudoTerminalOpens) {
   test::PtyPair pty;
   TSerialPort port;
   port.SetEvents(0);
-  port.SetPort(Upper(pty.Path()));
+  port.SetPort(base::AsciiUpper(pty.Path()));
   port.Open();
   EXPECT_TRUE(port.Connected());
   port.WriteText("ok");
@@ -83,7 +80,7 @@ TEST(EnumPortsTest, ListsOpenableDevicesOnly) {
   holder.SetEvents(0);
   holder.SetPort(held.Path());
   holder.Open();
-  const std::string d = Upper(dev.Path().string());
+  const std::string d = base::AsciiUpper(dev.Path().string());
   EXPECT_EQ(EnumPortsIn(sys.Path(), dev.Path()), d + "/TTYUSB2 " + d + "/TTYUSB10");
   holder.Close();
   EXPECT_EQ(EnumPortsIn(sys.Path(), dev.Path()),

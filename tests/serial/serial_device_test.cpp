@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "pty_pair.h"
-#include "serial/device_fd.h"
 #include "serial/line_settings.h"
 #include "serial/serial_port.h"
 #include "temp_folder.h"
@@ -164,7 +164,7 @@ class OpenWatch {
   }
 
  private:
-  DeviceFd fd_;
+  base::UniqueFd fd_;
 };
 
 // Only a serial line is opened: a pseudo-terminal, directly or through a symlink as
@@ -261,9 +261,7 @@ TEST_F(DeviceTest, SecondOpenerIsRefused) {
 
 TEST_F(DeviceTest, OpenAndCloseEventOrder) {
   std::vector<std::string> seen;
-  port.OnBeforeOpen = [&] { seen.push_back("BeforeOpen"); };
   port.OnAfterOpen = [&] { seen.push_back("AfterOpen"); };
-  port.OnBeforeClose = [&] { seen.push_back("BeforeClose"); };
   port.OnAfterClose = [&] { seen.push_back("AfterClose"); };
   port.OnCTSChange = [&](bool on) { seen.push_back(on ? "CTS+" : "CTS-"); };
   port.OnDSRChange = [&](bool on) { seen.push_back(on ? "DSR+" : "DSR-"); };
@@ -272,9 +270,8 @@ TEST_F(DeviceTest, OpenAndCloseEventOrder) {
   port.Open();  // already open: nothing
   port.Close();
   port.Close();  // already closed: nothing
-  const std::vector<std::string> want = {"BeforeOpen",  "AfterOpen", "CTS-", "DSR-",
-                                         "RLSD-",       "CTS-",      "DSR-", "RLSD-",
-                                         "BeforeClose", "AfterClose"};
+  const std::vector<std::string> want = {"AfterOpen", "CTS-", "DSR-",  "RLSD-",
+                                         "CTS-",      "DSR-", "RLSD-", "AfterClose"};
   EXPECT_EQ(seen, want);
 }
 
@@ -295,14 +292,6 @@ TEST_F(DeviceTest, ReadReturnsWhatArrivedAtMostCount) {
   EXPECT_EQ(port.QueuedInput(), 6);
   EXPECT_EQ(port.ReadText(100), " world");
   EXPECT_EQ(port.QueuedInput(), 0);
-}
-
-TEST_F(DeviceTest, DiscardNullDropsZeroBytes) {
-  port.SetDiscardNull(true);
-  port.Open();
-  pty.Write(std::string("a\0b\0c", 5));
-  ASSERT_TRUE(test::WaitUntil([&] { return port.QueuedInput() == 5; }, [] {}));
-  EXPECT_EQ(port.ReadText(5), "abc");
 }
 
 // The device takes nothing while the far end reads nothing; the limit ends the write early.

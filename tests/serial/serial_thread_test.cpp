@@ -72,8 +72,7 @@ TEST_F(ThreadTest, ThreadSyncDeliversOnTheMainThread) {
 TEST_F(ThreadTest, CountIsWhatWaitsAtDelivery) {
   port.Open();
   pty.Write("a");
-  ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; },
-                        Nap));
+  ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; }, Nap));
   pty.Write("bcdef");
   // Let the driver take the second write before the waiting delivery runs.
   ASSERT_TRUE(WaitUntil(
@@ -93,8 +92,7 @@ TEST_F(ThreadTest, NoSyncMethodDeliversOnTheEventThread) {
   port.SetSyncMethod(TSyncMethod::smNone);
   port.Open();
   pty.Write("direct");
-  ASSERT_TRUE(WaitUntil([&] { return Received().size() >= 6; },
-                        Nap));
+  ASSERT_TRUE(WaitUntil([&] { return Received().size() >= 6; }, Nap));
   EXPECT_EQ(Received(), "direct");
   EXPECT_FALSE(on_main);
   EXPECT_EQ(main.Pending(), 0u);
@@ -117,8 +115,7 @@ TEST_F(ThreadTest, NoEventsNoThreadNoReceiveEvents) {
 TEST_F(ThreadTest, MainThreadCloseWhileDeliveryWaits) {
   port.Open();
   pty.Write("pending");
-  ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; },
-                        Nap));
+  ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; }, Nap));
   port.Close();
   EXPECT_FALSE(port.Connected());
   EXPECT_EQ(main.Pending(), 0u);  // served during the wait, not left behind
@@ -130,8 +127,7 @@ TEST_F(ThreadTest, MainThreadCloseWhileDeliveryWaits) {
 TEST_F(ThreadTest, OtherThreadCloseWhileMainIsBusy) {
   port.Open();
   pty.Write("x");
-  ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; },
-                        Nap));
+  ASSERT_TRUE(WaitUntil([&] { return main.Pending() > 0; }, Nap));
   std::thread closer([&] { port.Close(); });
   closer.join();
   EXPECT_FALSE(port.Connected());
@@ -151,17 +147,13 @@ TEST_F(ThreadTest, UnreadBytesAreDroppedAtClose) {
   EXPECT_EQ(port.ReadText(10), "");
 }
 
-// A handler that leaves bytes unread is told again only when more arrive, with the new total;
-// a queue filled to four fifths of the input size raises evRx80Full for a handler of it.
-TEST_F(ThreadTest, UnreadBytesComeAgainOnlyWithMoreAndFillRaisesRx80Full) {
-  std::atomic<bool> nearly_full{false};
+// A handler that leaves bytes unread is told again only when more arrive, with the new total.
+TEST_F(ThreadTest, UnreadBytesComeAgainOnlyWithMore) {
   port.SetSyncMethod(TSyncMethod::smNone);
-  port.SetBuffer({100, 100});
   port.OnRxChar = [this](int count) {
     std::lock_guard hold(lock);
     counts.push_back(count);
   };
-  port.OnRx80Full = [&] { nearly_full = true; };
   auto last_count = [this] {
     std::lock_guard hold(lock);
     return counts.empty() ? 0 : counts.back();
@@ -178,11 +170,8 @@ TEST_F(ThreadTest, UnreadBytesComeAgainOnlyWithMoreAndFillRaisesRx80Full) {
     std::lock_guard hold(lock);
     EXPECT_EQ(counts.size(), told) << "the same bytes were reported again";
   }
-  EXPECT_FALSE(nearly_full);
   pty.Write("de");
   ASSERT_TRUE(WaitUntil([&] { return last_count() == 5; }, Nap));
-  pty.Write(std::string(80, 'f'));
-  EXPECT_TRUE(WaitUntil([&] { return nearly_full.load(); }, Nap));
   port.Close();
 }
 

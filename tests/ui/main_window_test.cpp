@@ -62,8 +62,8 @@ class UrlRecorder : public QObject {
 };
 
 // A socket listening on 127.0.0.1, holding its port.
-http::UniqueFd ListeningSocket(int& port) {
-  http::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+base::UniqueFd ListeningSocket(int& port) {
+  base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -148,7 +148,7 @@ class MainWindowTest : public QObject {
 
   void failedStartKeepsStart() {
     int port = 0;
-    const http::UniqueFd taken = ListeningSocket(port);
+    const base::UniqueFd taken = ListeningSocket(port);
     rig_->home.Config(ConfigText(std::to_string(port)));
     MainWindow& window = Make();
     window.Start();

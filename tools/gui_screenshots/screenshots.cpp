@@ -15,7 +15,7 @@
 #include <iostream>
 
 #include "app/main_loop.h"
-#include "http/unique_fd.h"
+#include "base/unique_fd.h"
 #include "ui/loop_driver.h"
 #include "ui/main_window.h"
 #include "ui/settings_dialog.h"
@@ -47,7 +47,7 @@ fs::path MakeHome() {
 // One GET of "/" so the log shows a request and the file sent.
 bool RequestIndex(int port, orvelle::ui::MainWindow& window) {
   const int lines_before = window.Log().LineCount();
-  orvelle::http::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  orvelle::base::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   const timeval timeout{kWaitMs / 1000, 0};
   ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   sockaddr_in address{};

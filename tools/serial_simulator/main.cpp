@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 #include "simulator.h"
 
 namespace orvelle::tools {
@@ -54,7 +54,7 @@ int RunTool(const SimulatorOptions& options) {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   if (::sigprocmask(SIG_BLOCK, &set, nullptr) != 0) return 1;
-  const serial::DeviceFd signals(::signalfd(-1, &set, SFD_CLOEXEC));
+  const base::UniqueFd signals(::signalfd(-1, &set, SFD_CLOEXEC));
   Simulator simulator(options, PrintPath);
   if (!signals.Valid() || !simulator.BringUp()) return 1;
   return simulator.Run(signals.Get());

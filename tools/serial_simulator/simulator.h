@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "serial/device_fd.h"
+#include "base/unique_fd.h"
 
 namespace orvelle::tools {
 
@@ -49,10 +49,10 @@ class Simulator {
 
   SimulatorOptions options_;
   PathSink on_path_;
-  serial::DeviceFd master_;
-  serial::DeviceFd slave_;  // held so the master never sees "nobody connected" between openers
+  base::UniqueFd master_;
+  base::UniqueFd slave_;  // held so the master never sees "nobody connected" between openers
   // The dropped line's slave, held until the new line is up so that it comes up under a new name.
-  serial::DeviceFd dropped_slave_;
+  base::UniqueFd dropped_slave_;
   std::string line_;
   std::deque<Pending> pending_;
   bool streaming_;

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace orvelle::http {
+namespace orvelle::base {
 
 class UniqueFd {
  public:
@@ -26,9 +26,12 @@ class UniqueFd {
     if (fd_ >= 0) ::close(fd_);
     fd_ = fd;
   }
+  // Closes now and says whether the close succeeded: after a write, a late error (a full disk
+  // on a network file system) shows only here.
+  bool Close() { return fd_ >= 0 && ::close(std::exchange(fd_, -1)) == 0; }
 
  private:
   int fd_ = -1;
 };
 
-}  // namespace orvelle::http
+}  // namespace orvelle::base
