@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "script/check/page_check.h"
-#include "webfront/page_text.h"
+#include "base/file_io.h"
 
 namespace orvelle::cli {
 
@@ -14,7 +14,7 @@ int RunCheck(const std::vector<std::string>& pages) {
   for (const std::string& page : pages) {
     std::string bytes;
     try {
-      bytes = webfront::ReadFileBytes(page);
+      bytes = base::ReadFileBytes(page);
     } catch (const std::exception& error) {
       std::cerr << "orvelle: " << error.what() << "\n";
       return 2;

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   }
   // Before the window, so the device outlives the port that may hold it open; its hang-up
   // notices reach the log through the loop, which drops them once it has quit.
-  orvelle::app::TfmHTTPServerMain* core = nullptr;
+  orvelle::app::ServerMain* core = nullptr;
   std::optional<orvelle::cli::DemoDevice> demo;
   if (start.demo) {
     try {
