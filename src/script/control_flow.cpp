@@ -167,15 +167,15 @@ bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
     LineInfo::BoundCache& cache = info.bound_cache[i];
     if (const VariableStore::Slot* slot = expr.SoleVariable()) {
       cached[i] = cache.valid && cache.version == slot->version;
-      texts[i] = slot->value;
+      texts[i] = slot->Text();
       numbers[i] = &slot->Number();
     } else if (const Value* constant = expr.SoleConstant()) {
       cached[i] = cache.valid;
-      texts[i] = constant->text;
+      texts[i] = constant->Text();
       numbers[i] = &constant->Number();
     } else {
       if (!expr.Eval(*this, values[i])) return false;
-      texts[i] = values[i].text;
+      texts[i] = values[i].Text();
       numbers[i] = &values[i].Number();
     }
   }
