@@ -95,9 +95,8 @@ bool CompiledCondition::Eval(TExecute& engine, bool& result) const {
   const bool initial = result;
   bool first = true;
   for (const Term& term : terms_) {
-    Value left_value, right_value;
-    const Value* left = EvalSide(engine, term.left, left_value);
-    const Value* right = left ? EvalSide(engine, term.right, right_value) : nullptr;
+    const Value* left = EvalSide(engine, term.left, term.left_value);
+    const Value* right = left ? EvalSide(engine, term.right, term.right_value) : nullptr;
     if (!right) {
       // A side that fails turns the group into a value; the sides are free of effects, so the
       // text algorithm can take over from the start.

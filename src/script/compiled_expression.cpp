@@ -13,6 +13,16 @@ namespace {
 constexpr int kMaxTreeDepth = 64;                // deeper nesting is left to the text algorithm
 constexpr std::size_t kMaxTreeText = 16 * 1024;  // longer expressions are not worth a tree
 
+// Whole numbers below kPlainIntegerLimit add and subtract exactly in a double, so counter
+// arithmetic needs neither the wide type nor a look at the result's fraction.
+bool AddWhole(double a, double b, char op, Value& out) {
+  if ((op != '+' && op != '-') || !IsPlainInteger(a) || !IsPlainInteger(b)) return false;
+  const double r = op == '+' ? a + b : a - b;
+  if (!IsPlainInteger(r)) return false;  // 1E15 and beyond take the general path
+  out.SetInteger(r);
+  return true;
+}
+
 bool Arithmetic(double a, double b, char op, long double& r) {
   switch (op) {
     case '+':
@@ -38,13 +48,20 @@ bool Arithmetic(double a, double b, char op, long double& r) {
 // A whole result keeps its number only; any other is written as text and read back from it,
 // since its 15 significant digits are what the next operation sees.
 void SetNumber(Value& out, long double r) {
-  if (r == 0 || IsPlainInteger(r)) {
+  if (r == 0 || (std::fabs(r) < kPlainIntegerLimit && r == std::trunc(r))) {
     out.SetInteger(static_cast<double>(r));
     return;
   }
-  std::string text;
-  AppendNumberText(text, r);
-  out.SetText(text);
+  AppendNumberText(out.TextForWriting(), r);
+}
+
+// Sets out to a op b; false (out untouched) on an arithmetic error.
+bool Compute(double a, double b, char op, Value& out) {
+  if (AddWhole(a, b, op, out)) return true;
+  long double r;
+  if (!Arithmetic(a, b, op, r)) return false;
+  SetNumber(out, r);
+  return true;
 }
 
 bool IsArithmetic(char op) {
@@ -58,12 +75,7 @@ bool ApplyOperator(Value& result, const Value& right, char op, bool first) {
     result.Append(right.Text());
     return true;
   }
-  if (IsArithmetic(op)) {
-    long double r;
-    if (!Arithmetic(result.Number().value, right.Number().value, op, r)) return false;
-    SetNumber(result, r);
-    return true;
-  }
+  if (IsArithmetic(op)) return Compute(result.Number().value, right.Number().value, op, result);
   if (first) result.Clear();  // "%", "\" and "^" do nothing but empty a first value
   return true;
 }
@@ -285,18 +297,21 @@ class TreeEvaluator {
   bool Fold(const Flat& flat, Value& out) {
     const Value& first = Ref(flat.operands[0]);
     if (flat.ops.empty()) {
-      out = first;
+      const Operand& only = flat.operands[0];
+      if (&first == &only.result) {
+        out.TakeFrom(only.result);  // a call's or group's result is read once, so it moves
+      } else {
+        out = first;
+      }
       return true;
     }
     char op0 = flat.ops[0];
     if (IsArithmetic(op0)) {
       const Value& second = Ref(flat.operands[1]);
-      long double r;
-      if (!Arithmetic(first.Number().value, second.Number().value, op0, r)) {
+      if (!Compute(first.Number().value, second.Number().value, op0, out)) {
         out = first;
         return false;
       }
-      SetNumber(out, r);
     } else {
       out = first;
       ApplyOperator(out, Ref(flat.operands[1]), op0, true);
@@ -336,7 +351,7 @@ class TreeEvaluator {
         continue;
       }
       ok = Fold(op.args[i], op.arg_scratch);
-      values[i].assign(op.arg_scratch.Text());
+      op.arg_scratch.SwapText(values[i]);
     }
     bool call_failed = false;
     BuiltinValue value = engine_.CallBuiltin(
@@ -350,15 +365,13 @@ class TreeEvaluator {
     op.result_slot = nullptr;
     op.raw_is_result = false;
     if (value.kind == BuiltinValue::Kind::kText) {
-      op.raw = std::move(value.text);
+      op.result.AdoptText(std::move(value.text));
+      op.raw_is_result = true;
       op.raw_quoted = true;
-      if (op.whole) {  // nothing is pasted around it, so nothing in it is read again
-        op.result.SetText(op.raw);
-        return Outcome::kOk;
-      }
-      if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
-      if (!SafeCallText(op.raw)) return Outcome::kUnsafe;
-      op.result.SetText(op.raw);
+      if (op.whole) return Outcome::kOk;  // nothing is pasted around it, nothing read again
+      const std::string& text = op.result.Text();
+      if (!PastesInertly(text, op.close_follows)) return Outcome::kFail;
+      if (!SafeCallText(text)) return Outcome::kUnsafe;
       return Outcome::kOk;
     }
     op.raw_quoted = false;

@@ -68,6 +68,18 @@ std::optional<std::int32_t> LoopBound(std::string_view text, const NumberInfo& n
   return VariantToInteger(text);
 }
 
+// All three bounds are literals or variables unchanged since they were last converted.
+bool CachedBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    const LineInfo::BoundCache& cache = info.bound_cache[i];
+    if (!cache.valid) return false;
+    const VariableStore::Slot* slot = info.args[i].SoleVariable();
+    if (slot && slot->version != cache.version) return false;
+    bounds[i] = cache.value;
+  }
+  return true;
+}
+
 template <typename T, typename Scan>
 T Cached(bool fast, std::optional<T>& cache, Scan scan) {
   if (!fast) return scan();
@@ -157,6 +169,7 @@ void TExecute::ExecFor(LineInfo& info, int& pc) {
 bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
   // All three are evaluated before any is converted: a failing evaluation ends the statement
   // quietly, a bound that is no number ends the run.
+  if (CachedBounds(info, bounds)) return true;
   if (!info.bound_values) info.bound_values = std::make_unique<std::array<Value, 3>>();
   std::array<Value, 3>& values = *info.bound_values;
   std::string_view texts[3];

@@ -91,7 +91,7 @@ void TExecute::SetVar(std::string_view name, std::string_view value) {
 }
 
 void TExecute::ClearError() {
-  variables_.WriteSlot(*error_slot_, "error", "0");
+  variables_.WriteInteger(*error_slot_, "error", 0);  // the text "0", kept as a number
 }
 
 void TExecute::ReportError(std::string_view message) {

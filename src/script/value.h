@@ -31,8 +31,9 @@ struct NumberInfo {
 // Whole numbers below this are written as plain digits, so such a number alone fixes its text.
 inline constexpr long double kPlainIntegerLimit = 1e15L;
 
-inline bool IsPlainInteger(long double x) {
-  return std::fabs(x) < kPlainIntegerLimit && x == std::trunc(x);
+inline bool IsPlainInteger(double x) {
+  constexpr auto kLimit = static_cast<double>(kPlainIntegerLimit);
+  return x > -kLimit && x < kLimit && x == static_cast<double>(static_cast<std::int64_t>(x));
 }
 
 class Value {
@@ -83,6 +84,28 @@ class Value {
     integer_text_ = false;
     number_ = NumberInfo{true, false, 0};
   }
+  // The emptied text buffer, for writing a text whose number is read back from it.
+  std::string& TextForWriting() {
+    text_.clear();
+    has_text_ = true;
+    integer_text_ = false;
+    number_.known = false;
+    return text_;
+  }
+  // Takes a finished text (a built-in's result) without copying it.
+  void AdoptText(std::string&& t) {
+    text_ = std::move(t);
+    has_text_ = true;
+    integer_text_ = false;
+    number_.known = false;
+  }
+  // Exchanges the text with a buffer; this value then holds the buffer's old text.
+  void SwapText(std::string& buffer) {
+    if (!has_text_) WriteDigits();
+    text_.swap(buffer);
+    integer_text_ = false;
+    number_.known = false;
+  }
   // Appends text; what was known of the number no longer holds.
   void Append(std::string_view t) {
     if (!has_text_) WriteDigits();
@@ -97,11 +120,13 @@ class Value {
     Clear();
     return out;
   }
-  void Swap(Value& other) noexcept {
-    text_.swap(other.text_);
-    std::swap(has_text_, other.has_text_);
-    std::swap(integer_text_, other.integer_text_);
-    std::swap(number_, other.number_);
+  // Takes other's value; other is left with this one's old buffer (a scratch value keeps its
+  // capacity that way). A kept number moves without touching either text.
+  void TakeFrom(Value& other) noexcept {
+    if (other.has_text_) text_.swap(other.text_);
+    has_text_ = other.has_text_;
+    integer_text_ = other.integer_text_;
+    number_ = other.number_;
   }
 
  private:

@@ -7,6 +7,19 @@
 
 namespace orvelle::script {
 
+namespace {
+// Records the spelling of a write. Names are short and mostly written the same way again, so a
+// plain loop beats a library compare here.
+void Respell(std::string& stored, std::string_view name) {
+  if (stored.size() == name.size()) {
+    std::size_t i = 0;
+    while (i < name.size() && stored[i] == name[i]) ++i;
+    if (i == name.size()) return;
+  }
+  stored.assign(name);
+}
+}  // namespace
+
 VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
   std::string key = LowerAscii(name);
   auto it = index_.find(key);
@@ -70,7 +83,7 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, std::string_vie
     slot.value.Clear();
     return;
   }
-  if (slot.name != name) slot.name.assign(name);
+  Respell(slot.name, name);
   slot.value.SetText(value);
   Define(slot);
 }
@@ -82,13 +95,13 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
     slot.value.Clear();
     return;
   }
-  if (slot.name != name) slot.name.assign(name);
-  slot.value.Swap(value);
+  Respell(slot.name, name);
+  slot.value.TakeFrom(value);
   Define(slot);
 }
 
 void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
-  if (slot.name != name) slot.name.assign(name);
+  Respell(slot.name, name);
   const auto number = static_cast<double>(value);
   if (slot.defined && slot.value.IsInteger() && slot.value.Number().value == number) {
     return;  // already holds exactly this number and text
