@@ -350,8 +350,13 @@ class TreeEvaluator {
         values[i].clear();  // arguments after a failing one are not evaluated
         continue;
       }
-      ok = Fold(op.args[i], op.arg_scratch);
-      op.arg_scratch.SwapText(values[i]);
+      const Flat& arg = op.args[i];
+      if (arg.ops.empty()) {
+        values[i].assign(Ref(arg.operands[0]).Text());  // read in place: one copy, no fold
+        continue;
+      }
+      ok = Fold(arg, op.arg_scratch);
+      values[i].assign(op.arg_scratch.Text());
     }
     bool call_failed = false;
     BuiltinValue value = engine_.CallBuiltin(

@@ -99,13 +99,6 @@ class Value {
     integer_text_ = false;
     number_.known = false;
   }
-  // Exchanges the text with a buffer; this value then holds the buffer's old text.
-  void SwapText(std::string& buffer) {
-    if (!has_text_) WriteDigits();
-    text_.swap(buffer);
-    integer_text_ = false;
-    number_.known = false;
-  }
   // Appends text; what was known of the number no longer holds.
   void Append(std::string_view t) {
     if (!has_text_) WriteDigits();
@@ -122,8 +115,15 @@ class Value {
   }
   // Takes other's value; other is left with this one's old buffer (a scratch value keeps its
   // capacity that way). A kept number moves without touching either text.
-  void TakeFrom(Value& other) noexcept {
-    if (other.has_text_) text_.swap(other.text_);
+  void TakeFrom(Value& other) {
+    if (other.has_text_) {
+      // A short text sits inside the string itself, where copying beats swapping.
+      if (other.text_.size() < kSwapWorthwhile) {
+        text_.assign(other.text_);
+      } else {
+        text_.swap(other.text_);
+      }
+    }
     has_text_ = other.has_text_;
     integer_text_ = other.integer_text_;
     number_ = other.number_;
@@ -135,6 +135,8 @@ class Value {
     AppendInteger(text_, static_cast<std::int64_t>(number_.value));
     has_text_ = true;
   }
+
+  static constexpr std::size_t kSwapWorthwhile = 16;  // beyond the string's inline buffer
 
   mutable std::string text_;
   mutable bool has_text_ = true;
