@@ -49,23 +49,43 @@ CompiledCondition CompiledCondition::Compile(std::string_view text, VariableStor
 namespace {
 
 // One side of a relation: a variable or literal is read in place, anything else is evaluated.
-struct Side {
-  std::string_view text;
-  const NumberInfo* number = nullptr;
-};
+const Value* EvalSide(TExecute& engine, const CompiledExpr& expr, Value& scratch) {
+  if (const VariableStore::Slot* slot = expr.SoleVariable()) return &slot->value;
+  if (const Value* constant = expr.SoleConstant()) return constant;
+  if (!expr.Eval(engine, scratch)) return nullptr;
+  return &scratch;
+}
 
-bool EvalSide(TExecute& engine, const CompiledExpr& expr, Value& scratch, Side& side) {
-  if (const VariableStore::Slot* slot = expr.SoleVariable()) {
-    side = {slot->value, &slot->Number()};
-    return true;
+// Equal texts; two whole numbers kept as numbers are compared without writing their digits.
+bool SameText(const Value& left, const Value& right) {
+  if (left.IsInteger() && right.IsInteger()) return left.Number().value == right.Number().value;
+  return left.Text() == right.Text();
+}
+
+// CompareTexts on values: the texts are read only where the relation needs them.
+bool Relate(RelOp op, const Value& left, const Value& right) {
+  double a, b;
+  if (left.Number().is_number && right.Number().is_number) {
+    a = left.Number().value;
+    b = right.Number().value;
+  } else {
+    CompareNumbers(left.Text(), right.Text(), a, b);
   }
-  if (const Value* constant = expr.SoleConstant()) {
-    side = {constant->text, &constant->Number()};
-    return true;
+  switch (op) {
+    case RelOp::kEqual:
+      return SameText(left, right);
+    case RelOp::kNotEqual:
+      return !SameText(left, right);
+    case RelOp::kGreater:
+      return a > b;
+    case RelOp::kLess:
+      return a < b;
+    case RelOp::kGreaterEqual:
+      return a > b || SameText(left, right);
+    case RelOp::kLessEqual:
+      return a < b || SameText(left, right);
   }
-  if (!expr.Eval(engine, scratch)) return false;
-  side = {scratch.text, &scratch.Number()};
-  return true;
+  return false;
 }
 
 }  // namespace
@@ -75,23 +95,15 @@ bool CompiledCondition::Eval(TExecute& engine, bool& result) const {
   const bool initial = result;
   bool first = true;
   for (const Term& term : terms_) {
-    Value left_value, right_value;
-    Side left, right;
-    if (!EvalSide(engine, term.left, left_value, left) ||
-        !EvalSide(engine, term.right, right_value, right)) {
+    const Value* left = EvalSide(engine, term.left, term.left_value);
+    const Value* right = left ? EvalSide(engine, term.right, term.right_value) : nullptr;
+    if (!right) {
       // A side that fails turns the group into a value; the sides are free of effects, so the
       // text algorithm can take over from the start.
       result = initial;
       return engine.EvalCondition(text_, result);
     }
-    double a, b;
-    if (left.number->is_number && right.number->is_number) {
-      a = left.number->value;
-      b = right.number->value;
-    } else {
-      CompareNumbers(left.text, right.text, a, b);
-    }
-    bool truth = CompareTexts(term.op, left.text, right.text, a, b);
+    bool truth = Relate(term.op, *left, *right);
     if (first) {
       result = truth;
       first = false;

@@ -22,6 +22,7 @@ class CompiledCondition {
   struct Term {
     CompiledExpr left, right;
     RelOp op;
+    mutable Value left_value, right_value;  // sides that are evaluated, buffers kept
   };
   bool ParseTerms(std::string_view s, VariableStore& store);
 

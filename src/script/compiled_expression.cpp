@@ -12,15 +12,16 @@ namespace orvelle::script {
 namespace {
 constexpr int kMaxTreeDepth = 64;                // deeper nesting is left to the text algorithm
 constexpr std::size_t kMaxTreeText = 16 * 1024;  // longer expressions are not worth a tree
-constexpr long double kExactLimit = 1e15L;       // whole numbers below this print as plain digits
 
-// A reference to an operand's current value, without copying its text.
-struct OperandRef {
-  std::string_view text;
-  const VariableStore::Slot* slot = nullptr;
-  const Value* value = nullptr;
-  const NumberInfo& Number() const { return slot ? slot->Number() : value->Number(); }
-};
+// Whole numbers below kPlainIntegerLimit add and subtract exactly in a double, so counter
+// arithmetic needs neither the wide type nor a look at the result's fraction.
+bool AddWhole(double a, double b, char op, Value& out) {
+  if ((op != '+' && op != '-') || !IsPlainInteger(a) || !IsPlainInteger(b)) return false;
+  const double r = op == '+' ? a + b : a - b;
+  if (!IsPlainInteger(r)) return false;  // 1E15 and beyond take the general path
+  out.SetInteger(r);
+  return true;
+}
 
 bool Arithmetic(double a, double b, char op, long double& r) {
   switch (op) {
@@ -44,16 +45,23 @@ bool Arithmetic(double a, double b, char op, long double& r) {
   return std::isfinite(r) && std::fabs(r) <= DBL_MAX;
 }
 
+// A whole result keeps its number only; any other is written as text and read back from it,
+// since its 15 significant digits are what the next operation sees.
 void SetNumber(Value& out, long double r) {
-  out.text.clear();
-  AppendNumberText(out.text, r);
-  if (r == 0) {
-    out.number = NumberInfo::Exact(0);
-  } else if (std::fabs(r) < kExactLimit && r == std::trunc(r)) {
-    out.number = NumberInfo::Exact(static_cast<double>(r));
-  } else {
-    out.number.known = false;
+  if (r == 0 || (std::fabs(r) < kPlainIntegerLimit && r == std::trunc(r))) {
+    out.SetInteger(static_cast<double>(r));
+    return;
   }
+  AppendNumberText(out.TextForWriting(), r);
+}
+
+// Sets out to a op b; false (out untouched) on an arithmetic error.
+bool Compute(double a, double b, char op, Value& out) {
+  if (AddWhole(a, b, op, out)) return true;
+  long double r;
+  if (!Arithmetic(a, b, op, r)) return false;
+  SetNumber(out, r);
+  return true;
 }
 
 bool IsArithmetic(char op) {
@@ -62,27 +70,14 @@ bool IsArithmetic(char op) {
 
 }  // namespace
 
-bool ApplyOperator(Value& result, std::string_view right_text, const NumberInfo* right_number,
-                   char op, bool first) {
+bool ApplyOperator(Value& result, const Value& right, char op, bool first) {
   if (op == '&') {
-    result.text.append(right_text);
-    result.number.known = false;
+    result.Append(right.Text());
     return true;
   }
-  if (IsArithmetic(op)) {
-    double b = right_number ? right_number->value : NumberValue(right_text);
-    long double r;
-    if (!Arithmetic(result.Number().value, b, op, r)) return false;
-    SetNumber(result, r);
-    return true;
-  }
+  if (IsArithmetic(op)) return Compute(result.Number().value, right.Number().value, op, result);
   if (first) result.Clear();  // "%", "\" and "^" do nothing but empty a first value
   return true;
-}
-
-bool ApplyOperator(Value& result, const Value& right, char op, bool first) {
-  const NumberInfo* number = IsArithmetic(op) ? &right.Number() : nullptr;
-  return ApplyOperator(result, right.text, number, op, first);
 }
 
 struct CompiledExpr::Operand {
@@ -104,6 +99,7 @@ struct CompiledExpr::Operand {
   mutable std::string arg_texts[3];  // a call's evaluated arguments
   mutable Value arg_scratch;
   mutable const VariableStore::Slot* result_slot = nullptr;  // a group naming a variable
+  mutable bool raw_is_result = false;                        // raw not written: it is result's text
 };
 
 struct CompiledExpr::Flat {
@@ -299,50 +295,44 @@ class TreeEvaluator {
 
   // Folds one evaluated flat expression into out.
   bool Fold(const Flat& flat, Value& out) {
-    OperandRef first = Ref(flat.operands[0]);
+    const Value& first = Ref(flat.operands[0]);
     if (flat.ops.empty()) {
-      Assign(out, first);
+      const Operand& only = flat.operands[0];
+      if (&first == &only.result) {
+        out.TakeFrom(only.result);  // a call's or group's result is read once, so it moves
+      } else {
+        out = first;
+      }
       return true;
     }
     char op0 = flat.ops[0];
     if (IsArithmetic(op0)) {
-      OperandRef second = Ref(flat.operands[1]);
-      long double r;
-      if (!Arithmetic(first.Number().value, second.Number().value, op0, r)) {
-        Assign(out, first);
+      const Value& second = Ref(flat.operands[1]);
+      if (!Compute(first.Number().value, second.Number().value, op0, out)) {
+        out = first;
         return false;
       }
-      SetNumber(out, r);
     } else {
-      Assign(out, first);
-      OperandRef second = Ref(flat.operands[1]);
-      ApplyOperator(out, second.text, nullptr, op0, true);
+      out = first;
+      ApplyOperator(out, Ref(flat.operands[1]), op0, true);
     }
     for (std::size_t k = 1; k < flat.ops.size(); ++k) {
-      OperandRef right = Ref(flat.operands[k + 1]);
-      char op = flat.ops[k];
-      const NumberInfo* number = IsArithmetic(op) ? &right.Number() : nullptr;
-      if (!ApplyOperator(out, right.text, number, op, false)) return false;
+      if (!ApplyOperator(out, Ref(flat.operands[k + 1]), flat.ops[k], false)) return false;
     }
     return true;
   }
 
  private:
-  static void Assign(Value& out, const OperandRef& ref) {
-    out.text.assign(ref.text);
-    out.number = ref.Number();
-  }
-
-  OperandRef Ref(const Operand& op) {
+  // An operand's current value, read in place.
+  static const Value& Ref(const Operand& op) {
     switch (op.kind) {
       case Operand::Kind::kVariable:
-        return {op.slot->value, op.slot, nullptr};
+        return op.slot->value;
       case Operand::Kind::kCall:
       case Operand::Kind::kGroup:
-        if (op.result_slot) return {op.result_slot->value, op.result_slot, nullptr};
-        return {op.result.text, nullptr, &op.result};
+        return op.result_slot ? op.result_slot->value : op.result;
       default:
-        return {op.constant.text, nullptr, &op.constant};
+        return op.constant;
     }
   }
 
@@ -360,8 +350,13 @@ class TreeEvaluator {
         values[i].clear();  // arguments after a failing one are not evaluated
         continue;
       }
-      ok = Fold(op.args[i], op.arg_scratch);
-      values[i].swap(op.arg_scratch.text);
+      const Flat& arg = op.args[i];
+      if (arg.ops.empty()) {
+        values[i].assign(Ref(arg.operands[0]).Text());  // read in place: one copy, no fold
+        continue;
+      }
+      ok = Fold(arg, op.arg_scratch);
+      values[i].assign(op.arg_scratch.Text());
     }
     bool call_failed = false;
     BuiltinValue value = engine_.CallBuiltin(
@@ -373,26 +368,23 @@ class TreeEvaluator {
   Outcome Splice(const Operand& op, BuiltinValue& value) {
     op.epoch = epoch_;
     op.result_slot = nullptr;
+    op.raw_is_result = false;
     if (value.kind == BuiltinValue::Kind::kText) {
-      op.raw = std::move(value.text);
+      op.result.AdoptText(std::move(value.text));
+      op.raw_is_result = true;
       op.raw_quoted = true;
-      if (op.whole) {  // nothing is pasted around it, so nothing in it is read again
-        op.result.SetText(op.raw);
-        return Outcome::kOk;
-      }
-      if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
-      if (!SafeCallText(op.raw)) return Outcome::kUnsafe;
-      op.result.SetText(op.raw);
+      if (op.whole) return Outcome::kOk;  // nothing is pasted around it, nothing read again
+      const std::string& text = op.result.Text();
+      if (!PastesInertly(text, op.close_follows)) return Outcome::kFail;
+      if (!SafeCallText(text)) return Outcome::kUnsafe;
       return Outcome::kOk;
     }
     op.raw_quoted = false;
     const double number = value.number;
-    if (number >= 0 && number < kExactLimit && number == std::trunc(number)) {
-      // Plain digits read back as the same number: no need to parse them again.
-      op.raw.clear();
-      AppendInteger(op.raw, static_cast<std::int64_t>(number));
-      op.result.text = op.raw;
-      op.result.number = NumberInfo::Exact(number);
+    if (number >= 0 && IsPlainInteger(number)) {
+      // Plain digits read back as the same number: the text is made only if it is read.
+      op.result.SetInteger(number);
+      op.raw_is_result = true;
       return Outcome::kOk;
     }
     op.raw = NumberText(number);
@@ -407,9 +399,10 @@ class TreeEvaluator {
     Value v;
     if (!Fold(inner, v)) return Outcome::kFail;
     op.epoch = epoch_;
-    op.raw = std::move(v.text);
+    op.raw = v.TakeText();
     op.raw_quoted = false;
     op.result_slot = nullptr;
+    op.raw_is_result = false;
     if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
     if (!SafeGroupText(op.raw)) return Outcome::kUnsafe;
     return Reread(op);
@@ -420,7 +413,11 @@ class TreeEvaluator {
     if (IsNumber(op.raw)) {
       double v = NumberValue(op.raw);
       if (!std::isfinite(v)) return Outcome::kUnsafe;
-      op.result.SetText(NumberText(v));
+      if (v == 0 || IsPlainInteger(v)) {
+        op.result.SetInteger(v);
+      } else {
+        op.result.SetText(NumberText(v));
+      }
       return Outcome::kOk;
     }
     const VariableStore::Slot* slot = engine_.Store().Find(op.raw);
@@ -445,7 +442,7 @@ void Rebuild(const Flat& flat, std::string_view s, std::uint64_t epoch, std::str
     if (op.epoch == epoch) {
       out.append(s.substr(pos, op.begin - pos));
       if (op.raw_quoted) out += '"';
-      out += op.raw;
+      out += op.raw_is_result ? op.result.Text() : op.raw;
       if (op.raw_quoted) out += '"';
       pos = op.end;
     } else {

@@ -53,7 +53,5 @@ class CompiledExpr {
 // Folds values left to right with one operator; shared by the text and the tree evaluators.
 // Returns false on an arithmetic error (result then keeps its previous value).
 bool ApplyOperator(Value& result, const Value& right, char op, bool first);
-bool ApplyOperator(Value& result, std::string_view right_text, const NumberInfo* right_number,
-                   char op, bool first);
 
 }  // namespace orvelle::script

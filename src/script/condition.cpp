@@ -49,8 +49,9 @@ bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
       if (!EvalRelation(inner, relation)) return false;
       if (!relation.is_relation) {
         const bool close_follows = s.find(')', p + 1) != std::string::npos;
-        if (!PastesInertly(relation.value.text, close_follows)) return false;
-        s.replace(o, p - o + 1, relation.value.text);
+        const std::string& value = relation.value.Text();
+        if (!PastesInertly(value, close_follows)) return false;
+        s.replace(o, p - o + 1, value);
         from = o;
         continue;
       }
@@ -78,9 +79,9 @@ bool TExecute::EvalRelation(std::string_view text, Relation& relation) {
     if (EvalExpr(Trim(text.substr(0, match.position)), left) &&
         EvalExpr(Trim(text.substr(match.position + 2)), right)) {
       double a, b;
-      CompareNumbers(left.text, right.text, a, b);
+      CompareNumbers(left.Text(), right.Text(), a, b);
       relation.is_relation = true;
-      relation.truth = CompareTexts(match.op, left.text, right.text, a, b);
+      relation.truth = CompareTexts(match.op, left.Text(), right.Text(), a, b);
       return true;
     }
   }

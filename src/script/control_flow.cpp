@@ -68,6 +68,18 @@ std::optional<std::int32_t> LoopBound(std::string_view text, const NumberInfo& n
   return VariantToInteger(text);
 }
 
+// All three bounds are literals or variables unchanged since they were last converted.
+bool CachedBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    const LineInfo::BoundCache& cache = info.bound_cache[i];
+    if (!cache.valid) return false;
+    const VariableStore::Slot* slot = info.args[i].SoleVariable();
+    if (slot && slot->version != cache.version) return false;
+    bounds[i] = cache.value;
+  }
+  return true;
+}
+
 template <typename T, typename Scan>
 T Cached(bool fast, std::optional<T>& cache, Scan scan) {
   if (!fast) return scan();
@@ -157,6 +169,7 @@ void TExecute::ExecFor(LineInfo& info, int& pc) {
 bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
   // All three are evaluated before any is converted: a failing evaluation ends the statement
   // quietly, a bound that is no number ends the run.
+  if (CachedBounds(info, bounds)) return true;
   if (!info.bound_values) info.bound_values = std::make_unique<std::array<Value, 3>>();
   std::array<Value, 3>& values = *info.bound_values;
   std::string_view texts[3];
@@ -167,15 +180,15 @@ bool TExecute::EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]) {
     LineInfo::BoundCache& cache = info.bound_cache[i];
     if (const VariableStore::Slot* slot = expr.SoleVariable()) {
       cached[i] = cache.valid && cache.version == slot->version;
-      texts[i] = slot->value;
+      texts[i] = slot->Text();
       numbers[i] = &slot->Number();
     } else if (const Value* constant = expr.SoleConstant()) {
       cached[i] = cache.valid;
-      texts[i] = constant->text;
+      texts[i] = constant->Text();
       numbers[i] = &constant->Number();
     } else {
       if (!expr.Eval(*this, values[i])) return false;
-      texts[i] = values[i].text;
+      texts[i] = values[i].Text();
       numbers[i] = &values[i].Number();
     }
   }

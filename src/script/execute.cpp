@@ -75,8 +75,10 @@ void TExecute::SetVar(std::string_view name, std::string_view value) {
     } else {
       index.SetText(pieces.args[i]);
     }
-    auto number = ParseIntegerText(index.text);
-    if (!number) throw EScriptError(fmt::format("'{}' is not a valid integer value", index.text));
+    auto number = ParseIntegerText(index.Text());
+    if (!number) {
+      throw EScriptError(fmt::format("'{}' is not a valid integer value", index.Text()));
+    }
     key += i == 0 ? "[" : ",";
     key += std::to_string(*number);
   }
@@ -89,7 +91,7 @@ void TExecute::SetVar(std::string_view name, std::string_view value) {
 }
 
 void TExecute::ClearError() {
-  variables_.WriteSlot(*error_slot_, "error", "0");
+  variables_.WriteInteger(*error_slot_, "error", 0);  // the text "0", kept as a number
 }
 
 void TExecute::ReportError(std::string_view message) {
@@ -346,7 +348,7 @@ void TExecute::ExecAssignment(LineInfo& info) {
   if (info.target) {
     variables_.WriteSlot(*info.target, info.target_name, value);
   } else {
-    variables_.Write(info.target_name, value.text);
+    variables_.Write(info.target_name, value.Text());
   }
 }
 

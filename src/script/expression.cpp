@@ -90,8 +90,8 @@ bool TExecute::EvalExprStripped(std::string text, Value& result) {
     } else {
       Value value;
       if (!EvalFlat(inner, value)) return false;
-      if (!PastesInertly(value.text, s.CloseFollows())) return false;
-      splice = std::move(value.text);
+      if (!PastesInertly(value.Text(), s.CloseFollows())) return false;
+      splice = value.TakeText();
     }
     s.Replace(start, splice);
   }
@@ -151,8 +151,7 @@ TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& val
   }
   const VariableStore::Slot* slot = variables_.Find(token);
   if (slot && slot->defined) {
-    value.text = slot->value;
-    value.number = slot->number;
+    value = slot->value;
     return OperandResult::kFound;
   }
   value.Clear();
@@ -168,7 +167,7 @@ bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
   for (std::size_t i = 0; i < split.args.size() && ok; ++i) {
     Value value;
     ok = EvalExpr(split.args[i], value);
-    values[i] = std::move(value.text);
+    values[i] = value.TakeText();
   }
   bool call_failed = false;
   result =

@@ -44,7 +44,7 @@ void TExecute::ExecEcho(LineInfo& info) {
   value.Clear();
   info.args[0].Eval(*this, value);  // a failed evaluation still echoes what it had produced
   ClearError();
-  host_->AppendOutput(std::move(value.text));
+  host_->AppendOutput(value.TakeText());
 }
 
 }  // namespace orvelle::script

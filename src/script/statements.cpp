@@ -23,7 +23,7 @@ void TExecute::ExecStatement(LineInfo& info) {
     Value value;
     value.Clear();
     arg.Eval(*this, value);  // the statement uses whatever the evaluation produced
-    args.push_back(std::move(value.text));
+    args.push_back(value.TakeText());
   }
   ClearError();
   SerialAccess& serial = host_->Serial();

@@ -7,6 +7,19 @@
 
 namespace orvelle::script {
 
+namespace {
+// Records the spelling of a write. Names are short and mostly written the same way again, so a
+// plain loop beats a library compare here.
+void Respell(std::string& stored, std::string_view name) {
+  if (stored.size() == name.size()) {
+    std::size_t i = 0;
+    while (i < name.size() && stored[i] == name[i]) ++i;
+    if (i == name.size()) return;
+  }
+  stored.assign(name);
+}
+}  // namespace
+
 VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
   std::string key = LowerAscii(name);
   auto it = index_.find(key);
@@ -24,17 +37,15 @@ const VariableStore::Slot* VariableStore::Find(std::string_view name) const {
 
 std::string_view VariableStore::Read(std::string_view name) const {
   const Slot* slot = Find(name);
-  return slot && slot->defined ? std::string_view(slot->value) : std::string_view();
+  return slot && slot->defined ? std::string_view(slot->Text()) : std::string_view();
 }
 
 void VariableStore::Reset() {
   for (Slot& slot : slots_) {
     ++slot.version;
-    slot.value.clear();
+    slot.value.Clear();
     slot.defined = false;
     slot.order = 0;
-    slot.number = NumberInfo{};
-    slot.canonical_integer = false;
   }
   next_order_ = 0;
 }
@@ -67,43 +78,36 @@ void VariableStore::Write(std::string_view name, std::string_view value) {
 
 void VariableStore::WriteSlot(Slot& slot, std::string_view name, std::string_view value) {
   ++slot.version;
-  slot.canonical_integer = false;
-  slot.number.known = false;
   if (value.empty()) {
     slot.defined = false;
-    slot.value.clear();
+    slot.value.Clear();
     return;
   }
-  if (slot.name != name) slot.name.assign(name);
-  slot.value.assign(value);
+  Respell(slot.name, name);
+  slot.value.SetText(value);
   Define(slot);
 }
 
 void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
   ++slot.version;
-  slot.canonical_integer = false;
-  if (value.text.empty()) {
+  if (value.Empty()) {
     slot.defined = false;
-    slot.value.clear();
-    slot.number.known = false;
+    slot.value.Clear();
     return;
   }
-  if (slot.name != name) slot.name.assign(name);
-  slot.value.swap(value.text);
-  slot.number = value.number;
+  Respell(slot.name, name);
+  slot.value.TakeFrom(value);
   Define(slot);
 }
 
 void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
-  if (slot.name != name) slot.name.assign(name);
-  if (slot.defined && slot.canonical_integer && slot.number.value == static_cast<double>(value)) {
-    return;  // already holds exactly this text
+  Respell(slot.name, name);
+  const auto number = static_cast<double>(value);
+  if (slot.defined && slot.value.IsInteger() && slot.value.Number().value == number) {
+    return;  // already holds exactly this number and text
   }
   ++slot.version;
-  slot.value.clear();
-  AppendInteger(slot.value, value);
-  slot.number = NumberInfo::Exact(static_cast<double>(value));
-  slot.canonical_integer = true;
+  slot.value.SetInteger(number);
   Define(slot);
 }
 
@@ -114,7 +118,7 @@ std::vector<std::string> VariableStore::Entries() const {
   }
   std::sort(live.begin(), live.end(), [](auto* a, auto* b) { return a->order < b->order; });
   std::vector<std::string> out;
-  for (const Slot* slot : live) out.push_back(slot->name + "=" + slot->value);
+  for (const Slot* slot : live) out.push_back(slot->name + "=" + slot->Text());
   return out;
 }
 

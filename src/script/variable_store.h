@@ -1,5 +1,6 @@
-// The engine's variables: names compared without regard to case, values always text, empty text
-// meaning "no such variable". Each name gets a stable slot so cached lines can reach it in O(1).
+// The engine's variables: names compared without regard to case, values read as text, empty text
+// meaning "no such variable". Each name gets a stable slot so cached lines can reach it in O(1);
+// a slot holding a whole number keeps the number and writes its digits only when they are read.
 #pragma once
 
 #include <cstdint>
@@ -17,18 +18,14 @@ namespace orvelle::script {
 class VariableStore {
  public:
   struct Slot {
-    std::string name;   // spelling of the last write
-    std::string value;  // empty when undefined
+    std::string name;  // spelling of the last write
+    Value value;       // empty when undefined
     bool defined = false;
-    std::uint64_t order = 0;  // position in the ordered list, for listing
-    mutable NumberInfo number;
-    bool canonical_integer = false;  // value is exactly the decimal text of number.value
-    std::uint64_t version = 0;       // grows with every write, so readers can cache conversions
+    std::uint64_t order = 0;    // position in the ordered list, for listing
+    std::uint64_t version = 0;  // grows with every write, so readers can cache conversions
 
-    const NumberInfo& Number() const {
-      if (!number.known) number = NumberInfo::Of(value);
-      return number;
-    }
+    const std::string& Text() const { return value.Text(); }
+    const NumberInfo& Number() const { return value.Number(); }
   };
 
   // The slot of a name, created (undefined) when absent. Stable for the store's life.
@@ -42,7 +39,7 @@ class VariableStore {
   void WriteSlot(Slot& slot, std::string_view name, std::string_view value);
   // Moves a computed value in, keeping what is known of it as a number.
   void WriteSlot(Slot& slot, std::string_view name, Value& value);
-  // Writes the decimal text of a whole number.
+  // Writes a whole number; its decimal text is made when first read.
   void WriteInteger(Slot& slot, std::string_view name, std::int64_t value);
 
   // The defined variables as name=value entries, in list order.

@@ -101,6 +101,9 @@ class FakeHost final : public ScriptHost {
   std::int64_t counter_frequency = 1'000'000'000;
   FakeSerial serial;
   int pumped = 0;
+  // Called once when `pumped` reaches pump_limit (0: never), so a test can bound a run's lines.
+  int pump_limit = 0;
+  std::function<void()> at_pump_limit;
 
   void AppendOutput(std::string line) override { output.push_back(std::move(line)); }
   std::string GetSetting(std::string_view key) override {
@@ -117,7 +120,9 @@ class FakeHost final : public ScriptHost {
   std::int64_t CounterTicks() override { return counter_ticks; }
   std::int64_t CounterFrequency() override { return counter_frequency; }
   SerialAccess& Serial() override { return serial; }
-  void PumpMessages() override { ++pumped; }
+  void PumpMessages() override {
+    if (++pumped == pump_limit && at_pump_limit) at_pump_limit();
+  }
 };
 
 }  // namespace orvelle::script::test_support
