@@ -66,6 +66,7 @@ class TRequestDispatcher {
   void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
   void ServeScript(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
                    const std::filesystem::path& path, bool abort_request, const Peer& peer);
+  void NoteScript(std::string_view what, std::string_view document);
 
   DispatcherSetup setup_;
   ScriptSlot slot_;

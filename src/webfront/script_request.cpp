@@ -52,8 +52,22 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
   const PageRequest page{path.string(), http::DecodeParams(request.ParamText),
                          peer.ip,       peer.port,
                          &info,         std::move(server_variables)};
-  response.ContentText =
-      RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
+  NoteScript("start", request.Document);
+  try {
+    response.ContentText =
+        RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
+  } catch (...) {
+    NoteScript("end", request.Document);  // the server answers with its error page
+    throw;
+  }
+  NoteScript(claim->AbortRequested() ? "abort" : "end", request.Document);
+}
+
+// Watchers of the port (the live console, the MQTT bridge) see which page drove it when.
+void TRequestDispatcher::NoteScript(std::string_view what, std::string_view document) {
+  if (setup_.traffic == nullptr) return;
+  setup_.traffic->Note(base::TrafficKind::kEvent,
+                       "script " + std::string(what) + " " + std::string(document));
 }
 
 }  // namespace orvelle::webfront

@@ -61,6 +61,14 @@ TEST(MqttBridge, AnswerArrivesAsALineStatusIsRetainedAndTheWillSaysOffline) {
     // The whole answer is one line without its line end.
     const auto lines = watcher.Payloads("orvelle/lab1/lines");
     EXPECT_NE(std::find(lines.begin(), lines.end(), "ORVELLE,SIMULATOR,0,1.0"), lines.end());
+    // Which page drove the port, and when: its start, its end, and an abort.
+    EXPECT_TRUE(watcher.WaitForPayload("orvelle/lab1/events", "script start /term/send.ovs"));
+    EXPECT_TRUE(watcher.WaitForPayload("orvelle/lab1/events", "script end /term/send.ovs"));
+    home.Page("spin.ovs", "<%\nfor (i, 1, 2000000000, 1)\nnext\n%>\n");
+    std::jthread spin([&] { Curl({server.Url("/spin.ovs")}); });
+    ASSERT_TRUE(watcher.WaitForPayload("orvelle/lab1/events", "script start /spin.ovs"));
+    EXPECT_NE(Curl({server.Url("/abort.ovs")}).find("Script aborted"), std::string::npos);
+    EXPECT_TRUE(watcher.WaitForPayload("orvelle/lab1/events", "script abort /spin.ovs"));
 
     // One who subscribes later learns at once that the gateway is up, with its port.
     Subscriber late(broker.Port(), "orvelle/lab1/status");
