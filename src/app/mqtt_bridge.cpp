@@ -21,6 +21,8 @@ using namespace std::chrono_literals;
 
 // The broker hears from us at least this often; a dead link is noticed within about 1.5 times it.
 constexpr int kKeepAliveSeconds = 30;
+// Where Debian keeps the trusted CA certificates, hashed for lookup.
+constexpr const char* kSystemCaPath = "/etc/ssl/certs";
 // A broker that took the TCP connection but has not answered by then is given up on.
 constexpr auto kConnackLimit = 10s;
 // How long one network wait lasts; it bounds how late a ring record or a stop is seen.
@@ -92,7 +94,12 @@ void MqttBridge::SetUpClient() {
                               settings_.password.empty() ? nullptr : settings_.password.c_str());
   }
   if (settings_.tls) {
-    mosquitto_tls_set(client_.get(), nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr);
+    const bool own_ca = !settings_.ca_file.empty();
+    if (mosquitto_tls_set(client_.get(), own_ca ? settings_.ca_file.c_str() : nullptr,
+                          own_ca ? nullptr : kSystemCaPath, nullptr, nullptr,
+                          nullptr) != MOSQ_ERR_SUCCESS) {
+      hooks_.log("MQTT: the TLS settings were refused; connects will fail");
+    }
   }
   const std::string will = R"({"state":"offline","name":)" + base::JsonString(settings_.name) + "}";
   mosquitto_will_set(client_.get(), Topic("status").c_str(), static_cast<int>(will.size()),

@@ -177,6 +177,14 @@ MqttSettings ParseMqttSettings(const MqttArguments& arguments) {
     throw MqttSettingsError("--mqtt-name: the name " + problem);
   }
   settings.allow_send = arguments.allow_send;
+  if (!arguments.ca_file.empty()) {
+    if (!settings.tls) throw MqttSettingsError("--mqtt-ca: only for an mqtts:// URL");
+    // Checked here so a wrong path stops the start instead of failing every connect later.
+    if (::access(arguments.ca_file.c_str(), R_OK) != 0) {
+      throw MqttSettingsError("--mqtt-ca: cannot read " + arguments.ca_file);
+    }
+    settings.ca_file = arguments.ca_file;
+  }
   return settings;
 }
 

@@ -24,6 +24,7 @@ struct MqttSettings {
   std::string host;
   int port = 0;
   bool tls = false;
+  std::string ca_file;  // mqtts: the PEM file of the broker's CA; empty: the system's store
   std::string user;  // empty: none
   std::string password;
   std::string name;  // the gateway's part of every topic
@@ -48,6 +49,7 @@ struct MqttArguments {
   std::string password_file;  // empty: none
   std::string name;           // empty: the host name
   bool allow_send = false;
+  std::string ca_file = {};  // empty: the system's certificates
 };
 
 // The settings the arguments describe; throws MqttSettingsError.

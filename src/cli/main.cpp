@@ -73,6 +73,11 @@ int main(int argc, char** argv) {
                  "Read the broker password from the first line of FILE (the URL names the user)")
       ->type_name("FILE")
       ->needs(mqtt_url);
+  app.add_option("--mqtt-ca", mqtt.ca_file,
+                 "Check an mqtts:// broker against the CA certificate(s) in this PEM FILE "
+                 "instead of the system's")
+      ->type_name("FILE")
+      ->needs(mqtt_url);
   app.add_option("--mqtt-name", mqtt.name,
                  "The gateway's NAME in the topics (default: the host name; no '#', '+' or '/')")
       ->type_name("NAME")

@@ -7,6 +7,7 @@
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <functional>
@@ -45,13 +46,22 @@ inline bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds
 class Broker {
  public:
   // Another test may take the free port before the broker binds it: then a new one is tried.
-  explicit Broker(const fs::path& dir) : dir_(dir) {
+  // With a certificate and key, a second listener speaks TLS (mqtts) on TlsPort().
+  explicit Broker(const fs::path& dir, const fs::path& cert = {}, const fs::path& key = {})
+      : dir_(dir) {
     constexpr int kPortTries = 3;
     for (int attempt = 0; attempt < kPortTries; ++attempt) {
       port_ = FreePort();
-      e2e::WriteText(dir_ / "broker.conf", "listener " + std::to_string(port_) +
-                                               " 127.0.0.1\nallow_anonymous true\n"
-                                               "persistence false\n");
+      std::string conf = "per_listener_settings false\nallow_anonymous true\npersistence false\n"
+                         "listener " + std::to_string(port_) + " 127.0.0.1\n";
+      if (!cert.empty()) {
+        tls_port_ = FreePort();
+        conf += "listener " + std::to_string(tls_port_) + " 127.0.0.1\ncertfile " +
+                cert.string() + "\nkeyfile " + key.string() + "\n";
+        // As root it would become the user "mosquitto", who may not read the test's key.
+        if (::geteuid() == 0) conf += "user root\n";
+      }
+      e2e::WriteText(dir_ / "broker.conf", conf);
       if (Start()) return;
       Stop();
     }
@@ -62,6 +72,7 @@ class Broker {
 
   int Port() const { return port_; }
   std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
+  std::string TlsUrl() const { return "mqtts://127.0.0.1:" + std::to_string(tls_port_); }
 
   // Starts it; true once it takes connections.
   bool Start() {
@@ -101,6 +112,7 @@ class Broker {
 
   fs::path dir_;
   int port_ = 0;
+  int tls_port_ = 0;
   pid_t pid_ = -1;
 };
 

@@ -204,6 +204,29 @@ TEST(MqttBridge, BrokerAwayTenSecondsLosesNoEvent) {
   EXPECT_EQ(server.Terminate(e2e::kProcessLimit), 0);
 }
 
+// A broker with a certificate of its own making: the bridge trusts it only through --mqtt-ca.
+TEST(MqttBridge, MqttsReachesAPrivateBrokerOnlyThroughItsCa) {
+  TempHome home;
+  const fs::path certs = home.Path() / "certs";
+  const pid_t maker = e2e::Spawn({ORVELLE_BINARY, "--make-cert", certs.string()},
+                                 home.Path() / "make.out", home.Path() / "make.err");
+  ASSERT_EQ(e2e::WaitExit(maker, e2e::kProcessLimit), 0);
+  Broker broker(home.Path(), certs / "cert.pem", certs / "key.pem");
+  Subscriber watcher(broker.Port(), "orvelle/+/status");
+  ASSERT_TRUE(watcher.WaitSubscribed());
+  {
+    ServerProcess untrusted(home, 0, {"--mqtt", broker.TlsUrl(), "--mqtt-name", "untrusted"});
+    ASSERT_GT(untrusted.Port(), 0) << untrusted.Stderr();
+    EXPECT_TRUE(untrusted.WaitForLog("MQTT: cannot reach the broker"));
+  }
+  ServerProcess trusted(home, 0,
+                        {"--mqtt", broker.TlsUrl(), "--mqtt-ca", (certs / "cert.pem").string(),
+                         "--mqtt-name", "trusted"});
+  ASSERT_GT(trusted.Port(), 0) << trusted.Stderr();
+  EXPECT_TRUE(watcher.WaitForPayload("orvelle/trusted/status", R"("state":"online")"));
+  EXPECT_TRUE(watcher.Payloads("orvelle/untrusted/status").empty());
+}
+
 TEST(MqttBridge, ABrokerThatNeverAnswersHoldsUpNeitherStartNorStop) {
   TempHome home;
   // Takes TCP connections into its backlog and never reads a byte.

@@ -54,6 +54,11 @@ TEST(MqttSettings, AcceptsWhatAUserWritesAndRefusesTheRest) {
       {{"mqtt://h", "", "+"}, "'#', '+' or '/'", "", 0, false, "", ""},
       {{"mqtt://h", "", "lab 1"}, "printable", "", 0, false, "", ""},
       {{"mqtt://h", "", std::string(65, 'n')}, "longer than", "", 0, false, "", ""},
+      {{"mqtts://h", "", "lab1", false, password_file}, "", "h", 8883, true, "", ""},
+      {{"mqtt://h", "", "lab1", false, password_file}, "only for an mqtts://", "", 0, false, "",
+       ""},
+      {{"mqtts://h", "", "lab1", false, missing_file}, "--mqtt-ca: cannot read", "", 0, false, "",
+       ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.in.url + " file=" + c.in.password_file + " name=" + c.in.name);
