@@ -14,7 +14,8 @@
 #include <system_error>
 #include <utility>
 
-#include "webfront/page_text.h"
+#include "script/page/page_text.h"
+#include "webfront/file_bytes.h"
 
 namespace orvelle::app {
 namespace {
@@ -151,7 +152,7 @@ std::string ConfigStore::GetSetting(std::string_view key) const {
 bool ConfigStore::Load(const std::filesystem::path& path) {
   std::vector<std::string> lines;
   try {
-    lines = webfront::SplitLines(webfront::ReadFileBytes(path));
+    lines = script::SplitLines(webfront::ReadFileBytes(path));
   } catch (const std::runtime_error&) {
     return false;
   }
@@ -166,7 +167,7 @@ void ConfigStore::DefaultFill() {
 }
 
 bool ConfigStore::Save(const std::filesystem::path& path) const {
-  return ReplaceFile(path, webfront::JoinLines(Lines()));
+  return ReplaceFile(path, script::JoinLines(Lines()));
 }
 
 ConfigStore::StartOutcome ConfigStore::LoadOrCreate(const std::filesystem::path& path,

@@ -12,7 +12,7 @@ int FindConnector(std::string_view after) {
   return conj < disj ? 1 : 2;
 }
 
-bool CompiledCondition::ParseTerms(std::string_view s, VariableStore& store) {
+bool CompiledCondition::ParseTerms(std::string_view s, CompileContext& context) {
   std::size_t first_end = std::string_view::npos;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == ')') return false;
@@ -24,8 +24,8 @@ bool CompiledCondition::ParseTerms(std::string_view s, VariableStore& store) {
     if (!match.found) return false;  // a value group rewrites the text
     Term& term = terms_.emplace_back();
     term.op = match.op;
-    term.left = CompiledExpr::Compile(Trim(inner.substr(0, match.position)), store, true);
-    term.right = CompiledExpr::Compile(Trim(inner.substr(match.position + 2)), store, true);
+    term.left = CompiledExpr::Compile(Trim(inner.substr(0, match.position)), context, true);
+    term.right = CompiledExpr::Compile(Trim(inner.substr(match.position + 2)), context, true);
     if (first_end == std::string_view::npos) first_end = close;
     i = close;
   }
@@ -35,12 +35,12 @@ bool CompiledCondition::ParseTerms(std::string_view s, VariableStore& store) {
   return true;
 }
 
-CompiledCondition CompiledCondition::Compile(std::string_view text, VariableStore& store,
+CompiledCondition CompiledCondition::Compile(std::string_view text, CompileContext& context,
                                              bool allow_tree) {
   CompiledCondition condition;
   condition.text_ = std::string(text);
   if (allow_tree) {
-    condition.tree_ = condition.ParseTerms(StripBlanks(text), store);
+    condition.tree_ = condition.ParseTerms(StripBlanks(text), context);
     if (!condition.tree_) condition.terms_.clear();
   }
   return condition;
@@ -55,8 +55,9 @@ struct Side {
 };
 
 bool EvalSide(TExecute& engine, const CompiledExpr& expr, Value& scratch, Side& side) {
-  if (const VariableStore::Slot* slot = expr.SoleVariable()) {
-    side = {slot->value, &slot->Number()};
+  if (std::uint32_t index = expr.SoleVariable(); index != kNoSlot) {
+    const VariableStore::Slot& slot = engine.Store().At(index);
+    side = {slot.value, &slot.Number()};
     return true;
   }
   if (const Value* constant = expr.SoleConstant()) {

@@ -13,7 +13,7 @@ namespace orvelle::script {
 
 class CompiledCondition {
  public:
-  static CompiledCondition Compile(std::string_view text, VariableStore& store, bool allow_tree);
+  static CompiledCondition Compile(std::string_view text, CompileContext& context, bool allow_tree);
   // Same contract as TExecute::EvalCondition.
   bool Eval(TExecute& engine, bool& result) const;
 
@@ -23,7 +23,7 @@ class CompiledCondition {
     CompiledExpr left, right;
     RelOp op;
   };
-  bool ParseTerms(std::string_view s, VariableStore& store);
+  bool ParseTerms(std::string_view s, CompileContext& context);
 
   std::string text_;
   bool tree_ = false;

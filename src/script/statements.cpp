@@ -1,6 +1,5 @@
 // Statements with arguments that act outside the engine: files and the serial port.
 #include "Uscripteng.h"
-#include "file_ops.h"
 #include "line_analysis.h"
 #include "numbers.h"
 
@@ -15,7 +14,7 @@ std::string UpperAscii(std::string text) {
 }
 }  // namespace
 
-void TExecute::ExecStatement(LineInfo& info) {
+void TExecute::ExecStatement(const LineInfo& info) {
   if (!info.valid) return;
   std::vector<std::string> args;
   args.reserve(info.args.size());
@@ -29,12 +28,12 @@ void TExecute::ExecStatement(LineInfo& info) {
   SerialAccess& serial = host_->Serial();
   switch (info.row) {
     case Row::kWriteFile: {
-      std::string message = AppendToFile(args[0], args[1]);
+      std::string message = host_->Files().AppendFile(args[0], args[1]);
       if (!message.empty()) ReportError(message);
       return;
     }
     case Row::kDeleteFile: {
-      std::string message = DeleteFileAt(args[0]);
+      std::string message = host_->Files().DeleteFile(args[0]);
       if (!message.empty()) ReportError(message);
       return;
     }

@@ -1,5 +1,6 @@
 // The engine's variables: names compared without regard to case, values always text, empty text
-// meaning "no such variable". Each name gets a stable slot so cached lines can reach it in O(1).
+// meaning "no such variable". Each name gets a stable slot: the names of the program being run
+// take the slots of their index in its name table, so compiled lines reach them in O(1).
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "name_table.h"
 #include "value.h"
 
 namespace orvelle::script {
@@ -31,8 +33,14 @@ class VariableStore {
     }
   };
 
+  // Slot i is name i of `names`, which must outlive the store; other names get slots after.
+  explicit VariableStore(const NameTable* names = nullptr);
+
   // The slot of a name, created (undefined) when absent. Stable for the store's life.
   Slot* Resolve(std::string_view name);
+  // The slot of a program name's index.
+  Slot& At(std::uint32_t index) { return slots_[index]; }
+  const Slot& At(std::uint32_t index) const { return slots_[index]; }
   // The slot of a name, or nullptr when no slot exists.
   const Slot* Find(std::string_view name) const;
 
@@ -56,8 +64,9 @@ class VariableStore {
  private:
   void Define(Slot& slot);
 
+  const NameTable* names_ = nullptr;
   std::deque<Slot> slots_;
-  std::unordered_map<std::string, Slot*> index_;  // lower-cased name -> slot
+  std::unordered_map<std::string, Slot*> index_;  // lower-cased name -> slot, beyond names_
   std::uint64_t next_order_ = 0;
 };
 

@@ -1,12 +1,11 @@
-// Preparing page files for a run, and keeping them prepared while their files are unchanged.
+// Compiling page files for a run, and keeping their programs while their files are unchanged.
 #include "webfront/page_cache.h"
 
 #include <algorithm>
 #include <ctime>
 
-#include "webfront/block_check.h"
-#include "webfront/page_text.h"
-#include "webfront/page_translation.h"
+#include "script/page/page_program.h"
+#include "webfront/file_bytes.h"
 
 namespace orvelle::webfront {
 namespace {
@@ -17,25 +16,9 @@ bool SameTime(const timespec& a, const timespec& b) {
 
 }  // namespace
 
-std::unique_ptr<script::TExecute> EngineShelf::Take() {
-  std::lock_guard lock(mutex_);
-  return std::move(engine_);
-}
-
-void EngineShelf::Put(std::unique_ptr<script::TExecute> engine) {
-  std::lock_guard lock(mutex_);
-  engine_ = std::move(engine);
-}
-
-std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes) {
-  auto page = std::make_shared<PreparedPage>();
-  page->lines = SplitLines(TranslatePage(JoinLines(SplitLines(bytes))));
-  page->block_error = CheckBlocks(page->lines);
-  return page;
-}
-
-std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path) {
-  return PreparePage(ReadFileBytes(path));
+std::shared_ptr<const script::Program> LoadPageProgram(const std::string& path,
+                                                       script::EvalMode mode) {
+  return script::CompilePage(ReadFileBytes(path), mode);
 }
 
 bool PageCache::Settled(const struct stat& info) const {
@@ -50,9 +33,9 @@ bool PageCache::Matches(const Entry& entry, const struct stat& info) {
          SameTime(entry.modified, info.st_mtim) && SameTime(entry.changed, info.st_ctim);
 }
 
-std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
-                                                  const struct stat* looked) {
-  struct stat now{};
+std::shared_ptr<const script::Program> PageCache::Get(const std::string& path,
+                                                      const struct stat* looked) {
+  struct stat now {};
   if (looked != nullptr) now = *looked;
   if (looked != nullptr || ::stat(path.c_str(), &now) == 0) {
     std::lock_guard lock(mutex_);
@@ -60,9 +43,9 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
     if (found != entries_.end() && Matches(found->second, now)) return found->second.page;
   }
   // The identity is taken from the file that was read, not from the look above.
-  struct stat read_info{};
+  struct stat read_info {};
   const std::string bytes = ReadFileBytes(path, &read_info);
-  std::shared_ptr<const PreparedPage> page = PreparePage(bytes);
+  std::shared_ptr<const script::Program> page = script::CompilePage(bytes);
   std::lock_guard lock(mutex_);
   if (const auto old = entries_.find(path); old != entries_.end()) {
     kept_bytes_ -= old->second.bytes;
@@ -73,8 +56,13 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
       entries_.clear();
       kept_bytes_ = 0;
     }
-    entries_[path] = Entry{read_info.st_dev,  read_info.st_ino,  read_info.st_size,
-                           read_info.st_mtim, read_info.st_ctim, bytes.size(), page};
+    entries_[path] = Entry{read_info.st_dev,
+                           read_info.st_ino,
+                           read_info.st_size,
+                           read_info.st_mtim,
+                           read_info.st_ctim,
+                           bytes.size(),
+                           page};
     kept_bytes_ += bytes.size();
   }
   return page;

@@ -290,7 +290,7 @@ std::string Listing(const std::vector<std::string>& lines) {
 }
 
 TEST(DifferentialTest, TreeAndTextEvaluationAgreeOnGeneratedScripts) {
-  constexpr int kScripts = 1500;
+  constexpr int kScripts = 2000;
   for (int seed = 1; seed <= kScripts; ++seed) {
     ScriptGenerator generator(seed);
     const Seeds seeds = generator.HostSeeds();

@@ -1,12 +1,12 @@
 // Block-structure check: a stack of open block names walked over the translated lines.
-#include "webfront/block_check.h"
+#include "script/page/block_check.h"
 
 #include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
 
-namespace orvelle::webfront {
+namespace orvelle::script {
 namespace {
 
 constexpr unsigned char kLastBlankCode = 32;  // this code and every lower one is trimmed
@@ -115,4 +115,4 @@ std::string CheckBlocks(const std::vector<std::string>& lines) {
   return walk.Finish();
 }
 
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script

@@ -1,5 +1,5 @@
-// Line splitting and joining, and whole-file reads for pages and configuration files.
-#include "webfront/page_text.h"
+// Whole-file reads for pages and configuration files.
+#include "webfront/file_bytes.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +14,6 @@
 namespace orvelle::webfront {
 namespace {
 
-constexpr std::string_view kLineBreak = "\r\n";
 // Growth step for a file that turns out longer than its size said (or has none: a pipe).
 constexpr std::size_t kReadChunk = 64 * 1024;
 
@@ -25,41 +24,12 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 }  // namespace
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  text = text.substr(0, text.find('\0'));
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      break;
-    }
-    lines.emplace_back(text.substr(start, end - start));
-    bool crlf = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n';
-    start = end + (crlf ? 2 : 1);
-  }
-  return lines;
-}
-
-std::string JoinLines(const std::vector<std::string>& lines) {
-  std::size_t size = 0;
-  for (const auto& line : lines) size += line.size() + kLineBreak.size();
-  std::string text;
-  text.reserve(size);
-  for (const auto& line : lines) {
-    text += line;
-    text += kLineBreak;
-  }
-  return text;
-}
-
 std::string ReadFileBytes(const std::filesystem::path& path, struct stat* info_out) {
   http::UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.Valid()) ThrowReadError(path, errno);
   // Sized from the file, so a page costs one read and no zero-filled chunk; a file that grows
   // meanwhile is still read to its end.
-  struct stat info{};
+  struct stat info {};
   if (::fstat(file.Get(), &info) != 0) info = {};
   if (info_out) *info_out = info;
   const std::size_t expected = info.st_size > 0 ? static_cast<std::size_t>(info.st_size) : 0;
@@ -76,10 +46,6 @@ std::string ReadFileBytes(const std::filesystem::path& path, struct stat* info_o
   }
   bytes.resize(used);
   return bytes;
-}
-
-std::vector<std::string> LoadPageLines(const std::string& path) {
-  return SplitLines(ReadFileBytes(path));
 }
 
 }  // namespace orvelle::webfront
