@@ -96,7 +96,7 @@ TEST(ScriptSlotTest, AbortBeforeTheRunSkipsEveryLine) {
   auto next = slot.TryClaim(page.Path(), holder);
   ASSERT_TRUE(next);
   EXPECT_EQ(RunPage({page.Path(), {}, "127.0.0.1", 1}, host, host.output, next->StopToken()),
-            "before\r\n");
+            "before\r\n\r\n");
 }
 
 // Tells, through an atomic, that the run has written its first output line.
