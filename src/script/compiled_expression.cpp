@@ -182,6 +182,7 @@ class Parser {
     if (inner.find_first_of("()") != std::string_view::npos) return false;
     op.kind = Operand::Kind::kConstant;
     op.constant.SetText(inner);
+    op.constant.Number();  // worked out now: runs share the program and never write to it
     pos = close + 1;
     op.end = pos;
     return true;

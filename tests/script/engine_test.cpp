@@ -162,6 +162,43 @@ TEST(SharedProgramTest, EveryRunOfOneProgramGivesTheCaseItsOutcome) {
   }
 }
 
+// Runs on several threads share one program at once: everything a run changes is its own, so each
+// gives the output of a run alone (and the sanitizer builds see no race).
+TEST(SharedProgramTest, RunsOnManyThreadsAtOnceGiveTheOutputOfOne) {
+  const Lines lines = {"s = \"\"",
+                       "for (i, 1, n, 1)",
+                       "s = s & mid (\"abcdef\", i, 2) & (i*2) & \",\"",
+                       "if ((len(s)>>3) && (i<<n))",
+                       "t = t + len (s)",
+                       "endif",
+                       "next",
+                       "echo (s & \"|\" & t & \"|\" & ucase(s))"};
+  const std::shared_ptr<const Program> program = Program::Compile(lines);
+  auto run = [&program] {
+    FakeHost host;
+    TExecute engine(host, program);
+    engine.SetVar("n", "40");
+    engine.Run();
+    return host.output;
+  };
+  const Lines alone = run();
+  ASSERT_EQ(alone.size(), 1u);
+  constexpr int kThreads = 4;
+  constexpr int kRunsEach = 50;
+  std::vector<Lines> seen(kThreads);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kRunsEach && seen[t].empty(); ++i) {
+          if (Lines out = run(); out != alone) seen[t] = out;
+        }
+      });
+    }
+  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_TRUE(seen[t].empty()) << "thread " << t;
+}
+
 // A stop requested before the run runs no line; the bound on executed lines ends an endless
 // loop where it is reached.
 TEST_P(EngineModes, StopTokenAndLineBoundEndTheRun) {
