@@ -90,17 +90,21 @@ std::shared_ptr<const Program> Program::Compile(std::vector<std::string> lines, 
   for (std::string& line : lines) program->lines_.push_back(std::move(line));
   program->lines_.emplace_back("end");
   program->FindProcedureHeaders();
-  // The texts are views into lines_, which no longer changes.
-  program->info_.resize(program->lines_.size());
-  CompileContext context{program->names_};
-  context.names.Resolve("error");
-  for (std::size_t k = 0; k < program->lines_.size(); ++k) {
-    program->info_[k].text = Trim(program->lines_[k]);
-    program->Analyse(program->info_[k], context);
-  }
-  program->operand_states_ = context.operand_states;
+  program->CompileLines();
   FindBlockPartners(program->info_);
   return program;
+}
+
+void Program::CompileLines() {
+  // The texts are views into lines_, which no longer changes.
+  info_.resize(lines_.size());
+  CompileContext context{names_};
+  context.names.Resolve("error");
+  for (std::size_t k = 0; k < lines_.size(); ++k) {
+    info_[k].text = Trim(lines_[k]);
+    Analyse(info_[k], context);
+  }
+  operand_states_ = context.operand_states;
 }
 
 std::string_view Program::Text(int k) const {

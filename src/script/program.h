@@ -46,6 +46,7 @@ class Program {
  private:
   Program() = default;
   void FindProcedureHeaders();
+  void CompileLines();
   int ProcedureHeader(std::string_view line) const;
   void Analyse(LineInfo& info, CompileContext& context);
 
