@@ -1,9 +1,9 @@
 // Script pages: the abort request, the busy page, "Script not found", and one claimed run.
 #include <algorithm>
 
-#include "claimed_run_host.h"
 #include "dispatcher_pages.h"
 #include "http/request_fields.h"
+#include "page_runner.h"
 #include "request_dispatcher.h"
 #include "request_paths.h"
 
@@ -46,14 +46,13 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     response.ContentText = kScriptNotFoundPage;
     return;
   }
-  ClaimedRunHost host(setup_.script_host, *claim);
   std::vector<std::string> server_variables =
       setup_.page_variables ? setup_.page_variables() : std::vector<std::string>{};
   const PageRequest page{path.string(), http::DecodeParams(request.ParamText),
                          peer.ip,       peer.port,
                          &info,         std::move(server_variables)};
-  response.ContentText =
-      RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
+  response.ContentText = RunPage(page, setup_.script_host, setup_.output, claim->StopToken(),
+                                 script::EvalMode::kFast, &page_cache_);
 }
 
 }  // namespace orvelle::webfront
