@@ -36,12 +36,13 @@ void CheckMap(std::string_view bytes) {
 }
 
 void CompileLines(std::string_view bytes) {
-  VariableStore store;
+  NameTable names;
+  CompileContext context{names};
   for (const check::SourceLine& line : check::LoadPageSource(bytes).lines) {
     const std::string_view t = Trim(line.text);
     for (bool tree : {true, false}) {
-      CompiledExpr::Compile(t, store, tree);
-      CompiledCondition::Compile(t, store, tree);
+      CompiledExpr::Compile(t, context, tree);
+      CompiledCondition::Compile(t, context, tree);
     }
     SplitCall(StripBlanks(t));
   }

@@ -18,13 +18,24 @@ namespace {
 
 using namespace orvelle::script;
 
-constexpr int kMaxExecutedLines = 10000;        // one run's share of the fuzzer's time
-constexpr std::size_t kMaxHeldBytes = 1 << 16;  // variables and output, so memory stays small
+constexpr std::uint64_t kMaxExecutedLines = 10000;  // one run's share of the fuzzer's time
+constexpr std::size_t kMaxHeldBytes = 1 << 16;      // variables and output: memory stays small
 // Names that reach the file system; a letter is changed so that the line calls nothing.
 constexpr std::string_view kFileWords[] = {"writefile", "deletefile", "readfile"};
-// Loops whose closing line follows the opener directly never pass the per-line hook.
+// Loops whose closing line follows the opener directly never pass the per-line count.
 constexpr std::pair<std::string_view, std::string_view> kEmptyLoops[] = {
     {"for (", "next"}, {"while (", "wend"}, {"repeat", "until ("}};
+
+// The file statements are renamed away; anything that still asks for a file is refused.
+class NoFiles final : public FileAccess {
+ public:
+  std::string ReadFile(const std::string&, std::string&) override { return kRefused; }
+  std::string AppendFile(const std::string&, std::string_view) override { return kRefused; }
+  std::string DeleteFile(const std::string&) override { return kRefused; }
+
+ private:
+  static constexpr const char* kRefused = "no files here";
+};
 
 class BoundedHost final : public ScriptHost {
  public:
@@ -49,8 +60,10 @@ class BoundedHost final : public ScriptHost {
   std::int64_t CounterTicks() override { return ticks_ += 1000; }
   std::int64_t CounterFrequency() override { return 1000000; }
   SerialAccess& Serial() override { return serial_; }
+  FileAccess& Files() override { return files_; }
+  // Executed lines are bounded by the run's limits; held bytes are watched here.
   void PumpMessages() override {
-    if (++lines_ > kMaxExecutedLines || Held() > kMaxHeldBytes) engine_->Abort();
+    if (Held() > kMaxHeldBytes) engine_->Abort();
   }
 
  private:
@@ -64,9 +77,9 @@ class BoundedHost final : public ScriptHost {
   std::string output_;
   std::vector<std::string> split_;
   NoSerialPort serial_;
+  NoFiles files_;
   std::uint32_t draws_ = 0;
   std::int64_t ticks_ = 0;
-  int lines_ = 0;
 };
 
 std::string WithoutFileWords(std::string_view bytes) {
@@ -91,7 +104,7 @@ bool HasEmptyLoop(const std::vector<std::string>& lines) {
 
 std::string Run(const std::vector<std::string>& lines, TExecute::Mode mode) {
   BoundedHost host;
-  TExecute engine(host, mode);
+  TExecute engine(host, mode, RunLimits{{}, kMaxExecutedLines});
   host.Attach(engine);
   engine.SetVar("q", "\"");
   engine.SetVar("po", "(");

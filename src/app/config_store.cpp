@@ -17,7 +17,7 @@
 #include "base/ascii_text.h"
 #include "base/file_io.h"
 #include "base/unique_fd.h"
-#include "webfront/page_text.h"
+#include "script/page/page_text.h"
 
 namespace orvelle::app {
 namespace {
@@ -118,7 +118,7 @@ std::string ConfigStore::GetSetting(std::string_view key) const {
 bool ConfigStore::Load(const std::filesystem::path& path) {
   std::vector<std::string> lines;
   try {
-    lines = webfront::SplitLines(base::ReadFileBytes(path));
+    lines = script::SplitLines(base::ReadFileBytes(path));
   } catch (const std::runtime_error&) {
     return false;
   }
@@ -133,7 +133,7 @@ void ConfigStore::DefaultFill() {
 }
 
 bool ConfigStore::Save(const std::filesystem::path& path) const {
-  return ReplaceFile(path, webfront::JoinLines(Lines()));
+  return ReplaceFile(path, script::JoinLines(Lines()));
 }
 
 ConfigStore::StartOutcome ConfigStore::LoadOrCreate(const std::filesystem::path& path,

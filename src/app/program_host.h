@@ -1,5 +1,6 @@
 // The program's side of the script engine's host interface: the output list, settings from the
-// configuration store, the split list, the random generator, the clock and the serial port.
+// configuration store, the split list, the random generator, the clock, the serial port and the
+// machine's files.
 #pragma once
 
 #include <mutex>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/config_store.h"
+#include "script/file_ops.h"
 #include "script/host.h"
 
 namespace orvelle::app {
@@ -26,11 +28,13 @@ class ProgramHost final : public script::ScriptHost {
   std::int64_t CounterTicks() override;
   std::int64_t CounterFrequency() override { return 1'000'000'000; }
   script::SerialAccess& Serial() override { return serial_; }
+  script::FileAccess& Files() override { return files_; }
   void PumpMessages() override {}
 
  private:
   const ConfigStore& config_;
   script::SerialAccess& serial_;
+  script::LocalFiles files_;
   std::vector<std::string> output_;
   std::vector<std::string> split_parts_;
   std::mutex random_lock_;  // the generator outlives runs and may be drawn from other threads

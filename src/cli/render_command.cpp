@@ -39,10 +39,10 @@ int RunRender(const RenderOptions& options) {
       static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
   app::ProgramHost host(config, serial, seed);
   webfront::PageRequest request{options.file, options.params, "127.0.0.1", 0};
-  auto mode = options.plain ? script::TExecute::Mode::kPlain : script::TExecute::Mode::kFast;
+  auto mode = options.plain ? script::EvalMode::kPlain : script::EvalMode::kFast;
   std::string body;
   try {
-    body = webfront::RunPage(request, host, host.Output(), nullptr, mode);
+    body = webfront::RunPage(request, host, host.Output(), {}, mode);
   } catch (const std::exception& error) {
     // The server answers these with status 500 and the message as the body.
     base::WriteAll(STDOUT_FILENO, error.what());

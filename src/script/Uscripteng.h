@@ -1,41 +1,49 @@
-// TExecute: the interpreter of the script language. One instance runs one page for one request:
-// the host creates it, seeds variables, calls Run with the translated lines, and frees it.
+// TExecute: the interpreter of the script language. One instance runs one compiled program for
+// one request: the host creates it on the program, seeds variables, calls Run, and frees it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <stop_token>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "builtins.h"
 #include "errors.h"
 #include "host.h"
+#include "program.h"
+#include "run_state.h"
 #include "value.h"
 #include "variable_store.h"
 
 namespace orvelle::script {
 
-struct LineInfo;
-class CompiledExpr;
-class CompiledCondition;
+// Bounds on one run: a stop token that ends it before its next line (the abort page and closing
+// the window request it), and a largest number of executed lines (0: no bound).
+struct RunLimits {
+  std::stop_token stop;
+  std::uint64_t max_lines = 0;
+};
 
 class TExecute {
  public:
-  // kFast caches what each line is and evaluates expressions from a compiled form wherever that
-  // gives the same bytes; kPlain evaluates every line from its text, as the language is defined.
-  enum class Mode { kFast, kPlain };
+  using Mode = EvalMode;
 
-  explicit TExecute(ScriptHost& host, Mode mode = Mode::kFast);
+  // An engine for the given program.
+  TExecute(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits = {});
+  // An engine whose program comes with Run(lines), compiled in `mode`.
+  explicit TExecute(ScriptHost& host, Mode mode = Mode::kFast, RunLimits limits = {});
   ~TExecute();
   TExecute(const TExecute&) = delete;
   TExecute& operator=(const TExecute&) = delete;
 
-  // Sets the abort flag; safe from any thread.
+  // Ends the run before its next line; safe from any thread.
   void Abort() { abort_.store(true, std::memory_order_relaxed); }
+  // True when the run ended at the bound on executed lines.
+  bool LineLimitReached() const { return line_limit_reached_; }
   // The host's way to set a variable (bracketed names go to the array store).
   void SetVar(std::string_view name, std::string_view value);
   std::string GetVar(std::string_view name) const { return std::string(variables_.Read(name)); }
@@ -43,19 +51,10 @@ class TExecute {
   const std::map<std::string, std::string>& Arrays() const { return arrays_; }
   const std::string& LastError() const { return last_error_; }
 
-  // Runs the script; throws EScriptError or EStringListError when the run ends on an error.
-  // A run of the same lines as the last one keeps what was learned about each line.
+  // Runs the program; throws EScriptError or EStringListError when the run ends on an error.
+  void Run();
+  // Compiles the lines in the engine's mode and runs them, keeping the variables set so far.
   void Run(const std::vector<std::string>& lines);
-
-  // Makes the engine what a new one on `host` would be (no variables, arrays or error, nothing
-  // pending) while keeping the analysed lines of its last program, so serving the same page
-  // again skips their analysis.
-  void Recycle(ScriptHost& host);
-  // Variable slots the engine holds; each distinct name ever used takes one.
-  std::size_t SlotCount() const { return variables_.SlotCount(); }
-
-  // Executes one trimmed line as if it stood at program line pc.
-  void ExecLine(std::string_view line, int& pc);
 
   void ReportError(std::string_view message);
   void ClearError();
@@ -83,49 +82,55 @@ class TExecute {
 
   VariableStore& Store() { return variables_; }
   ScriptHost& Host() { return *host_; }
-  Mode GetMode() const { return mode_; }
   std::uint64_t NextEpoch() { return ++epoch_; }
+  // The run's state for a compiled call or group.
+  OperandState& OperandStateAt(std::uint32_t index) { return operand_states_[index]; }
 
  private:
+  void Adopt(std::shared_ptr<const Program> program);
   void RunLoop();
-  bool SameProgram(const std::vector<std::string>& lines) const;
-  void Load(const std::vector<std::string>& lines);
-  std::string_view ReadLine(int k);
-  LineInfo& Info(int k);
-  std::unique_ptr<LineInfo> Analyse(std::string_view trimmed, int k);
+  std::string_view ReadLine(int k) const { return program_->Text(k); }
+  const LineInfo& Info(int k) const { return program_->Line(k); }
+  bool Stopped() const {
+    return abort_.load(std::memory_order_relaxed) || limits_.stop.stop_requested();
+  }
+  void CountLine();
   void ExecLineAt(int k, int& pc);
-  void Dispatch(LineInfo& info, int& pc);
-  int ProcedureHeader(std::string_view line) const;
+  void Dispatch(const LineInfo& info, int& pc);
 
-  void ExecAssignment(LineInfo& info);
+  void ExecAssignment(const LineInfo& info);
   void ExecIf(int k, int& pc);
-  void ExecFor(LineInfo& info, int& pc);
-  void ExecWhile(LineInfo& info, int& pc);
-  void SetLoopVariable(LineInfo& info, std::int32_t value);
-  bool EvalLoopBounds(LineInfo& info, std::int32_t (&bounds)[3]);
+  void ExecFor(const LineInfo& info, int& pc);
+  void ExecWhile(const LineInfo& info, int& pc);
+  void SetLoopVariable(const LineInfo& info, std::int32_t value);
+  bool EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]);
   void ExecRepeat(int& pc);
   void CallProc(int header);
-  void SkipDefinition(LineInfo& info, int& pc);
-  void ExecEcho(LineInfo& info);
-  void ExecStatement(LineInfo& info);
+  void SkipDefinition(const LineInfo& info, int& pc);
+  void ExecEcho(const LineInfo& info);
+  void ExecStatement(const LineInfo& info);
 
   bool EvalConditionAt(std::string_view text, bool& result, int depth);
   bool ConditionOf(int k, bool& result);
 
   ScriptHost* host_;
   Mode mode_;
+  RunLimits limits_;
   std::atomic<bool> abort_{false};
+  std::uint64_t lines_run_ = 0;
+  bool line_limit_reached_ = false;
+  std::shared_ptr<const Program> program_;
   VariableStore variables_;
   std::map<std::string, std::string> arrays_;
-  std::vector<std::string> program_;
   int pc_ = 0;
   bool break_ = false;
   bool exit_ = false;
   std::int64_t counter_frequency_;
   std::string last_error_;
   VariableStore::Slot* error_slot_;
-  std::vector<std::unique_ptr<LineInfo>> lines_;
-  std::unordered_map<std::string, int> procedure_headers_;  // lower-cased line -> first index
+  std::vector<OperandState> operand_states_;
+  std::vector<ForState> for_states_;
+  Value assign_scratch_;  // an assignment's value; its text buffer is reused from line to line
   int nesting_ = 0;
   std::uint64_t epoch_ = 0;
 };

@@ -1,12 +1,11 @@
-// readfile: a whole file as text, through the file operations.
+// readfile: a whole file as text, through the host's files.
 #include "script/builtin_functions.h"
-#include "script/file_ops.h"
 
 namespace orvelle::script::builtin {
 
 BuiltinValue Readfile(BuiltinEnv& env, Args args) {
-  std::string error;
-  std::string content = ReadWholeFile(args[0], error);
+  std::string content;
+  std::string error = env.host.Files().ReadFile(args[0], content);
   if (!error.empty()) return BadArgument(env, error);
   return BuiltinValue::Text(std::move(content));
 }

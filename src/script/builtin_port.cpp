@@ -22,19 +22,28 @@ BuiltinValue Receive(BuiltinEnv& env, Args) {
   return BuiltinValue::Text(std::move(bytes));
 }
 
-// getcts, getdsr, getrlsd and getring: "1" or "0" on an open port, empty text on a closed one;
-// the argument is not looked at.
+namespace {
+// "1" or "0" on an open port. On a closed one the call has no action: it fails the expression it
+// stands in and leaves error as it was.
+BuiltinValue Signal(BuiltinEnv& env, SerialAccess::ModemSignal signal) {
+  std::string text = env.host.Serial().ModemSignalText(signal);
+  if (text.empty()) env.no_action = true;
+  return BuiltinValue::Text(std::move(text));
+}
+}  // namespace
+
+// getcts, getdsr, getrlsd and getring: the argument is not looked at.
 BuiltinValue Getcts(BuiltinEnv& env, Args) {
-  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kCts));
+  return Signal(env, SerialAccess::ModemSignal::kCts);
 }
 BuiltinValue Getdsr(BuiltinEnv& env, Args) {
-  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kDsr));
+  return Signal(env, SerialAccess::ModemSignal::kDsr);
 }
 BuiltinValue Getrlsd(BuiltinEnv& env, Args) {
-  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kRlsd));
+  return Signal(env, SerialAccess::ModemSignal::kRlsd);
 }
 BuiltinValue Getring(BuiltinEnv& env, Args) {
-  return BuiltinValue::Text(env.host.Serial().ModemSignalText(SerialAccess::ModemSignal::kRing));
+  return Signal(env, SerialAccess::ModemSignal::kRing);
 }
 
 }  // namespace orvelle::script::builtin

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/ascii_text.h"
 #include "base/html_text.h"
 #include "script/builtin_functions.h"
 #include "script/numbers.h"
@@ -11,18 +12,6 @@ namespace orvelle::script::builtin {
 namespace {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-// Every byte of code 32 or below counts as blank for trim, control characters included.
-bool IsTrimmed(char c) {
-  return static_cast<unsigned char>(c) <= 32;
-}
-
-std::string MapBytes(std::string text, char from, char to, int shift) {
-  for (char& c : text) {
-    if (c >= from && c <= to) c = static_cast<char>(c + shift);
-  }
-  return text;
-}
 
 }  // namespace
 
@@ -56,11 +45,11 @@ BuiltinValue Pos(BuiltinEnv&, Args args) {
 }
 
 BuiltinValue Ucase(BuiltinEnv&, Args args) {
-  return BuiltinValue::Text(MapBytes(args[0], 'a', 'z', 'A' - 'a'));
+  return BuiltinValue::Text(base::AsciiUpper(args[0]));
 }
 
 BuiltinValue Lcase(BuiltinEnv&, Args args) {
-  return BuiltinValue::Text(MapBytes(args[0], 'A', 'Z', 'a' - 'A'));
+  return BuiltinValue::Text(base::AsciiLower(args[0]));
 }
 
 BuiltinValue Mid(BuiltinEnv& env, Args args) {
@@ -102,10 +91,8 @@ BuiltinValue Htmlencode(BuiltinEnv&, Args args) {
 }
 
 BuiltinValue Trim(BuiltinEnv&, Args args) {
-  std::string_view text = args[0];
-  while (!text.empty() && IsTrimmed(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsTrimmed(text.back())) text.remove_suffix(1);
-  return BuiltinValue::Text(std::string(text));
+  // Every byte of code 32 or below counts as blank, control characters included.
+  return BuiltinValue::Text(std::string(base::TrimBlanksAndControls(args[0])));
 }
 
 }  // namespace orvelle::script::builtin

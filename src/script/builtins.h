@@ -30,6 +30,7 @@ struct BuiltinEnv {
   const std::string& last_error;   // for geterror
   std::string error;               // set to the message when an argument is bad
   bool call_failed = false;        // set by receive when the buffer cannot be read
+  bool no_action = false;          // the call fails its expression and leaves error alone
 };
 
 using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string> args);

@@ -2,6 +2,7 @@
 #include "compiled_condition.h"
 
 #include "Uscripteng.h"
+#include "run_state.h"
 
 namespace orvelle::script {
 
@@ -12,7 +13,7 @@ int FindConnector(std::string_view after) {
   return conj < disj ? 1 : 2;
 }
 
-bool CompiledCondition::ParseTerms(std::string_view s, VariableStore& store) {
+bool CompiledCondition::ParseTerms(std::string_view s, CompileContext& context) {
   std::size_t first_end = std::string_view::npos;
   for (std::size_t i = 0; i < s.size(); ++i) {
     if (s[i] == ')') return false;
@@ -24,8 +25,9 @@ bool CompiledCondition::ParseTerms(std::string_view s, VariableStore& store) {
     if (!match.found) return false;  // a value group rewrites the text
     Term& term = terms_.emplace_back();
     term.op = match.op;
-    term.left = CompiledExpr::Compile(Trim(inner.substr(0, match.position)), store, true);
-    term.right = CompiledExpr::Compile(Trim(inner.substr(match.position + 2)), store, true);
+    term.state = context.operand_states++;
+    term.left = CompiledExpr::Compile(Trim(inner.substr(0, match.position)), context, true);
+    term.right = CompiledExpr::Compile(Trim(inner.substr(match.position + 2)), context, true);
     if (first_end == std::string_view::npos) first_end = close;
     i = close;
   }
@@ -35,12 +37,12 @@ bool CompiledCondition::ParseTerms(std::string_view s, VariableStore& store) {
   return true;
 }
 
-CompiledCondition CompiledCondition::Compile(std::string_view text, VariableStore& store,
+CompiledCondition CompiledCondition::Compile(std::string_view text, CompileContext& context,
                                              bool allow_tree) {
   CompiledCondition condition;
   condition.text_ = std::string(text);
   if (allow_tree) {
-    condition.tree_ = condition.ParseTerms(StripBlanks(text), store);
+    condition.tree_ = condition.ParseTerms(StripBlanks(text), context);
     if (!condition.tree_) condition.terms_.clear();
   }
   return condition;
@@ -50,7 +52,9 @@ namespace {
 
 // One side of a relation: a variable or literal is read in place, anything else is evaluated.
 const Value* EvalSide(TExecute& engine, const CompiledExpr& expr, Value& scratch) {
-  if (const VariableStore::Slot* slot = expr.SoleVariable()) return &slot->value;
+  if (std::uint32_t index = expr.SoleVariable(); index != kNoSlot) {
+    return &engine.Store().At(index).value;
+  }
   if (const Value* constant = expr.SoleConstant()) return constant;
   if (!expr.Eval(engine, scratch)) return nullptr;
   return &scratch;
@@ -95,8 +99,10 @@ bool CompiledCondition::Eval(TExecute& engine, bool& result) const {
   const bool initial = result;
   bool first = true;
   for (const Term& term : terms_) {
-    const Value* left = EvalSide(engine, term.left, term.left_value);
-    const Value* right = left ? EvalSide(engine, term.right, term.right_value) : nullptr;
+    // The sides' scratch values belong to the run, so their buffers are reused from pass to pass.
+    OperandState& scratch = engine.OperandStateAt(term.state);
+    const Value* left = EvalSide(engine, term.left, scratch.result);
+    const Value* right = left ? EvalSide(engine, term.right, scratch.arg_scratch) : nullptr;
     if (!right) {
       // A side that fails turns the group into a value; the sides are free of effects, so the
       // text algorithm can take over from the start.

@@ -2,6 +2,7 @@
 // evaluated from its parts; every other shape is evaluated from its text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,7 +14,7 @@ namespace orvelle::script {
 
 class CompiledCondition {
  public:
-  static CompiledCondition Compile(std::string_view text, VariableStore& store, bool allow_tree);
+  static CompiledCondition Compile(std::string_view text, CompileContext& context, bool allow_tree);
   // Same contract as TExecute::EvalCondition.
   bool Eval(TExecute& engine, bool& result) const;
 
@@ -22,9 +23,9 @@ class CompiledCondition {
   struct Term {
     CompiledExpr left, right;
     RelOp op;
-    mutable Value left_value, right_value;  // sides that are evaluated, buffers kept
+    std::uint32_t state = 0;  // the run's operand state whose two values hold evaluated sides
   };
-  bool ParseTerms(std::string_view s, VariableStore& store);
+  bool ParseTerms(std::string_view s, CompileContext& context);
 
   std::string text_;
   bool tree_ = false;

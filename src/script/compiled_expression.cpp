@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "Uscripteng.h"
+#include "run_state.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -84,22 +85,13 @@ struct CompiledExpr::Operand {
   enum class Kind { kEmpty, kConstant, kVariable, kCall, kGroup };
   Kind kind = Kind::kEmpty;
   Value constant;
-  VariableStore::Slot* slot = nullptr;
+  std::uint32_t slot = kNoSlot;  // a variable's index in the name table
+  std::uint32_t state = 0;       // a call's or group's index among the run's operand states
   const BuiltinEntry* builtin = nullptr;
   std::vector<Flat> args;          // a call's arguments; a group's one inner expression
   std::size_t begin = 0, end = 0;  // span in the stripped text
   bool close_follows = false;      // a ")" stands after the span, so a pasted "(" would pair
   bool whole = false;              // a call that is the whole expression: its value is the result
-
-  // State of the latest evaluation.
-  mutable std::uint64_t epoch = 0;
-  mutable Value result;     // the value the spliced text reads as
-  mutable std::string raw;  // the text spliced in (a call's text result without its quotes)
-  mutable bool raw_quoted = false;
-  mutable std::string arg_texts[3];  // a call's evaluated arguments
-  mutable Value arg_scratch;
-  mutable const VariableStore::Slot* result_slot = nullptr;  // a group naming a variable
-  mutable bool raw_is_result = false;                        // raw not written: it is result's text
 };
 
 struct CompiledExpr::Flat {
@@ -124,8 +116,8 @@ bool IsTokenChar(char c) {
 // shape whose splitting could depend on the values spliced in.
 class Parser {
  public:
-  Parser(std::string_view s, VariableStore& store)
-      : s_(s), store_(store), last_close_(s.rfind(')')) {}
+  Parser(std::string_view s, CompileContext& context)
+      : s_(s), context_(context), last_close_(s.rfind(')')) {}
 
   bool ParseTop(Flat& flat) {
     std::size_t pos = 0;
@@ -185,6 +177,7 @@ class Parser {
     if (inner.find_first_of("()") != std::string_view::npos) return false;
     op.kind = Operand::Kind::kConstant;
     op.constant.SetText(inner);
+    op.constant.Number();  // worked out now: runs share the program and never write to it
     pos = close + 1;
     op.end = pos;
     return true;
@@ -192,6 +185,7 @@ class Parser {
 
   bool ParseGroup(std::size_t& pos, int depth, Operand& op) {
     op.kind = Operand::Kind::kGroup;
+    op.state = context_.operand_states++;
     ++pos;
     Flat& inner = op.args.emplace_back();
     if (!ParseFlat(pos, Context::kGroup, depth + 1, inner)) return false;
@@ -203,6 +197,7 @@ class Parser {
 
   bool ParseCall(std::size_t& pos, std::string_view name, int depth, Operand& op) {
     op.kind = Operand::Kind::kCall;
+    op.state = context_.operand_states++;
     ++pos;  // past "("
     if (pos < s_.size() && s_[pos] == ')') {
       ++pos;
@@ -252,12 +247,12 @@ class Parser {
       return true;
     }
     op.kind = Operand::Kind::kVariable;
-    op.slot = store_.Resolve(token);
+    op.slot = context_.names.Resolve(token);
     return true;
   }
 
   std::string_view s_;
-  VariableStore& store_;
+  CompileContext& context_;
   std::size_t last_close_;
 };
 
@@ -298,8 +293,9 @@ class TreeEvaluator {
     const Value& first = Ref(flat.operands[0]);
     if (flat.ops.empty()) {
       const Operand& only = flat.operands[0];
-      if (&first == &only.result) {
-        out.TakeFrom(only.result);  // a call's or group's result is read once, so it moves
+      const bool owned = only.kind == Operand::Kind::kCall || only.kind == Operand::Kind::kGroup;
+      if (owned && &first == &State(only).result) {
+        out.TakeFrom(State(only).result);  // a call's or group's result is read once, so it moves
       } else {
         out = first;
       }
@@ -324,13 +320,15 @@ class TreeEvaluator {
 
  private:
   // An operand's current value, read in place.
-  static const Value& Ref(const Operand& op) {
+  const Value& Ref(const Operand& op) {
     switch (op.kind) {
       case Operand::Kind::kVariable:
-        return op.slot->value;
+        return engine_.Store().At(op.slot).value;
       case Operand::Kind::kCall:
-      case Operand::Kind::kGroup:
-        return op.result_slot ? op.result_slot->value : op.result;
+      case Operand::Kind::kGroup: {
+        const OperandState& state = State(op);
+        return state.result_slot ? state.result_slot->value : state.result;
+      }
       default:
         return op.constant;
     }
@@ -342,8 +340,9 @@ class TreeEvaluator {
       if (r != Outcome::kOk) return r;
     }
     if (!op.builtin || op.builtin->inert) return Outcome::kFail;
-    // Argument buffers live in the node, so their capacity is reused from call to call.
-    std::string* values = op.arg_texts;
+    // Argument buffers live in the run's state, so their capacity is reused from call to call.
+    OperandState& state = State(op);
+    std::string* values = state.arg_texts.data();
     bool ok = true;
     for (std::size_t i = 0; i < op.args.size(); ++i) {
       if (!ok) {
@@ -355,8 +354,8 @@ class TreeEvaluator {
         values[i].assign(Ref(arg.operands[0]).Text());  // read in place: one copy, no fold
         continue;
       }
-      ok = Fold(arg, op.arg_scratch);
-      values[i].assign(op.arg_scratch.Text());
+      ok = Fold(arg, state.arg_scratch);
+      values[i].assign(state.arg_scratch.Text());
     }
     bool call_failed = false;
     BuiltinValue value = engine_.CallBuiltin(
@@ -366,29 +365,30 @@ class TreeEvaluator {
   }
 
   Outcome Splice(const Operand& op, BuiltinValue& value) {
-    op.epoch = epoch_;
-    op.result_slot = nullptr;
-    op.raw_is_result = false;
+    OperandState& st = State(op);
+    st.epoch = epoch_;
+    st.result_slot = nullptr;
+    st.raw_is_result = false;
     if (value.kind == BuiltinValue::Kind::kText) {
-      op.result.AdoptText(std::move(value.text));
-      op.raw_is_result = true;
-      op.raw_quoted = true;
+      st.result.AdoptText(std::move(value.text));
+      st.raw_is_result = true;
+      st.raw_quoted = true;
       if (op.whole) return Outcome::kOk;  // nothing is pasted around it, nothing read again
-      const std::string& text = op.result.Text();
+      const std::string& text = st.result.Text();
       if (!PastesInertly(text, op.close_follows)) return Outcome::kFail;
       if (!SafeCallText(text)) return Outcome::kUnsafe;
       return Outcome::kOk;
     }
-    op.raw_quoted = false;
+    st.raw_quoted = false;
     const double number = value.number;
     if (number >= 0 && IsPlainInteger(number)) {
       // Plain digits read back as the same number: the text is made only if it is read.
-      op.result.SetInteger(number);
-      op.raw_is_result = true;
+      st.result.SetInteger(number);
+      st.raw_is_result = true;
       return Outcome::kOk;
     }
-    op.raw = NumberText(number);
-    if (op.raw.find('-') != std::string::npos) return Outcome::kUnsafe;
+    st.raw = NumberText(number);
+    if (st.raw.find('-') != std::string::npos) return Outcome::kUnsafe;
     return Reread(op);
   }
 
@@ -398,36 +398,40 @@ class TreeEvaluator {
     if (r != Outcome::kOk) return r;
     Value v;
     if (!Fold(inner, v)) return Outcome::kFail;
-    op.epoch = epoch_;
-    op.raw = v.TakeText();
-    op.raw_quoted = false;
-    op.result_slot = nullptr;
-    op.raw_is_result = false;
-    if (!PastesInertly(op.raw, op.close_follows)) return Outcome::kFail;
-    if (!SafeGroupText(op.raw)) return Outcome::kUnsafe;
+    OperandState& st = State(op);
+    st.epoch = epoch_;
+    st.raw = v.TakeText();
+    st.raw_quoted = false;
+    st.result_slot = nullptr;
+    st.raw_is_result = false;
+    if (!PastesInertly(st.raw, op.close_follows)) return Outcome::kFail;
+    if (!SafeGroupText(st.raw)) return Outcome::kUnsafe;
     return Reread(op);
   }
 
   // The spliced text is read again as one token.
   Outcome Reread(const Operand& op) {
-    if (IsNumber(op.raw)) {
-      double v = NumberValue(op.raw);
+    OperandState& st = State(op);
+    if (IsNumber(st.raw)) {
+      double v = NumberValue(st.raw);
       if (!std::isfinite(v)) return Outcome::kUnsafe;
       if (v == 0 || IsPlainInteger(v)) {
-        op.result.SetInteger(v);
+        st.result.SetInteger(v);
       } else {
-        op.result.SetText(NumberText(v));
+        st.result.SetText(NumberText(v));
       }
       return Outcome::kOk;
     }
-    const VariableStore::Slot* slot = engine_.Store().Find(op.raw);
+    const VariableStore::Slot* slot = engine_.Store().Find(st.raw);
     if (slot && slot->defined) {
-      op.result_slot = slot;
+      st.result_slot = slot;
     } else {
-      op.result.Clear();
+      st.result.Clear();
     }
     return Outcome::kOk;
   }
+
+  OperandState& State(const Operand& op) { return engine_.OperandStateAt(op.state); }
 
   TExecute& engine_;
   std::uint64_t epoch_;
@@ -435,18 +439,19 @@ class TreeEvaluator {
 
 // Rebuilds the text the text algorithm would hold: evaluated groups and calls replaced by the
 // texts spliced in for them.
-void Rebuild(const Flat& flat, std::string_view s, std::uint64_t epoch, std::string& out,
-             std::size_t& pos) {
+void Rebuild(TExecute& engine, const Flat& flat, std::string_view s, std::uint64_t epoch,
+             std::string& out, std::size_t& pos) {
   for (const Operand& op : flat.operands) {
     if (op.kind != Operand::Kind::kCall && op.kind != Operand::Kind::kGroup) continue;
-    if (op.epoch == epoch) {
+    const OperandState& st = engine.OperandStateAt(op.state);
+    if (st.epoch == epoch) {
       out.append(s.substr(pos, op.begin - pos));
-      if (op.raw_quoted) out += '"';
-      out += op.raw_is_result ? op.result.Text() : op.raw;
-      if (op.raw_quoted) out += '"';
+      if (st.raw_quoted) out += '"';
+      out += st.raw_is_result ? st.result.Text() : st.raw;
+      if (st.raw_quoted) out += '"';
       pos = op.end;
     } else {
-      for (const Flat& arg : op.args) Rebuild(arg, s, epoch, out, pos);
+      for (const Flat& arg : op.args) Rebuild(engine, arg, s, epoch, out, pos);
     }
   }
 }
@@ -458,14 +463,15 @@ CompiledExpr::~CompiledExpr() = default;
 CompiledExpr::CompiledExpr(CompiledExpr&&) noexcept = default;
 CompiledExpr& CompiledExpr::operator=(CompiledExpr&&) noexcept = default;
 
-CompiledExpr CompiledExpr::Compile(std::string_view text, VariableStore& store, bool allow_tree) {
+CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& context,
+                                   bool allow_tree) {
   CompiledExpr expr;
   expr.source_ = std::string(text);
   if (!allow_tree) return expr;
   expr.stripped_ = StripBlanks(text);
   if (expr.stripped_.size() > kMaxTreeText) return expr;
   auto root = std::make_unique<Flat>();
-  if (!Parser(expr.stripped_, store).ParseTop(*root)) return expr;
+  if (!Parser(expr.stripped_, context).ParseTop(*root)) return expr;
   expr.root_ = std::move(root);
   if (expr.root_->operands.size() == 1) {
     Operand& op = expr.root_->operands[0];
@@ -488,7 +494,7 @@ bool CompiledExpr::Eval(TExecute& engine, Value& result) const {
   if (outcome == Outcome::kUnsafe) {
     std::string text;
     std::size_t pos = 0;
-    Rebuild(*root_, stripped_, epoch, text, pos);
+    Rebuild(engine, *root_, stripped_, epoch, text, pos);
     text.append(std::string_view(stripped_).substr(pos));
     return engine.EvalExprStripped(std::move(text), result);
   }

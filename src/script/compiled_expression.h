@@ -12,12 +12,19 @@
 #include <vector>
 
 #include "builtins.h"
+#include "name_table.h"
 #include "value.h"
-#include "variable_store.h"
 
 namespace orvelle::script {
 
 class TExecute;
+
+// What compiling needs beyond the text: the program's name table, and a count of the per-run
+// states that its calls and groups take.
+struct CompileContext {
+  NameTable& names;
+  std::uint32_t operand_states = 0;
+};
 
 class CompiledExpr {
  public:
@@ -27,15 +34,15 @@ class CompiledExpr {
   CompiledExpr& operator=(CompiledExpr&&) noexcept;
 
   // allow_tree = false keeps the text algorithm for every evaluation.
-  static CompiledExpr Compile(std::string_view text, VariableStore& store, bool allow_tree);
+  static CompiledExpr Compile(std::string_view text, CompileContext& context, bool allow_tree);
 
   // Same contract as TExecute::EvalExpr: on failure in a group or call, result is untouched;
   // on a failing operator, result holds the value before it.
   bool Eval(TExecute& engine, Value& result) const;
 
   bool IsTree() const { return root_ != nullptr; }
-  // The variable slot when the whole expression is one variable name.
-  VariableStore::Slot* SoleVariable() const { return sole_variable_; }
+  // The variable's slot index when the whole expression is one variable name; else kNoSlot.
+  std::uint32_t SoleVariable() const { return sole_variable_; }
   // The value when the whole expression is one literal (or empty).
   const Value* SoleConstant() const { return sole_constant_; }
 
@@ -46,7 +53,7 @@ class CompiledExpr {
   std::string source_;
   std::string stripped_;
   std::unique_ptr<Flat> root_;
-  VariableStore::Slot* sole_variable_ = nullptr;
+  std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;
 };
 

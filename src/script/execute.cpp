@@ -2,10 +2,7 @@
 // protocol.
 #include <fmt/format.h>
 
-#include <algorithm>
-
 #include "Uscripteng.h"
-#include "line_analysis.h"
 #include "nesting_guard.h"
 #include "stack_thread.h"
 #include "text_scan.h"
@@ -18,39 +15,17 @@ namespace {
 // thread of its own.
 constexpr std::size_t kRunStackNeeded = 6u << 20;
 constexpr std::size_t kRunStackBytes = 64u << 20;  // reserved, touched only as used
-constexpr std::string_view kProcedurePrefix = "procedure ";
-
-// Statement rows 10 to 21: prefix, row, name, accepted argument counts (-1: any).
-struct StatementRow {
-  std::string_view prefix;
-  Row row;
-  std::string_view name;
-  int min_args, max_args;
-};
-constexpr StatementRow kStatements[] = {
-    {"echo (", Row::kEcho, "echo", 1, 1},
-    {"openport (", Row::kOpenPort, "openport", 6, 6},
-    {"setrts (", Row::kSetRts, "", -1, -1},
-    {"clearrts (", Row::kClearRts, "", -1, -1},
-    {"setdtr (", Row::kSetDtr, "", -1, -1},
-    {"cleardtr (", Row::kClearDtr, "", -1, -1},
-    {"exec (", Row::kInert, "", -1, -1},
-    {"flush (", Row::kFlush, "flush", 0, 1},
-    {"writefile (", Row::kWriteFile, "writefile", 2, 2},
-    {"deletefile (", Row::kDeleteFile, "deletefile", 1, 1},
-    {"send (", Row::kSend, "send", 1, 1},
-    {"closeport (", Row::kClosePort, "closeport", 0, 0},
-};
-
 }  // namespace
 
-bool BeginsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
+TExecute::TExecute(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits)
+    : TExecute(host, program->Mode(), std::move(limits)) {
+  Adopt(std::move(program));
 }
 
-TExecute::TExecute(ScriptHost& host, Mode mode)
+TExecute::TExecute(ScriptHost& host, Mode mode, RunLimits limits)
     : host_(&host),
       mode_(mode),
+      limits_(std::move(limits)),
       counter_frequency_(host.CounterFrequency()),
       error_slot_(variables_.Resolve("error")) {}
 
@@ -102,52 +77,35 @@ void TExecute::ReportError(std::string_view message) {
   }
 }
 
-void TExecute::Recycle(ScriptHost& host) {
-  host_ = &host;
-  counter_frequency_ = host.CounterFrequency();
-  variables_.Reset();
-  arrays_.clear();
-  last_error_.clear();
-  break_ = false;
-  exit_ = false;
-  nesting_ = 0;
-  pc_ = 0;
-  abort_.store(false, std::memory_order_relaxed);
-}
-
-bool TExecute::SameProgram(const std::vector<std::string>& lines) const {
-  return program_.size() == lines.size() + 2 &&
-         std::equal(lines.begin(), lines.end(), program_.begin() + 1);
+// The variables set so far move to a store laid out for the program's names, in their order.
+void TExecute::Adopt(std::shared_ptr<const Program> program) {
+  VariableStore store(&program->Names());
+  for (const std::string& entry : variables_.Entries()) {
+    std::size_t equals = entry.find('=');
+    store.Write(std::string_view(entry).substr(0, equals),
+                std::string_view(entry).substr(equals + 1));
+  }
+  variables_ = std::move(store);
+  error_slot_ = variables_.Resolve("error");
+  program_ = std::move(program);
+  operand_states_.assign(program_->OperandStates(), OperandState{});
+  for_states_.assign(program_->ForLines(), ForState{});
 }
 
 void TExecute::Run(const std::vector<std::string>& lines) {
+  Adopt(Program::Compile(lines, mode_));
+  Run();
+}
+
+void TExecute::Run() {
   SetVar("error", "0");
-  abort_.store(false, std::memory_order_relaxed);
   pc_ = 1;
-  // The analysed lines point into program_ and depend only on its text.
-  if (!SameProgram(lines)) Load(lines);
   RunWithStack(kRunStackNeeded, kRunStackBytes, [this] { RunLoop(); });
 }
 
-void TExecute::Load(const std::vector<std::string>& lines) {
-  program_.clear();
-  program_.reserve(lines.size() + 2);
-  program_.emplace_back("begin");
-  program_.insert(program_.end(), lines.begin(), lines.end());
-  program_.emplace_back("end");
-  procedure_headers_.clear();
-  for (int i = 0; i < static_cast<int>(program_.size()); ++i) {
-    if (program_[i].size() < kProcedurePrefix.size()) continue;
-    std::string lower = LowerAscii(program_[i]);
-    if (BeginsWith(lower, kProcedurePrefix)) procedure_headers_.emplace(std::move(lower), i);
-  }
-  lines_.clear();
-  lines_.resize(program_.size());
-}
-
 void TExecute::RunLoop() {
-  const int count = static_cast<int>(program_.size());
-  while (pc_ < count && !abort_.load(std::memory_order_relaxed)) {
+  const int count = program_->LineCount();
+  while (pc_ < count && !Stopped()) {
     std::string_view line = ReadLine(pc_);
     if (!line.empty()) {
       if (line == "end") return;
@@ -157,130 +115,20 @@ void TExecute::RunLoop() {
   }
 }
 
-std::string_view TExecute::ReadLine(int k) {
-  if (k < 0 || k >= static_cast<int>(program_.size())) throw EStringListError();
-  if (mode_ == Mode::kFast) return Info(k).text;
-  return Trim(program_[k]);
-}
-
-LineInfo& TExecute::Info(int k) {
-  std::unique_ptr<LineInfo>& slot = lines_[k];
-  if (!slot) slot = Analyse(Trim(program_[k]), k);
-  return *slot;
-}
-
-int TExecute::ProcedureHeader(std::string_view line) const {
-  if (procedure_headers_.empty()) return -1;
-  std::string key(kProcedurePrefix);
-  key += LowerAscii(line);
-  auto it = procedure_headers_.find(key);
-  return it == procedure_headers_.end() ? -1 : it->second;
-}
-
-namespace {
-
-void CompileArgs(LineInfo& info, const StatementRow& row, VariableStore& store, bool tree) {
-  SplitResult split = SplitCall(info.text);
-  int n = static_cast<int>(split.args.size());
-  info.valid = split.name == row.name && n >= row.min_args && n <= row.max_args;
-  if (!info.valid) return;
-  for (const std::string& arg : split.args) {
-    info.args.push_back(CompiledExpr::Compile(arg, store, tree));
-  }
-}
-
-void CompileFor(LineInfo& info, VariableStore& store, bool tree) {
-  SplitResult split = SplitCall(StripBlanks(info.text));
-  info.valid = split.name == "for" && split.args.size() == 4;
-  if (!info.valid) return;
-  info.loop_name = split.args[0];
-  info.loop_slot = store.Resolve(info.loop_name);
-  for (int i = 1; i < 4; ++i)
-    info.args.push_back(CompiledExpr::Compile(split.args[i], store, tree));
-}
-
-void CompileAssignment(LineInfo& info, VariableStore& store, bool tree) {
-  std::size_t equals = info.text.find('=');
-  std::string_view expression = info.text;
-  if (equals != std::string_view::npos) {
-    info.target_name = std::string(Trim(info.text.substr(0, equals)));
-    expression = info.text.substr(equals + 1);
-  }
-  if (info.target_name.find('=') == std::string::npos) {
-    info.target = store.Resolve(info.target_name);
-  }
-  info.expr = CompiledExpr::Compile(expression, store, tree);
-}
-
-}  // namespace
-
-std::unique_ptr<LineInfo> TExecute::Analyse(std::string_view trimmed, int k) {
-  auto info = std::make_unique<LineInfo>();
-  LineInfo& in = *info;
-  in.text = trimmed;
-  const bool tree = mode_ == Mode::kFast;
-  (void)k;
-  if (BeginsWith(trimmed, "#")) {
-    in.row = Row::kComment;
-  } else if (BeginsWith(trimmed, "for (")) {
-    in.row = Row::kFor;
-    CompileFor(in, variables_, tree);
-  } else if (BeginsWith(trimmed, "if (")) {
-    in.row = Row::kIf;
-  } else if (BeginsWith(trimmed, "while (")) {
-    in.row = Row::kWhile;
-  } else if (trimmed == "repeat") {
-    in.row = Row::kRepeat;
-  } else if (trimmed == "break") {
-    in.row = Row::kBreak;
-  } else if (trimmed == "exit") {
-    in.row = Row::kExit;
-  } else if ((in.procedure = ProcedureHeader(trimmed)) >= 0) {
-    in.row = Row::kCall;
-  } else if (BeginsWith(trimmed, kProcedurePrefix)) {
-    in.row = Row::kDefinition;
-  } else {
-    in.row = Row::kAssignment;
-    for (const StatementRow& row : kStatements) {
-      if (!BeginsWith(trimmed, row.prefix)) continue;
-      in.row = row.row;
-      if (row.min_args >= 0) CompileArgs(in, row, variables_, tree);
-      break;
-    }
-    if (in.row == Row::kAssignment) CompileAssignment(in, variables_, tree);
-  }
-  // Keyword lines that loops and ifs read as conditions.
-  std::size_t cut = 0;
-  if (BeginsWith(trimmed, "if ("))
-    cut = 3;
-  else if (BeginsWith(trimmed, "while (") || BeginsWith(trimmed, "until ("))
-    cut = 6;
-  else if (BeginsWith(trimmed, "elseif ("))
-    cut = 7;
-  if (cut > 0) in.condition = CompiledCondition::Compile(trimmed.substr(cut), variables_, tree);
-  return info;
-}
-
-void TExecute::ExecLine(std::string_view line, int& pc) {
-  if (break_ || exit_) return;
-  host_->PumpMessages();
-  if (abort_.load(std::memory_order_relaxed)) return;
-  NestingGuard guard(nesting_);
-  std::unique_ptr<LineInfo> info = Analyse(Trim(line), pc);
-  Dispatch(*info, pc);
+// Past the bound on executed lines the run ends as an aborted one does.
+void TExecute::CountLine() {
+  if (limits_.max_lines == 0 || ++lines_run_ <= limits_.max_lines) return;
+  line_limit_reached_ = true;
+  Abort();
 }
 
 void TExecute::ExecLineAt(int k, int& pc) {
   if (break_ || exit_) return;
   host_->PumpMessages();
-  if (abort_.load(std::memory_order_relaxed)) return;
+  CountLine();
+  if (Stopped()) return;
   NestingGuard guard(nesting_);
-  if (mode_ == Mode::kFast) {
-    Dispatch(Info(k), pc);
-    return;
-  }
-  std::unique_ptr<LineInfo> info = Analyse(Trim(program_[k]), k);
-  Dispatch(*info, pc);
+  Dispatch(Info(k), pc);
 }
 
 namespace {
@@ -295,7 +143,7 @@ void SetModemLineFor(SerialAccess& serial, Row row) {
 
 }  // namespace
 
-void TExecute::Dispatch(LineInfo& info, int& pc) {
+void TExecute::Dispatch(const LineInfo& info, int& pc) {
   switch (info.row) {
     case Row::kComment:
     case Row::kInert:
@@ -342,11 +190,11 @@ void TExecute::Dispatch(LineInfo& info, int& pc) {
   }
 }
 
-void TExecute::ExecAssignment(LineInfo& info) {
-  Value& value = info.scratch;
+void TExecute::ExecAssignment(const LineInfo& info) {
+  Value& value = assign_scratch_;
   if (!info.expr.Eval(*this, value)) return;
-  if (info.target) {
-    variables_.WriteSlot(*info.target, info.target_name, value);
+  if (info.target != kNoSlot) {
+    variables_.WriteSlot(variables_.At(info.target), info.target_name, value);
   } else {
     variables_.Write(info.target_name, value.Text());
   }

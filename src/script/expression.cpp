@@ -177,9 +177,15 @@ bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
 
 BuiltinValue TExecute::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
                                    bool& call_failed) {
-  ClearError();
   BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
   BuiltinValue value = entry.fn(env, args);
+  // The work never reads error, so clearing it afterwards is the same as before, and a call
+  // without action can leave it untouched.
+  if (env.no_action) {
+    call_failed = true;
+    return BuiltinValue::Text("");
+  }
+  ClearError();
   if (!env.error.empty()) {
     ReportError(env.error);
     value = BuiltinValue::Text("");

@@ -10,8 +10,13 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/file_io.h"
+#include "base/unique_fd.h"
+
 namespace orvelle::script {
 namespace {
+
+using base::UniqueFd;
 
 constexpr std::string_view kReadMissing = "readfile: file does not exist.";
 constexpr std::string_view kReadFailed = "readfile: error reading from specified file.";
@@ -25,25 +30,6 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 
 // Mode of a file that writefile creates; the process umask narrows it as usual.
 constexpr mode_t kNewFileMode = 0666;
-
-// Owns one file descriptor; Close reports the error that close(2) may still bring.
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd& operator=(UniqueFd&&) = delete;
-  ~UniqueFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  bool Close() { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_;
-};
 
 // A NUL byte would cut the path short at the system call and name another file.
 bool UsablePath(const std::string& path) {
@@ -90,16 +76,6 @@ bool ReadAll(int fd, std::string& out) {
   }
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t put = ::write(fd, bytes.data(), bytes.size());
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(put));
-  }
-  return true;
-}
-
 bool ExistsAsFile(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
@@ -107,8 +83,8 @@ bool ExistsAsFile(const std::string& path) {
 
 // Writes to an opened file under an exclusive lock, so a concurrent writer cannot interleave.
 std::string AppendOpened(UniqueFd fd, std::string_view text) {
-  if (!IsRegular(fd.get()) || !LockFile(fd.get(), LOCK_EX)) return std::string(kCannotSave);
-  if (!WriteAll(fd.get(), text) || !fd.Close()) return std::string(kCannotSave);
+  if (!IsRegular(fd.Get()) || !LockFile(fd.Get(), LOCK_EX)) return std::string(kCannotSave);
+  if (!base::WriteAll(fd.Get(), text) || !fd.Close()) return std::string(kCannotSave);
   return {};
 }
 
@@ -122,14 +98,14 @@ std::string Fail(std::string& error, std::string_view message) {
 std::string ReadWholeFile(const std::string& path, std::string& error) {
   if (!UsablePath(path)) return Fail(error, kReadMissing);
   UniqueFd fd = OpenFile(path, O_RDONLY);
-  if (!fd.valid()) {
+  if (!fd.Valid()) {
     bool missing = errno == ENOENT || errno == ENOTDIR;
     return Fail(error, missing ? kReadMissing : kReadFailed);
   }
-  if (IsFolder(fd.get())) return Fail(error, kReadMissing);
+  if (IsFolder(fd.Get())) return Fail(error, kReadMissing);
   // Others may read alongside, but a writer holding the exclusive lock makes the read fail.
   std::string content;
-  if (!IsRegular(fd.get()) || !LockFile(fd.get(), LOCK_SH) || !ReadAll(fd.get(), content)) {
+  if (!IsRegular(fd.Get()) || !LockFile(fd.Get(), LOCK_SH) || !ReadAll(fd.Get(), content)) {
     return Fail(error, kReadFailed);
   }
   return content;
@@ -139,12 +115,12 @@ std::string AppendToFile(const std::string& path, std::string_view text) {
   if (!UsablePath(path)) return std::string(kCannotCreate);
   if (ExistsAsFile(path)) {
     UniqueFd fd = OpenFile(path, O_WRONLY | O_APPEND);
-    if (fd.valid()) return AppendOpened(std::move(fd), text);
+    if (fd.Valid()) return AppendOpened(std::move(fd), text);
     if (errno != ENOENT) return std::string(kCannotSave);
   }
   // No O_TRUNC: a file that appears between the test and here keeps what it holds.
   UniqueFd fd = OpenFile(path, O_WRONLY | O_APPEND | O_CREAT, kNewFileMode);
-  if (!fd.valid()) return std::string(kCannotCreate);
+  if (!fd.Valid()) return std::string(kCannotCreate);
   return AppendOpened(std::move(fd), text);
 }
 

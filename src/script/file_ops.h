@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "host.h"
+
 namespace orvelle::script {
 
 // The exact bytes of a regular file. On failure error is set to the message and the result is
@@ -16,5 +18,19 @@ std::string AppendToFile(const std::string& path, std::string_view text);
 
 // Deletes the file. Returns the message, or "" on success.
 std::string DeleteFileAt(const std::string& path);
+
+// The files of the machine the process runs on, paths relative to its current directory.
+class LocalFiles final : public FileAccess {
+ public:
+  std::string ReadFile(const std::string& path, std::string& content) override {
+    std::string error;
+    content = ReadWholeFile(path, error);
+    return error;
+  }
+  std::string AppendFile(const std::string& path, std::string_view text) override {
+    return AppendToFile(path, text);
+  }
+  std::string DeleteFile(const std::string& path) override { return DeleteFileAt(path); }
+};
 
 }  // namespace orvelle::script

@@ -1,5 +1,6 @@
 // The engine's only way out to the program: output list, settings, the split list, the random
-// generator, the clock, the serial port and the message pump. The app implements it; tests fake it.
+// generator, the clock, the serial port, files and the message pump. The app implements it; tests
+// fake it.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,18 @@ class NoSerialPort final : public SerialAccess {
   std::string ModemSignalText(ModemSignal) override { return {}; }
 };
 
+// The files readfile, writefile and deletefile reach. Each returns the statement's own message
+// on failure and "" on success.
+class FileAccess {
+ public:
+  virtual ~FileAccess() = default;
+  // The exact bytes of a regular file in content.
+  virtual std::string ReadFile(const std::string& path, std::string& content) = 0;
+  // Appends text to the file, creating it when absent.
+  virtual std::string AppendFile(const std::string& path, std::string_view text) = 0;
+  virtual std::string DeleteFile(const std::string& path) = 0;
+};
+
 class ScriptHost {
  public:
   virtual ~ScriptHost() = default;
@@ -73,6 +86,7 @@ class ScriptHost {
   virtual std::int64_t CounterTicks() = 0;
   virtual std::int64_t CounterFrequency() = 0;
   virtual SerialAccess& Serial() = 0;
+  virtual FileAccess& Files() = 0;
   // Called once per executed line; lets a desktop front end stay responsive.
   virtual void PumpMessages() = 0;
 };

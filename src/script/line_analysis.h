@@ -1,8 +1,7 @@
-// What one program line is, worked out once per run: its statement row, its compiled parts, and
-// the closing lines its block scans find.
+// What one program line is, worked out when the program is compiled: its statement row, its
+// compiled parts, and the partner lines of its block.
 #pragma once
 
-#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,7 +10,7 @@
 
 #include "compiled_condition.h"
 #include "compiled_expression.h"
-#include "variable_store.h"
+#include "name_table.h"
 
 namespace orvelle::script {
 
@@ -40,21 +39,24 @@ enum class Row {
   kAssignment
 };
 
-// Where the skipped part of a false if ends: at an elseif, at an else, or at its endif.
+// A scan that would read past the last line: the run ends there as on any read past the end.
+inline constexpr int kRunsOffEnd = -2;
+
+// Where the skipped part of a false if (or elseif) ends: at an elseif, at an else, or at its
+// endif, on the same level.
 struct IfSkip {
-  enum class Kind { kElseIf, kElse, kEndIf } kind;
-  int position;
-  int opened, closed;
+  enum class Kind { kElseIf, kElse, kEndIf } kind = Kind::kEndIf;
+  int position = kRunsOffEnd;
 };
 
 struct LineInfo {
-  std::string_view text;  // the trimmed line (points into the program lines)
+  std::string_view text;  // the trimmed line (points into the program's lines)
   Row row = Row::kAssignment;
   int procedure = -1;  // header index for a call
 
   // Assignment.
   std::string target_name;
-  VariableStore::Slot* target = nullptr;
+  std::uint32_t target = kNoSlot;
   CompiledExpr expr;
 
   // Statements and echo: valid when the name and argument count fit.
@@ -63,26 +65,17 @@ struct LineInfo {
 
   // for (var, start, end, step)
   std::string loop_name;
-  VariableStore::Slot* loop_slot = nullptr;
+  std::uint32_t loop_slot = kNoSlot;  // kNoSlot: the counter is written by name, as text
+  std::uint32_t for_state = 0;        // index of the run's state for this for line
 
   // The condition of an if, elseif, while or until line.
   std::optional<CompiledCondition> condition;
 
-  // Cached scan results (fast mode only).
-  std::optional<IfSkip> if_skip;
-  std::optional<int> pass_end;  // endif reached when passing from this else/elseif line
-  std::optional<int> wend;      // the wend a false while jumps to
-  std::optional<int> procend;   // -1: no procend after this header
-
-  Value scratch;
-  std::unique_ptr<std::array<Value, 3>> bound_values;  // a for line's start, end and step
-  // A for bound converted earlier: still right while its variable's version is unchanged.
-  struct BoundCache {
-    bool valid = false;
-    std::uint64_t version = 0;
-    std::int32_t value = 0;
-  };
-  std::array<BoundCache, 3> bound_cache;
+  // Block partners, found once for the whole program by the same rules the scans follow.
+  IfSkip if_skip;              // if and elseif lines
+  int pass_end = kRunsOffEnd;  // else and elseif lines: the if's endif, reached from a taken branch
+  int wend = kRunsOffEnd;      // while lines: the wend a false condition jumps to
+  int procend = -1;            // procedure headers: the first procend from here on; -1: none
 };
 
 bool BeginsWith(std::string_view text, std::string_view prefix);

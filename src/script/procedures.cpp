@@ -16,29 +16,15 @@ void TExecute::CallProc(int header) {
       ExecLineAt(k, k);
     }
     ++k;
-    if (abort_.load(std::memory_order_relaxed)) return;
+    if (Stopped()) return;
   }
 }
 
-void TExecute::SkipDefinition(LineInfo& info, int& pc) {
-  auto scan = [this, pc] {
-    const int count = static_cast<int>(program_.size());
-    for (int k = pc; k < count; ++k) {
-      if (Trim(program_[k]) == "procend") return k;
-    }
-    return -1;
-  };
-  int target;
-  if (mode_ == Mode::kFast) {
-    if (!info.procend) info.procend = scan();
-    target = *info.procend;
-  } else {
-    target = scan();
-  }
-  if (target >= 0) pc = target;
+void TExecute::SkipDefinition(const LineInfo& info, int& pc) {
+  if (info.procend >= 0) pc = info.procend;
 }
 
-void TExecute::ExecEcho(LineInfo& info) {
+void TExecute::ExecEcho(const LineInfo& info) {
   if (!info.valid) return;
   Value value;
   value.Clear();

@@ -1,21 +1,12 @@
 // Statements with arguments that act outside the engine: files and the serial port.
 #include "Uscripteng.h"
-#include "file_ops.h"
+#include "base/ascii_text.h"
 #include "line_analysis.h"
 #include "numbers.h"
 
 namespace orvelle::script {
 
-namespace {
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-}  // namespace
-
-void TExecute::ExecStatement(LineInfo& info) {
+void TExecute::ExecStatement(const LineInfo& info) {
   if (!info.valid) return;
   std::vector<std::string> args;
   args.reserve(info.args.size());
@@ -29,18 +20,18 @@ void TExecute::ExecStatement(LineInfo& info) {
   SerialAccess& serial = host_->Serial();
   switch (info.row) {
     case Row::kWriteFile: {
-      std::string message = AppendToFile(args[0], args[1]);
+      std::string message = host_->Files().AppendFile(args[0], args[1]);
       if (!message.empty()) ReportError(message);
       return;
     }
     case Row::kDeleteFile: {
-      std::string message = DeleteFileAt(args[0]);
+      std::string message = host_->Files().DeleteFile(args[0]);
       if (!message.empty()) ReportError(message);
       return;
     }
     case Row::kOpenPort: {
       SerialAccess::OpenRequest request{
-          UpperAscii(args[0]), args[1], args[2], args[3], args[4], args[5]};
+          base::AsciiUpper(args[0]), args[1], args[2], args[3], args[4], args[5]};
       if (!serial.OpenPort(request)) ReportError("error opening port");
       return;
     }

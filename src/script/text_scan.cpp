@@ -5,12 +5,6 @@
 
 namespace orvelle::script {
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsControlOrBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsControlOrBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 std::string StripBlanks(std::string_view text) {
   text = Trim(text);
   std::string out;
@@ -112,14 +106,6 @@ bool CompareTexts(RelOp op, std::string_view left, std::string_view right, doubl
       return left == right || a < b;
   }
   return false;
-}
-
-std::string LowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
 }
 
 }  // namespace orvelle::script

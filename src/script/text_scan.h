@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ascii_text.h"
+
 namespace orvelle::script {
 
 inline bool IsOperatorChar(char c) {
@@ -34,7 +36,9 @@ inline bool PastesInertly(std::string_view value, bool close_follows) {
 }
 
 // Removes leading and trailing characters of code 32 or less.
-std::string_view Trim(std::string_view text);
+inline std::string_view Trim(std::string_view text) {
+  return base::TrimBlanksAndControls(text);
+}
 // Trims, then deletes every blank that stands outside double quotes.
 std::string StripBlanks(std::string_view text);
 
@@ -59,6 +63,8 @@ void CompareNumbers(std::string_view left, std::string_view right, double& a, do
 bool CompareTexts(RelOp op, std::string_view left, std::string_view right, double a, double b);
 
 // ASCII lower case, for case-insensitive names.
-std::string LowerAscii(std::string_view text);
+inline std::string LowerAscii(std::string_view text) {
+  return base::AsciiLower(text);
+}
 
 }  // namespace orvelle::script

@@ -20,8 +20,18 @@ void Respell(std::string& stored, std::string_view name) {
 }
 }  // namespace
 
+VariableStore::VariableStore(const NameTable* names) : names_(names) {
+  if (!names_) return;
+  slots_.resize(names_->Size());
+  for (std::uint32_t i = 0; i < names_->Size(); ++i) slots_[i].name = names_->Name(i);
+}
+
 VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
   std::string key = LowerAscii(name);
+  if (names_) {
+    std::uint32_t index = names_->FindLowered(key);
+    if (index != kNoSlot) return &slots_[index];
+  }
   auto it = index_.find(key);
   if (it != index_.end()) return it->second;
   Slot& slot = slots_.emplace_back();
@@ -31,7 +41,12 @@ VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
 }
 
 const VariableStore::Slot* VariableStore::Find(std::string_view name) const {
-  auto it = index_.find(LowerAscii(name));
+  std::string key = LowerAscii(name);
+  if (names_) {
+    std::uint32_t index = names_->FindLowered(key);
+    if (index != kNoSlot) return &slots_[index];
+  }
+  auto it = index_.find(key);
   return it == index_.end() ? nullptr : it->second;
 }
 

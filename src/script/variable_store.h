@@ -1,6 +1,7 @@
 // The engine's variables: names compared without regard to case, values read as text, empty text
-// meaning "no such variable". Each name gets a stable slot so cached lines can reach it in O(1);
-// a slot holding a whole number keeps the number and writes its digits only when they are read.
+// meaning "no such variable". Each name gets a stable slot: the names of the program being run
+// take the slots of their index in its name table, so compiled lines reach them in O(1). A slot
+// holding a number keeps the number and writes its digits only when they are read.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "name_table.h"
 #include "value.h"
 
 namespace orvelle::script {
@@ -28,8 +30,14 @@ class VariableStore {
     const NumberInfo& Number() const { return value.Number(); }
   };
 
+  // Slot i is name i of `names`, which must outlive the store; other names get slots after.
+  explicit VariableStore(const NameTable* names = nullptr);
+
   // The slot of a name, created (undefined) when absent. Stable for the store's life.
   Slot* Resolve(std::string_view name);
+  // The slot of a program name's index.
+  Slot& At(std::uint32_t index) { return slots_[index]; }
+  const Slot& At(std::uint32_t index) const { return slots_[index]; }
   // The slot of a name, or nullptr when no slot exists.
   const Slot* Find(std::string_view name) const;
 
@@ -53,8 +61,9 @@ class VariableStore {
  private:
   void Define(Slot& slot);
 
+  const NameTable* names_ = nullptr;
   std::deque<Slot> slots_;
-  std::unordered_map<std::string, Slot*> index_;  // lower-cased name -> slot
+  std::unordered_map<std::string, Slot*> index_;  // lower-cased name -> slot, beyond names_
   std::uint64_t next_order_ = 0;
 };
 

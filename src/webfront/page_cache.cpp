@@ -1,13 +1,11 @@
-// Preparing page files for a run, and keeping them prepared while their files are unchanged.
+// Compiling page files for a run, and keeping their programs while their files are unchanged.
 #include "webfront/page_cache.h"
 
 #include <algorithm>
 #include <ctime>
 
+#include "script/page/page_program.h"
 #include "base/file_io.h"
-#include "webfront/block_check.h"
-#include "webfront/page_text.h"
-#include "webfront/page_translation.h"
 
 namespace orvelle::webfront {
 namespace {
@@ -18,25 +16,9 @@ bool SameTime(const timespec& a, const timespec& b) {
 
 }  // namespace
 
-std::unique_ptr<script::TExecute> EngineShelf::Take() {
-  std::lock_guard lock(mutex_);
-  return std::move(engine_);
-}
-
-void EngineShelf::Put(std::unique_ptr<script::TExecute> engine) {
-  std::lock_guard lock(mutex_);
-  engine_ = std::move(engine);
-}
-
-std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes) {
-  auto page = std::make_shared<PreparedPage>();
-  page->lines = SplitLines(TranslatePage(JoinLines(SplitLines(bytes))));
-  page->block_error = CheckBlocks(page->lines);
-  return page;
-}
-
-std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path) {
-  return PreparePage(base::ReadFileBytes(path));
+std::shared_ptr<const script::Program> LoadPageProgram(const std::string& path,
+                                                       script::EvalMode mode) {
+  return script::CompilePage(base::ReadFileBytes(path), mode);
 }
 
 bool PageCache::Settled(const struct stat& info) const {
@@ -51,8 +33,8 @@ bool PageCache::Matches(const Entry& entry, const struct stat& info) {
          SameTime(entry.modified, info.st_mtim) && SameTime(entry.changed, info.st_ctim);
 }
 
-std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
-                                                   const struct stat* looked) {
+std::shared_ptr<const script::Program> PageCache::Get(const std::string& path,
+                                                      const struct stat* looked) {
   struct stat now {};
   if (looked != nullptr) now = *looked;
   if (looked != nullptr || ::stat(path.c_str(), &now) == 0) {
@@ -63,7 +45,7 @@ std::shared_ptr<const PreparedPage> PageCache::Get(const std::string& path,
   // The identity is taken from the file that was read, not from the look above.
   struct stat read_info {};
   const std::string bytes = base::ReadFileBytes(path, &read_info);
-  std::shared_ptr<const PreparedPage> page = PreparePage(bytes);
+  std::shared_ptr<const script::Program> page = script::CompilePage(bytes);
   std::lock_guard lock(mutex_);
   if (const auto old = entries_.find(path); old != entries_.end()) {
     kept_bytes_ -= old->second.bytes;

@@ -1,5 +1,5 @@
-// PreparedPage: a page file translated into script lines and checked; PageCache keeps prepared
-// pages between requests for as long as their files stay the same.
+// PageCache keeps the compiled program of each page between requests for as long as its file
+// stays the same; every run of the page shares it.
 #pragma once
 
 #include <sys/stat.h>
@@ -13,33 +13,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "script/Uscripteng.h"
+#include "script/program.h"
 
 namespace orvelle::webfront {
 
-// An engine kept with a page between runs, so the next run of the page starts with its lines
-// analysed. Whoever takes it owns it until it is put back.
-class EngineShelf {
- public:
-  std::unique_ptr<script::TExecute> Take();
-  void Put(std::unique_ptr<script::TExecute> engine);
-
- private:
-  std::mutex mutex_;
-  std::unique_ptr<script::TExecute> engine_;
-};
-
-struct PreparedPage {
-  std::vector<std::string> lines;  // the script the page translates into
-  std::string block_error;         // not empty: the blocks do not match and nothing runs
-  mutable EngineShelf shelf;
-};
-
-// Translates a page file's bytes and checks its blocks.
-std::shared_ptr<const PreparedPage> PreparePage(std::string_view bytes);
-
-// Reads and prepares the page at `path`. Throws like base::ReadFileBytes.
-std::shared_ptr<const PreparedPage> LoadPreparedPage(const std::string& path);
+// Reads and compiles the page at `path`. Throws like base::ReadFileBytes.
+std::shared_ptr<const script::Program> LoadPageProgram(
+    const std::string& path, script::EvalMode mode = script::EvalMode::kFast);
 
 class PageCache {
  public:
@@ -48,18 +28,18 @@ class PageCache {
   // the read, so any later change shows as a different time.
   explicit PageCache(std::chrono::seconds settle = std::chrono::seconds(2)) : settle_(settle) {}
 
-  // Pages larger than this are prepared for each request and not kept.
+  // Pages larger than this are compiled for each request and not kept.
   static constexpr std::size_t kMaxPageBytes = 1024 * 1024;
   // At most this many pages, and this many bytes of page files, are kept; a full cache starts
   // over.
   static constexpr std::size_t kMaxPages = 256;
   static constexpr std::size_t kMaxKeptBytes = 16 * 1024 * 1024;
 
-  // The prepared page at `path`: the kept one while the file's identity, size and change times
+  // The compiled page at `path`: the kept one while the file's identity, size and change times
   // are those it was read with, otherwise read anew. `looked`: the file's status taken just
   // before by the caller, used instead of a look of its own. Throws like base::ReadFileBytes.
-  std::shared_ptr<const PreparedPage> Get(const std::string& path,
-                                          const struct stat* looked = nullptr);
+  std::shared_ptr<const script::Program> Get(const std::string& path,
+                                             const struct stat* looked = nullptr);
   std::size_t Count() const;
 
  private:
@@ -70,7 +50,7 @@ class PageCache {
     timespec modified{};
     timespec changed{};
     std::size_t bytes = 0;
-    std::shared_ptr<const PreparedPage> page;
+    std::shared_ptr<const script::Program> page;
   };
   static bool Matches(const Entry& entry, const struct stat& info);
   bool Settled(const struct stat& info) const;

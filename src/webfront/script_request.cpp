@@ -1,9 +1,9 @@
 // Script pages: the abort request, the busy page, "Script not found", and one claimed run.
 #include <algorithm>
 
-#include "claimed_run_host.h"
 #include "dispatcher_pages.h"
 #include "http/request_fields.h"
+#include "page_runner.h"
 #include "request_dispatcher.h"
 #include "request_paths.h"
 
@@ -46,7 +46,6 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     response.ContentText = kScriptNotFoundPage;
     return;
   }
-  ClaimedRunHost host(setup_.script_host, *claim);
   std::vector<std::string> server_variables =
       setup_.page_variables ? setup_.page_variables() : std::vector<std::string>{};
   const PageRequest page{path.string(), http::DecodeParams(request.ParamText),
@@ -54,13 +53,13 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
                          &info,         std::move(server_variables)};
   NoteScript("start", request.Document);
   try {
-    response.ContentText =
-        RunPage(page, host, setup_.output, &host, script::TExecute::Mode::kFast, &page_cache_);
+    response.ContentText = RunPage(page, setup_.script_host, setup_.output, claim->StopToken(),
+                                   script::EvalMode::kFast, &page_cache_);
   } catch (...) {
     NoteScript("end", request.Document);  // the server answers with its error page
     throw;
   }
-  NoteScript(claim->AbortRequested() ? "abort" : "end", request.Document);
+  NoteScript(claim->StopToken().stop_requested() ? "abort" : "end", request.Document);
 }
 
 // Watchers of the port (the live console, the MQTT bridge) see which page drove it when.

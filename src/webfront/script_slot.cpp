@@ -1,4 +1,4 @@
-// Claiming, publishing, aborting and releasing the script slot under one lock.
+// Claiming, aborting and releasing the script slot under one lock.
 #include "script_slot.h"
 
 namespace orvelle::webfront {
@@ -12,15 +12,14 @@ std::optional<ScriptSlot::Claim> ScriptSlot::TryClaim(const std::string& path,
   }
   claimed_ = true;
   running_script_ = path;
-  abort_requested_.store(false);
+  stop_ = std::stop_source();  // a fresh token: an abort of an earlier claim is not this one's
   return std::optional<Claim>(std::in_place, *this);
 }
 
 std::optional<std::string> ScriptSlot::AbortCurrent() {
   std::lock_guard lock(mutex_);
   if (!claimed_) return std::nullopt;
-  abort_requested_.store(true);
-  if (current_script_) current_script_->Abort();
+  stop_.request_stop();
   return running_script_;
 }
 
@@ -29,27 +28,15 @@ std::string ScriptSlot::RunningScript() const {
   return running_script_;
 }
 
-bool ScriptSlot::HasCurrentScript() const {
+std::stop_token ScriptSlot::StopToken() const {
   std::lock_guard lock(mutex_);
-  return current_script_ != nullptr;
-}
-
-void ScriptSlot::Publish(script::TExecute* engine) {
-  std::lock_guard lock(mutex_);
-  current_script_ = engine;
-}
-
-bool ScriptSlot::MarkRunning() {
-  std::lock_guard lock(mutex_);
-  return !abort_requested_.load();
+  return stop_.get_token();
 }
 
 void ScriptSlot::Release() {
   std::lock_guard lock(mutex_);
   claimed_ = false;
   running_script_.clear();
-  current_script_ = nullptr;
-  abort_requested_.store(false);
 }
 
 ScriptSlot::Claim::~Claim() {

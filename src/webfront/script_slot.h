@@ -2,14 +2,11 @@
 // requests never share the page lines, the output list or the engine.
 #pragma once
 
-#include <atomic>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <utility>
-
-#include "page_runner.h"
-#include "script/Uscripteng.h"
 
 namespace orvelle::webfront {
 
@@ -27,36 +24,28 @@ class ScriptSlot {
 
   // The path of the script holding the slot; empty when free.
   std::string RunningScript() const;
-  // True while an engine is published for Abort.
-  bool HasCurrentScript() const;
 
  private:
-  void Publish(script::TExecute* engine);
-  bool MarkRunning();
+  std::stop_token StopToken() const;
   void Release();
 
   mutable std::mutex mutex_;
   bool claimed_ = false;
-  std::string running_script_;                  // RunningScript: shown on the busy page
-  script::TExecute* current_script_ = nullptr;  // CurrentScript: owned by the claiming request
-  std::atomic<bool> abort_requested_{false};    // also read by the run's per-line hook
+  std::string running_script_;  // RunningScript: shown on the busy page
+  std::stop_source stop_;       // the current claim's: the abort page requests it
 };
 
-// Holds the slot for one request and follows its page run; releasing it frees the slot.
-class ScriptSlot::Claim final : public RunObserver {
+// Holds the slot for one request; releasing it frees the slot.
+class ScriptSlot::Claim final {
  public:
   explicit Claim(ScriptSlot& slot) : slot_(&slot) {}
   Claim(Claim&& other) noexcept : slot_(std::exchange(other.slot_, nullptr)) {}
   Claim& operator=(Claim&&) = delete;
   Claim(const Claim&) = delete;
-  ~Claim() override;
+  ~Claim();
 
-  void Created(script::TExecute& engine) override { slot_->Publish(&engine); }
-  bool Starting() override { return slot_->MarkRunning(); }
-  void Finished() override { slot_->Publish(nullptr); }
-
-  // True once an abort was asked for this run.
-  bool AbortRequested() const { return slot_->abort_requested_.load(); }
+  // What the run of this claim watches: an abort of the slot requests it.
+  std::stop_token StopToken() const { return slot_->StopToken(); }
 
  private:
   ScriptSlot* slot_;

@@ -308,9 +308,7 @@ Outcome RunScript(const std::vector<std::string>& lines, const Seeds& seeds, TEx
   host.settings["Show errors on page"] = "yes";
   host.serial.received = seeds.reply;
   Outcome outcome;
-  TExecute engine(host, mode);
-  host.pump_limit = kMaxLines;
-  host.at_pump_limit = [&engine] { engine.Abort(); };
+  TExecute engine(host, mode, RunLimits{{}, kMaxLines});
   for (const auto& [name, value] : seeds.variables) engine.SetVar(name, value);
   try {
     engine.Run(lines);

@@ -4,6 +4,8 @@
 #include <pthread.h>
 
 #include <chrono>
+#include <filesystem>
+#include <stop_token>
 #include <thread>
 
 #include "fake_host.h"
@@ -138,31 +140,98 @@ TEST_P(EngineModes, ScriptCases) {
   }
 }
 
-// One engine, recycled between runs, must give every case its outcome however often it runs the
-// case and whatever ran before: another case, or a run that ended on an error or an overflow.
-TEST(EngineRecycleTest, RecycledEngineGivesEveryCaseItsOutcome) {
-  FakeHost first_host;
-  TExecute engine(first_host, TExecute::Mode::kFast);
-  for (int round = 0; round < 2; ++round) {
-    for (const ScriptCase& c : kCases) {
-      for (int repeat = 0; repeat < 2; ++repeat) {
-        FakeHost host;
-        engine.Recycle(host);
-        EXPECT_TRUE(engine.Variables().Entries().empty()) << "left from before " << c.name;
-        EXPECT_TRUE(engine.Arrays().empty()) << "left from before " << c.name;
-        RunResult result;
-        try {
-          engine.Run(c.lines);
-        } catch (const EStringListError&) {
-          result.error = "list index";
-        } catch (const std::exception& error) {
-          result.error = error.what();
-        }
-        EXPECT_EQ(host.output, c.output) << c.name << ", run " << round << "/" << repeat;
-        EXPECT_EQ(result.error, c.error) << c.name << ", run " << round << "/" << repeat;
+// One compiled program, shared by every run, must give each run its outcome however often it
+// runs and whatever ran before: another run of it, or a run that ended on an error or overflow.
+TEST(SharedProgramTest, EveryRunOfOneProgramGivesTheCaseItsOutcome) {
+  for (const ScriptCase& c : kCases) {
+    const std::shared_ptr<const Program> program = Program::Compile(c.lines);
+    for (int repeat = 0; repeat < 3; ++repeat) {
+      FakeHost host;
+      TExecute engine(host, program);
+      RunResult result;
+      try {
+        engine.Run();
+      } catch (const EStringListError&) {
+        result.error = "list index";
+      } catch (const std::exception& error) {
+        result.error = error.what();
       }
+      EXPECT_EQ(host.output, c.output) << c.name << ", run " << repeat;
+      EXPECT_EQ(result.error, c.error) << c.name << ", run " << repeat;
     }
   }
+}
+
+// Runs on several threads share one program at once: everything a run changes is its own, so each
+// gives the output of a run alone (and the sanitizer builds see no race).
+TEST(SharedProgramTest, RunsOnManyThreadsAtOnceGiveTheOutputOfOne) {
+  const Lines lines = {"s = \"\"",
+                       "for (i, 1, n, 1)",
+                       "s = s & mid (\"abcdef\", i, 2) & (i*2) & \",\"",
+                       "if ((len(s)>>3) && (i<<n))",
+                       "t = t + len (s)",
+                       "endif",
+                       "next",
+                       "echo (s & \"|\" & t & \"|\" & ucase(s))"};
+  const std::shared_ptr<const Program> program = Program::Compile(lines);
+  auto run = [&program] {
+    FakeHost host;
+    TExecute engine(host, program);
+    engine.SetVar("n", "40");
+    engine.Run();
+    return host.output;
+  };
+  const Lines alone = run();
+  ASSERT_EQ(alone.size(), 1u);
+  constexpr int kThreads = 4;
+  constexpr int kRunsEach = 50;
+  std::vector<Lines> seen(kThreads);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kRunsEach && seen[t].empty(); ++i) {
+          if (Lines out = run(); out != alone) seen[t] = out;
+        }
+      });
+    }
+  }
+  for (int t = 0; t < kThreads; ++t) EXPECT_TRUE(seen[t].empty()) << "thread " << t;
+}
+
+// A stop requested before the run runs no line; the bound on executed lines ends an endless
+// loop where it is reached.
+TEST_P(EngineModes, StopTokenAndLineBoundEndTheRun) {
+  const Lines endless = {"echo (\"before\")", "while (1==1)", "n = n + 1", "wend", "echo (n)"};
+  const std::shared_ptr<const Program> program = Program::Compile(endless, GetParam());
+  std::stop_source stop;
+  stop.request_stop();
+  FakeHost stopped_host;
+  TExecute stopped(stopped_host, program, RunLimits{stop.get_token()});
+  stopped.Run();
+  EXPECT_TRUE(stopped_host.output.empty());
+  EXPECT_FALSE(stopped.LineLimitReached());
+  FakeHost bounded_host;
+  TExecute bounded(bounded_host, program, RunLimits{{}, 1000});
+  bounded.Run();
+  EXPECT_EQ(bounded_host.output, Lines{"before"});
+  EXPECT_TRUE(bounded.LineLimitReached());
+  // Each pass runs the loop body's one line; the while line itself counts once.
+  EXPECT_EQ(bounded.GetVar("n"), "998");
+}
+
+// readfile, writefile and deletefile reach the files only through the host.
+TEST_P(EngineModes, FileStatementsGoThroughTheHost) {
+  char folder[] = "/tmp/orvelle-engine-files-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string path = std::string(folder) + "/f.txt";
+  FakeHost host;
+  const Lines lines = {"p = \"" + path + "\"", "writefile (p, \"abc\")", "echo (readfile(p))",
+                       "deletefile (p)",       "echo (error)",           "x = readfile(p)",
+                       "echo (error)"};
+  EXPECT_EQ(RunLines(lines, GetParam(), host).output, (Lines{"abc", "0", "1"}));
+  EXPECT_EQ(host.files.paths, Lines(4, path));
+  std::filesystem::remove_all(folder);
 }
 
 TEST_P(EngineModes, ReportErrorWritesToPageOnlyWhenSwitchIsExactlyYes) {

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "script/file_ops.h"
 #include "script/host.h"
 
 namespace orvelle::script::test_support {
@@ -89,6 +90,28 @@ inline std::tm FixedLocalTime() {
   return t;
 }
 
+// Real files (tests give temporary paths), with every path the engine asked for recorded.
+class RecordingFiles final : public FileAccess {
+ public:
+  std::vector<std::string> paths;
+
+  std::string ReadFile(const std::string& path, std::string& content) override {
+    paths.push_back(path);
+    return local_.ReadFile(path, content);
+  }
+  std::string AppendFile(const std::string& path, std::string_view text) override {
+    paths.push_back(path);
+    return local_.AppendFile(path, text);
+  }
+  std::string DeleteFile(const std::string& path) override {
+    paths.push_back(path);
+    return local_.DeleteFile(path);
+  }
+
+ private:
+  LocalFiles local_;
+};
+
 class FakeHost final : public ScriptHost {
  public:
   std::vector<std::string> output;
@@ -100,10 +123,8 @@ class FakeHost final : public ScriptHost {
   std::int64_t counter_ticks = 0;
   std::int64_t counter_frequency = 1'000'000'000;
   FakeSerial serial;
+  RecordingFiles files;
   int pumped = 0;
-  // Called once when `pumped` reaches pump_limit (0: never), so a test can bound a run's lines.
-  int pump_limit = 0;
-  std::function<void()> at_pump_limit;
 
   void AppendOutput(std::string line) override { output.push_back(std::move(line)); }
   std::string GetSetting(std::string_view key) override {
@@ -120,9 +141,8 @@ class FakeHost final : public ScriptHost {
   std::int64_t CounterTicks() override { return counter_ticks; }
   std::int64_t CounterFrequency() override { return counter_frequency; }
   SerialAccess& Serial() override { return serial; }
-  void PumpMessages() override {
-    if (++pumped == pump_limit && at_pump_limit) at_pump_limit();
-  }
+  FileAccess& Files() override { return files; }
+  void PumpMessages() override { ++pumped; }
 };
 
 }  // namespace orvelle::script::test_support

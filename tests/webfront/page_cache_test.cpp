@@ -1,4 +1,4 @@
-// Tests of page preparation and of keeping prepared pages while their files are unchanged.
+// Tests of page compiling and of keeping compiled pages while their files are unchanged.
 #include "webfront/page_cache.h"
 
 #include <gmock/gmock.h>
@@ -15,16 +15,17 @@
 namespace orvelle::webfront {
 namespace {
 
-using ::testing::HasSubstr;
 using http::testing::TempDir;
+using ::testing::HasSubstr;
 using Lines = std::vector<std::string>;
 
-TEST(PreparePageTest, TranslatesHtmlAndScriptAndChecksBlocks) {
-  const auto page = PreparePage("<b>\r\n<%\nx = 1\n%>\n");
-  EXPECT_TRUE(page->block_error.empty()) << page->block_error;
-  EXPECT_THAT(page->lines, ::testing::Contains("x = 1"));
-  const auto unmatched = PreparePage("<%\nif (1==1)\n%>\n");
-  EXPECT_FALSE(unmatched->block_error.empty());
+TEST(LoadPageProgramTest, TranslatesHtmlAndScriptAndChecksBlocks) {
+  TempDir dir;
+  const auto page = LoadPageProgram(dir.Write("a.ovs", "<b>\r\n<%\nx = 1\n%>\n"));
+  EXPECT_TRUE(page->BlockError().empty()) << page->BlockError();
+  EXPECT_THAT(page->ScriptLines(), ::testing::Contains("x = 1"));
+  const auto unmatched = LoadPageProgram(dir.Write("b.ovs", "<%\nif (1==1)\n%>\n"));
+  EXPECT_FALSE(unmatched->BlockError().empty());
 }
 
 // With no settling time every read page is kept, so identity matching is what decides.
@@ -40,9 +41,9 @@ TEST(PageCacheTest, UnchangedFileIsKeptAndAChangedOneReadAgain) {
   const std::string other = dir.Write("q.ovs", "<%\necho (\"two\")\n%>\n");
   std::filesystem::rename(other, path);
   const auto replaced = cache.Get(path);
-  EXPECT_THAT(replaced->lines, ::testing::Contains("echo (\"two\")"));
+  EXPECT_THAT(replaced->ScriptLines(), ::testing::Contains("echo (\"two\")"));
   dir.Write("p.ovs", "<%\necho (\"three!\")\n%>\n");
-  EXPECT_THAT(cache.Get(path)->lines, ::testing::Contains("echo (\"three!\")"));
+  EXPECT_THAT(cache.Get(path)->ScriptLines(), ::testing::Contains("echo (\"three!\")"));
 }
 
 // A caller's own look at the file stands in for the cache's: the page it describes is the one
@@ -58,7 +59,7 @@ TEST(PageCacheTest, StatusFromTheCallerDecidesLikeTheCachesOwnLook) {
   dir.Write("p.ovs", "<%\necho (\"two\")\n%>\n");
   struct stat stale = info;
   stale.st_size += 1;
-  EXPECT_THAT(cache.Get(path, &stale)->lines, ::testing::Contains("echo (\"two\")"));
+  EXPECT_THAT(cache.Get(path, &stale)->ScriptLines(), ::testing::Contains("echo (\"two\")"));
 }
 
 TEST(PageCacheTest, RemovedFileFailsInsteadOfServingTheKeptPage) {
@@ -84,7 +85,7 @@ TEST(PageCacheTest, RecentlyWrittenFileIsNotKept) {
   cache.Get(path);
   EXPECT_EQ(cache.Count(), 0u);
   dir.Write("p.ovs", "<%\necho (\"b\")\n%>\n");
-  EXPECT_THAT(cache.Get(path)->lines, ::testing::Contains("echo (\"b\")"));
+  EXPECT_THAT(cache.Get(path)->ScriptLines(), ::testing::Contains("echo (\"b\")"));
 }
 
 TEST(PageCacheTest, KeptPagesStayWithinTheBound) {
@@ -98,23 +99,14 @@ TEST(PageCacheTest, KeptPagesStayWithinTheBound) {
   const std::size_t before = cache.Count();
   EXPECT_GT(before, 0u);
   const auto big = cache.Get(dir.Write("big.ovs", std::string(PageCache::kMaxPageBytes + 1, 'x')));
-  EXPECT_FALSE(big->lines.empty());
+  EXPECT_FALSE(big->ScriptLines().empty());
   EXPECT_EQ(cache.Count(), before);
 }
 
-// Records the engine each run is given.
-class EngineRecorder final : public RunObserver {
- public:
-  void Created(script::TExecute& engine) override { engines.push_back(&engine); }
-  bool Starting() override { return true; }
-  void Finished() override {}
-  std::vector<const script::TExecute*> engines;
-};
-
-// A kept page keeps its engine, recycled for the next run: nothing of one run may reach the
-// next (variables, the error flag, loop bounds learned from a variable), so every run must
-// give what a new engine gives.
-TEST(PageCacheTest, RecycledEngineRunsLikeANewOne) {
+// A kept page's program is shared by every run: nothing of one run may reach the next
+// (variables, the error flag, loop bounds learned from a variable), so every run must give what a
+// run of a freshly compiled page gives.
+TEST(PageCacheTest, KeptProgramRunsLikeAFreshOne) {
   TempDir dir;
   const std::string path = dir.Write("p.ovs",
                                      "<%\n"
@@ -129,21 +121,18 @@ TEST(PageCacheTest, RecycledEngineRunsLikeANewOne) {
       {"n=2"}, {"n=3"}, {"n=3", "x=given"}, {"n=1"}, {"n=3"}};
   script::test_support::FakeHost host;
   PageCache cache(std::chrono::seconds(0));
-  EngineRecorder recorder;
+  const auto kept_program = cache.Get(path);
   for (std::size_t i = 0; i < runs.size(); ++i) {
     SCOPED_TRACE(i);
     const PageRequest request{path, runs[i], "127.0.0.1", 1};
     // The host appends to its own list, which RunPage empties first and joins into the body.
     const std::string fresh = RunPage(request, host, host.output);
     const std::string kept =
-        RunPage(request, host, host.output, &recorder, script::TExecute::Mode::kFast, &cache);
+        RunPage(request, host, host.output, {}, script::EvalMode::kFast, &cache);
     EXPECT_THAT(fresh, HasSubstr("seen "));
     EXPECT_EQ(kept, fresh);
   }
-  ASSERT_EQ(recorder.engines.size(), runs.size());
-  for (const script::TExecute* engine : recorder.engines) {
-    EXPECT_EQ(engine, recorder.engines.front()) << "the kept page's engine was not reused";
-  }
+  EXPECT_EQ(cache.Get(path), kept_program) << "the kept page was compiled again";
 }
 
 }  // namespace

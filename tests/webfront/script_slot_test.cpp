@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "script/fake_host.h"
-#include "webfront/claimed_run_host.h"
 #include "webfront/page_runner.h"
 
 namespace orvelle::webfront {
@@ -68,21 +67,6 @@ TEST(ScriptSlotTest, ManyThreadsNeverHoldTogether) {
   EXPECT_GT(claims.load(), 0);
 }
 
-TEST(ScriptSlotTest, AbortWhilePreparedSkipsTheRun) {
-  ScriptSlot slot;
-  FakeHost host;
-  script::TExecute engine(host);
-  std::string holder;
-  auto claim = slot.TryClaim("/w/a.ovs", holder);
-  ASSERT_TRUE(claim);
-  claim->Created(engine);
-  EXPECT_TRUE(slot.HasCurrentScript());
-  EXPECT_EQ(slot.AbortCurrent(), std::optional<std::string>("/w/a.ovs"));
-  EXPECT_FALSE(claim->Starting());
-  claim->Finished();
-  EXPECT_FALSE(slot.HasCurrentScript());
-}
-
 class TempPage {
  public:
   explicit TempPage(const std::string& text) {
@@ -98,39 +82,77 @@ class TempPage {
   fs::path folder_;
 };
 
-TEST(ScriptSlotTest, AbortDuringRunKeepsPartialOutputAndFreesSlot) {
-  TempPage page("<%\necho (\"before\")\nfor (i, 1, 2000000000, 1)\nnext\necho (\"after\")\n%>\n");
+TEST(ScriptSlotTest, AbortBeforeTheRunSkipsEveryLine) {
+  TempPage page("<%\necho (\"before\")\n%>\n");
   ScriptSlot slot;
   FakeHost host;
   std::string holder;
+  auto claim = slot.TryClaim(page.Path(), holder);
+  ASSERT_TRUE(claim);
+  EXPECT_EQ(slot.AbortCurrent(), std::optional<std::string>(page.Path()));
+  EXPECT_EQ(RunPage({page.Path(), {}, "127.0.0.1", 1}, host, host.output, claim->StopToken()), "");
+  claim.reset();
+  // The next claim starts with a token of its own.
+  auto next = slot.TryClaim(page.Path(), holder);
+  ASSERT_TRUE(next);
+  EXPECT_EQ(RunPage({page.Path(), {}, "127.0.0.1", 1}, host, host.output, next->StopToken()),
+            "before\r\n\r\n");
+}
+
+// Tells, through an atomic, that the run has written its first output line.
+class SignallingHost final : public script::ScriptHost {
+ public:
+  std::atomic<bool> wrote{false};
+  void AppendOutput(std::string line) override {
+    host_.AppendOutput(std::move(line));
+    wrote.store(true);
+  }
+  std::string GetSetting(std::string_view key) override { return host_.GetSetting(key); }
+  std::vector<std::string>& SplitParts() override { return host_.SplitParts(); }
+  std::uint32_t Random(std::uint32_t n) override { return host_.Random(n); }
+  std::tm LocalTime() override { return host_.LocalTime(); }
+  std::int64_t CounterTicks() override { return host_.CounterTicks(); }
+  std::int64_t CounterFrequency() override { return host_.CounterFrequency(); }
+  script::SerialAccess& Serial() override { return host_.Serial(); }
+  script::FileAccess& Files() override { return host_.Files(); }
+  void PumpMessages() override {}
+  std::vector<std::string>& Output() { return host_.output; }
+
+ private:
+  FakeHost host_;
+};
+
+TEST(ScriptSlotTest, AbortDuringRunKeepsPartialOutputAndFreesSlot) {
+  TempPage page("<%\necho (\"before\")\nfor (i, 1, 2000000000, 1)\nnext\necho (\"after\")\n%>\n");
+  ScriptSlot slot;
+  SignallingHost host;
+  std::string holder;
   std::string body;
+  auto claim = slot.TryClaim(page.Path(), holder);
+  ASSERT_TRUE(claim);
   std::jthread runner([&] {
-    auto claim = slot.TryClaim(page.Path(), holder);
-    ClaimedRunHost run_host(host, *claim);
-    body = RunPage({page.Path(), {}, "127.0.0.1", 1}, run_host, host.output, &run_host);
+    body = RunPage({page.Path(), {}, "127.0.0.1", 1}, host, host.Output(), claim->StopToken());
   });
   const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
-  while (!slot.HasCurrentScript() && std::chrono::steady_clock::now() < deadline) {
+  while (!host.wrote.load() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_EQ(slot.AbortCurrent(), std::optional<std::string>(page.Path()));
   runner.join();
+  claim.reset();
   EXPECT_EQ(body, "before\r\n");
   EXPECT_EQ(slot.RunningScript(), "");
-  EXPECT_FALSE(slot.HasCurrentScript());
 }
 
-TEST(ScriptSlotTest, FailingPageStillReleasesEngine) {
+TEST(ScriptSlotTest, FailingPageStillReleasesTheSlot) {
   ScriptSlot slot;
   FakeHost host;
   std::string holder;
   {
     auto claim = slot.TryClaim("/no/such/page.ovs", holder);
-    ClaimedRunHost run_host(host, *claim);
     EXPECT_THROW(
-        RunPage({"/no/such/page.ovs", {}, "127.0.0.1", 1}, run_host, host.output, &run_host),
+        RunPage({"/no/such/page.ovs", {}, "127.0.0.1", 1}, host, host.output, claim->StopToken()),
         std::exception);
-    EXPECT_FALSE(slot.HasCurrentScript());
   }
   EXPECT_EQ(slot.RunningScript(), "");
 }

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "webfront/block_check.h"
-#include "webfront/page_text.h"
-#include "webfront/page_translation.h"
+#include "script/page/block_check.h"
+#include "script/page/page_text.h"
+#include "script/page/page_translation.h"
 
 namespace orvelle::script::check {
 namespace {
@@ -43,7 +43,7 @@ class RunWalk {
     // The line of the run's first byte that the translator keeps, or of its start when none.
     std::size_t skip = run.find_first_not_of(kHtmlLeading);
     if (skip == std::string_view::npos) skip = 0;
-    Add(webfront::TranslatePage(run), line_ + CountBreaks(run.substr(0, skip)), false);
+    Add(script::TranslatePage(run), line_ + CountBreaks(run.substr(0, skip)), false);
     line_ += CountBreaks(run);
     in_tag_ = TagOpenAfter(run, in_tag_);
   }
@@ -52,14 +52,14 @@ class RunWalk {
     std::string page(kCodeOpener);
     page += run;
     page += kCodeCloser;
-    Add(webfront::TranslatePage(page), line_, true);
+    Add(script::TranslatePage(page), line_, true);
     line_ += CountBreaks(run);
   }
 
  private:
   void Add(const std::string& script, std::size_t first_line, bool code) {
     std::size_t line = first_line;
-    for (std::string& text : webfront::SplitLines(script)) {
+    for (std::string& text : script::SplitLines(script)) {
       out_.lines.push_back({std::move(text), std::min(line, last_line_), code, code && in_tag_});
       line += code ? 1 : 0;
     }
@@ -73,7 +73,7 @@ class RunWalk {
 
 // Every line of the file followed by CR LF, as the server hands a page to the translator.
 std::string Normalised(std::string_view bytes) {
-  return webfront::JoinLines(webfront::SplitLines(bytes));
+  return script::JoinLines(script::SplitLines(bytes));
 }
 
 }  // namespace
@@ -95,12 +95,12 @@ PageSource LoadPageSource(std::string_view bytes) {
   std::vector<std::string> lines;
   lines.reserve(source.lines.size());
   for (const SourceLine& line : source.lines) lines.push_back(line.text);
-  source.block_error = webfront::CheckBlocks(lines);
+  source.block_error = script::CheckBlocks(lines);
   return source;
 }
 
 std::vector<std::string> TranslatedLines(std::string_view bytes) {
-  return webfront::SplitLines(webfront::TranslatePage(Normalised(bytes)));
+  return script::SplitLines(script::TranslatePage(Normalised(bytes)));
 }
 
 }  // namespace orvelle::script::check

@@ -3,17 +3,23 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
-namespace orvelle::webfront {
+namespace orvelle::script {
 
 // Translates the page text into script text: every HTML run becomes an echo of a string
 // expression, every code run is copied as it stands, and a code run starting with "=" becomes an
 // echo of the rest. Every produced line is followed by CR LF. Never fails; linear in the input.
 std::string TranslatePage(std::string_view page_text);
 
+// A page file's bytes straight into script lines: the lines that splitting the translation of the
+// page gives once its lines are joined with CR LF (a NUL byte ending the page), without building
+// those texts.
+std::vector<std::string> TranslatePageLines(std::string_view page_bytes);
+
 // Turns one HTML run into a string expression of the script language that rebuilds it byte for
 // byte. Leading CR, LF and TAB are dropped. Literals never hold a quote, "&" or a parenthesis,
 // so the translated line can never be mistaken for code structure.
 std::string HtmlToExpression(std::string_view html_run);
 
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script

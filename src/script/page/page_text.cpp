@@ -1,9 +1,7 @@
 // Line splitting and joining for pages and configuration files.
-#include "webfront/page_text.h"
+#include "script/page/page_text.h"
 
-#include "base/file_io.h"
-
-namespace orvelle::webfront {
+namespace orvelle::script {
 namespace {
 
 constexpr std::string_view kLineBreak = "\r\n";
@@ -39,8 +37,4 @@ std::string JoinLines(const std::vector<std::string>& lines) {
   return text;
 }
 
-std::vector<std::string> LoadPageLines(const std::string& path) {
-  return SplitLines(base::ReadFileBytes(path));
-}
-
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script

@@ -1,12 +1,12 @@
 // Tests of the block-structure check over translated script lines.
-#include "webfront/block_check.h"
+#include "script/page/block_check.h"
 
 #include <gtest/gtest.h>
 
-#include "webfront/page_text.h"
-#include "webfront/page_translation.h"
+#include "script/page/page_text.h"
+#include "script/page/page_translation.h"
 
-namespace orvelle::webfront {
+namespace orvelle::script {
 namespace {
 
 struct BlockCase {
@@ -74,4 +74,4 @@ TEST(CheckBlocksTest, DeepNesting) {
 }
 
 }  // namespace
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script

@@ -1,10 +1,10 @@
 // Page-to-script translation: splits the page at the code delimiters and converts HTML runs into
 // string expressions.
-#include "webfront/page_translation.h"
+#include "script/page/page_translation.h"
 
 #include <algorithm>
 
-namespace orvelle::webfront {
+namespace orvelle::script {
 namespace {
 
 constexpr std::string_view kCodeOpener = "<%";
@@ -103,6 +103,73 @@ std::string TranslatePage(std::string_view page_text) {
   return out;
 }
 
+namespace {
+
+// The page with every line break made CR LF and the last line closed by one, as splitting it
+// into lines and joining them again gives it.
+std::string JoinedWithCrLf(std::string_view bytes) {
+  bytes = bytes.substr(0, bytes.find('\0'));
+  std::string out;
+  out.reserve(bytes.size() + kLineBreak.size());
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    if (c != '\r' && c != '\n') {
+      out += c;
+      continue;
+    }
+    out += kLineBreak;
+    if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+  }
+  if (!out.empty() && !out.ends_with(kLineBreak)) out += kLineBreak;
+  return out;
+}
+
+// Every CR LF ends a line; what follows the last one is a line too, even when empty.
+void AppendSplit(std::string_view text, std::vector<std::string>& lines) {
+  for (;;) {
+    std::size_t end = text.find(kLineBreak);
+    lines.emplace_back(text.substr(0, end));
+    if (end == std::string_view::npos) return;
+    text.remove_prefix(end + kLineBreak.size());
+  }
+}
+
+void AppendCodeLines(std::string_view run, std::vector<std::string>& lines) {
+  if (run.empty() || run.front() != kExpressionMarker) {
+    AppendSplit(run, lines);
+    return;
+  }
+  std::string echo(kEchoOpen);
+  echo += run.substr(1);
+  echo += kEchoClose;
+  AppendSplit(echo, lines);
+}
+
+}  // namespace
+
+std::vector<std::string> TranslatePageLines(std::string_view page_bytes) {
+  const std::string page = JoinedWithCrLf(page_bytes);
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  bool html_mode = true;
+  while (pos < page.size()) {
+    std::string_view delimiter = html_mode ? kCodeOpener : kCodeCloser;
+    std::size_t found = std::min(page.find(delimiter, pos), page.size());
+    std::string_view run = std::string_view(page).substr(pos, found - pos);
+    if (!html_mode) {
+      AppendCodeLines(run, lines);
+    } else if (!run.empty()) {
+      std::string echo(kEchoOpen);
+      AppendHtmlExpression(run, echo);
+      echo += kEchoClose;
+      lines.push_back(std::move(echo));
+    }
+    pos = found + delimiter.size();
+    html_mode = !html_mode;
+  }
+  return lines;
+}
+
 std::string HtmlToExpression(std::string_view html_run) {
   std::string out;
   out.reserve(html_run.size() + 2);
@@ -110,4 +177,4 @@ std::string HtmlToExpression(std::string_view html_run) {
   return out;
 }
 
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script

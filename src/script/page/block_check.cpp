@@ -1,15 +1,15 @@
 // Block-structure check: a stack of open block names walked over the translated lines.
-#include "webfront/block_check.h"
+#include "script/page/block_check.h"
 
 #include <array>
 #include <optional>
 #include <string_view>
 #include <utility>
 
-namespace orvelle::webfront {
-namespace {
+#include "base/ascii_text.h"
 
-constexpr unsigned char kLastBlankCode = 32;  // this code and every lower one is trimmed
+namespace orvelle::script {
+namespace {
 
 enum class Match { kBegins, kEquals, kContains };
 
@@ -37,16 +37,6 @@ constexpr std::array<BlockWord, 5> kClosers{{
     {"procend", Match::kEquals, "procedure", "procend"},
 }};
 
-bool IsBlank(char c) {
-  return static_cast<unsigned char>(c) <= kLastBlankCode;
-}
-
-std::string_view Trim(std::string_view line) {
-  while (!line.empty() && IsBlank(line.front())) line.remove_prefix(1);
-  while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
-  return line;
-}
-
 bool Matches(std::string_view line, const BlockWord& word) {
   switch (word.match) {
     case Match::kBegins:
@@ -70,7 +60,7 @@ class BlockWalk {
  public:
   // Handles one line; returns false when the walk must stop at an error.
   bool Step(std::string_view line, std::size_t line_number) {
-    line = Trim(line);
+    line = base::TrimBlanksAndControls(line);
     if (auto opened = FindOpener(line)) {
       stack_.push_back(*opened);
       return true;
@@ -115,4 +105,4 @@ std::string CheckBlocks(const std::vector<std::string>& lines) {
   return walk.Finish();
 }
 
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script

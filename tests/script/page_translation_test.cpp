@@ -1,15 +1,15 @@
 // Tests of page-to-script translation: exact output for each delimiter case, a decoding
 // round trip of HTML expressions, and very large pages.
-#include "webfront/page_translation.h"
+#include "script/page/page_translation.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <random>
 
-#include "webfront/page_text.h"
+#include "script/page/page_text.h"
 
-namespace orvelle::webfront {
+namespace orvelle::script {
 namespace {
 
 struct TranslateCase {
@@ -137,5 +137,21 @@ TEST(TranslatePageTest, HundredThousandLinePage) {
   }
 }
 
+// The direct translation into lines gives exactly the lines of the text round trip it replaces:
+// split, join with CR LF, translate, split again.
+TEST(TranslatePageLinesTest, RandomPagesGiveTheLinesOfTheTextRoundTrip) {
+  constexpr int kPages = 5000;
+  constexpr int kMaxLength = 60;
+  const std::string alphabet = std::string("<%>=\r\n\t\"&() ab") + std::string(1, '\0');
+  std::mt19937 random(4242);
+  for (int i = 0; i < kPages; ++i) {
+    std::string page;
+    int length = static_cast<int>(random() % kMaxLength);
+    for (int k = 0; k < length; ++k) page += alphabet[random() % alphabet.size()];
+    EXPECT_EQ(TranslatePageLines(page), SplitLines(TranslatePage(JoinLines(SplitLines(page)))))
+        << "page #" << i << ": " << ::testing::PrintToString(page);
+  }
+}
+
 }  // namespace
-}  // namespace orvelle::webfront
+}  // namespace orvelle::script
