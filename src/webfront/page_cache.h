@@ -31,9 +31,10 @@ class PageCache {
   // Pages larger than this are compiled for each request and not kept.
   static constexpr std::size_t kMaxPageBytes = 1024 * 1024;
   // At most this many pages, and this many bytes of page files, are kept; a full cache starts
-  // over.
+  // over. A compiled page takes about 40 times its file's bytes (lines, expression trees, the
+  // texts they fall back to), so 4 MiB of files is at most about 160 MiB of programs.
   static constexpr std::size_t kMaxPages = 256;
-  static constexpr std::size_t kMaxKeptBytes = 16 * 1024 * 1024;
+  static constexpr std::size_t kMaxKeptBytes = 4 * 1024 * 1024;
 
   // The compiled page at `path`: the kept one while the file's identity, size and change times
   // are those it was read with, otherwise read anew. `looked`: the file's status taken just
