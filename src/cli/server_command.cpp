@@ -18,7 +18,7 @@
 #include "app/main_loop.h"
 #include "app/server_main.h"
 #include "base/unique_fd.h"
-#include "demo_device.h"
+#include "app/demo_device.h"
 
 namespace orvelle::cli {
 namespace {
@@ -83,7 +83,7 @@ int RunServer(const ServerCommandOptions& options) {
   // Declared before the core, so the device outlives the port that may hold it open; its
   // hang-up notices travel to the log through the loop, which drops them once it has quit.
   app::ServerMain* running = nullptr;
-  std::optional<DemoDevice> demo;
+  std::optional<app::DemoDevice> demo;
   if (options.demo) {
     try {
       demo.emplace([&loop, &running](const std::string& path) {

@@ -16,7 +16,7 @@
 #include "app/main_loop.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
-#include "cli/demo_device.h"
+#include "app/demo_device.h"
 #include "base/unique_fd.h"
 #include "loop_driver.h"
 #include "main_window.h"
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
   // Before the window, so the device outlives the port that may hold it open; its hang-up
   // notices reach the log through the loop, which drops them once it has quit.
   orvelle::app::ServerMain* core = nullptr;
-  std::optional<orvelle::cli::DemoDevice> demo;
+  std::optional<orvelle::app::DemoDevice> demo;
   if (start.demo) {
     try {
       demo.emplace([&loop, &core](const std::string& path) {

@@ -11,7 +11,7 @@
 #include "base/unique_fd.h"
 #include "simulator.h"
 
-namespace orvelle::cli {
+namespace orvelle::app {
 
 class DemoDevice {
  public:
@@ -47,4 +47,4 @@ class DemoDevice {
   std::jthread thread_;  // last: joined before the simulator it runs goes
 };
 
-}  // namespace orvelle::cli
+}  // namespace orvelle::app

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace orvelle::cli {
+namespace orvelle::app {
 namespace {
 
 // Replies come quickly enough to watch, slowly enough to see a polling loop wait for them.
@@ -62,4 +62,4 @@ void DemoDevice::OnPath(const std::string& path) {
   if (moved && on_moved_) on_moved_(path);
 }
 
-}  // namespace orvelle::cli
+}  // namespace orvelle::app
