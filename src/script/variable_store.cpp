@@ -22,15 +22,15 @@ void Respell(std::string& stored, std::string_view name) {
 
 VariableStore::VariableStore(const NameTable* names) : names_(names) {
   if (!names_) return;
-  slots_.resize(names_->Size());
-  for (std::uint32_t i = 0; i < names_->Size(); ++i) slots_[i].name = names_->Name(i);
+  named_.resize(names_->Size());
+  for (std::uint32_t i = 0; i < names_->Size(); ++i) named_[i].name = names_->Name(i);
 }
 
 VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
   std::string key = LowerAscii(name);
   if (names_) {
     std::uint32_t index = names_->FindLowered(key);
-    if (index != kNoSlot) return &slots_[index];
+    if (index != kNoSlot) return &named_[index];
   }
   auto it = index_.find(key);
   if (it != index_.end()) return it->second;
@@ -44,7 +44,7 @@ const VariableStore::Slot* VariableStore::Find(std::string_view name) const {
   std::string key = LowerAscii(name);
   if (names_) {
     std::uint32_t index = names_->FindLowered(key);
-    if (index != kNoSlot) return &slots_[index];
+    if (index != kNoSlot) return &named_[index];
   }
   auto it = index_.find(key);
   return it == index_.end() ? nullptr : it->second;
@@ -56,12 +56,14 @@ std::string_view VariableStore::Read(std::string_view name) const {
 }
 
 void VariableStore::Reset() {
-  for (Slot& slot : slots_) {
+  auto reset = [](Slot& slot) {
     ++slot.version;
     slot.value.Clear();
     slot.defined = false;
     slot.order = 0;
-  }
+  };
+  for (Slot& slot : named_) reset(slot);
+  for (Slot& slot : slots_) reset(slot);
   next_order_ = 0;
 }
 
@@ -128,6 +130,9 @@ void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t
 
 std::vector<std::string> VariableStore::Entries() const {
   std::vector<const Slot*> live;
+  for (const Slot& slot : named_) {
+    if (slot.defined) live.push_back(&slot);
+  }
   for (const Slot& slot : slots_) {
     if (slot.defined) live.push_back(&slot);
   }
