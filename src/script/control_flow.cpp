@@ -106,8 +106,18 @@ void TExecute::ExecFor(const LineInfo& info, int& pc) {
     const auto current =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(start + (pass - 1) * step));
     int k = pc + 1;
+    // The counter is set again before every body line; while nothing has written it since (its
+    // version is unchanged), it still holds this pass's value and spelling.
+    const VariableStore::Slot* counter =
+        info.loop_slot != kNoSlot ? &variables_.At(info.loop_slot) : nullptr;
+    bool set = false;
+    std::uint64_t set_version = 0;
     while (ReadLine(k) != "next") {
-      SetLoopVariable(info, current);
+      if (!set || !counter || counter->version != set_version) {
+        SetLoopVariable(info, current);
+        set = counter != nullptr;
+        if (counter) set_version = counter->version;
+      }
       ExecLineAt(k, k);
       ++k;
     }

@@ -8,15 +8,16 @@
 namespace orvelle::script {
 
 namespace {
-// Records the spelling of a write. Names are short and mostly written the same way again, so a
-// plain loop beats a library compare here.
-void Respell(std::string& stored, std::string_view name) {
+// Records the spelling of a write; true when it changed. Names are short and mostly written the
+// same way again, so a plain loop beats a library compare here.
+bool Respell(std::string& stored, std::string_view name) {
   if (stored.size() == name.size()) {
     std::size_t i = 0;
     while (i < name.size() && stored[i] == name[i]) ++i;
-    if (i == name.size()) return;
+    if (i == name.size()) return false;
   }
   stored.assign(name);
+  return true;
 }
 }  // namespace
 
@@ -118,10 +119,11 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
 }
 
 void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
-  Respell(slot.name, name);
+  const bool respelled = Respell(slot.name, name);
   const auto number = static_cast<double>(value);
   if (slot.defined && slot.value.IsInteger() && slot.value.Number().value == number) {
-    return;  // already holds exactly this number and text
+    if (respelled) ++slot.version;  // a new spelling is a change that readers may cache
+    return;                         // already holds exactly this number and text
   }
   ++slot.version;
   slot.value.SetInteger(number);
