@@ -2,6 +2,8 @@
 // line by line through ExecLineAt; the parts of a block that are skipped end at the partners the
 // program found when it was compiled.
 
+#include <limits>
+
 #include "Uscripteng.h"
 #include "line_analysis.h"
 #include "nesting_guard.h"
@@ -19,8 +21,11 @@ std::optional<std::int32_t> LoopBound(std::string_view text, const NumberInfo& n
     char c = text[i];
     plain_digits = (c >= '0' && c <= '9') || (c == '-' && i == 0);
   }
-  if (plain_digits && number.known && number.is_number &&
-      number.value == static_cast<std::int32_t>(number.value)) {
+  constexpr double kLow = std::numeric_limits<std::int32_t>::min();
+  constexpr double kHigh = std::numeric_limits<std::int32_t>::max();
+  // The range is checked first: converting a double outside it to int32 is undefined.
+  if (plain_digits && number.known && number.is_number && number.value >= kLow &&
+      number.value <= kHigh && number.value == static_cast<std::int32_t>(number.value)) {
     return static_cast<std::int32_t>(number.value);
   }
   return VariantToInteger(text);
@@ -101,8 +106,18 @@ void TExecute::ExecFor(const LineInfo& info, int& pc) {
     const auto current =
         static_cast<std::int32_t>(static_cast<std::uint32_t>(start + (pass - 1) * step));
     int k = pc + 1;
+    // The counter is set again before every body line; while nothing has written it since (its
+    // version is unchanged), it still holds this pass's value and spelling.
+    const VariableStore::Slot* counter =
+        info.loop_slot != kNoSlot ? &variables_.At(info.loop_slot) : nullptr;
+    bool set = false;
+    std::uint64_t set_version = 0;
     while (ReadLine(k) != "next") {
-      SetLoopVariable(info, current);
+      if (!set || !counter || counter->version != set_version) {
+        SetLoopVariable(info, current);
+        set = counter != nullptr;
+        if (counter) set_version = counter->version;
+      }
       ExecLineAt(k, k);
       ++k;
     }

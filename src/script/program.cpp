@@ -107,9 +107,9 @@ void Program::CompileLines() {
   operand_states_ = context.operand_states;
 }
 
-std::string_view Program::Text(int k) const {
-  if (k < 0 || k >= LineCount()) throw EStringListError();
-  return info_[static_cast<std::size_t>(k)].text;
+// Out of line, so that Text itself stays small enough to be inlined in the run loops.
+void Program::ThrowPastEnd() {
+  throw EStringListError();
 }
 
 std::vector<std::string> Program::ScriptLines() const {

@@ -31,7 +31,10 @@ class Program {
   // Lines are numbered from the "begin" line the script is wrapped in (0) to its "end" line.
   int LineCount() const { return static_cast<int>(lines_.size()); }
   // The trimmed line k; throws EStringListError out of range, as a read past the end does.
-  std::string_view Text(int k) const;
+  std::string_view Text(int k) const {
+    if (k < 0 || k >= LineCount()) ThrowPastEnd();
+    return info_[static_cast<std::size_t>(k)].text;
+  }
   const LineInfo& Line(int k) const { return info_[static_cast<std::size_t>(k)]; }
 
   const NameTable& Names() const { return names_; }
@@ -45,6 +48,7 @@ class Program {
 
  private:
   Program() = default;
+  [[noreturn]] static void ThrowPastEnd();
   void FindProcedureHeaders();
   void CompileLines();
   int ProcedureHeader(std::string_view line) const;

@@ -8,29 +8,30 @@
 namespace orvelle::script {
 
 namespace {
-// Records the spelling of a write. Names are short and mostly written the same way again, so a
-// plain loop beats a library compare here.
-void Respell(std::string& stored, std::string_view name) {
+// Records the spelling of a write; true when it changed. Names are short and mostly written the
+// same way again, so a plain loop beats a library compare here.
+bool Respell(std::string& stored, std::string_view name) {
   if (stored.size() == name.size()) {
     std::size_t i = 0;
     while (i < name.size() && stored[i] == name[i]) ++i;
-    if (i == name.size()) return;
+    if (i == name.size()) return false;
   }
   stored.assign(name);
+  return true;
 }
 }  // namespace
 
 VariableStore::VariableStore(const NameTable* names) : names_(names) {
   if (!names_) return;
-  slots_.resize(names_->Size());
-  for (std::uint32_t i = 0; i < names_->Size(); ++i) slots_[i].name = names_->Name(i);
+  named_.resize(names_->Size());
+  for (std::uint32_t i = 0; i < names_->Size(); ++i) named_[i].name = names_->Name(i);
 }
 
 VariableStore::Slot* VariableStore::Resolve(std::string_view name) {
   std::string key = LowerAscii(name);
   if (names_) {
     std::uint32_t index = names_->FindLowered(key);
-    if (index != kNoSlot) return &slots_[index];
+    if (index != kNoSlot) return &named_[index];
   }
   auto it = index_.find(key);
   if (it != index_.end()) return it->second;
@@ -44,7 +45,7 @@ const VariableStore::Slot* VariableStore::Find(std::string_view name) const {
   std::string key = LowerAscii(name);
   if (names_) {
     std::uint32_t index = names_->FindLowered(key);
-    if (index != kNoSlot) return &slots_[index];
+    if (index != kNoSlot) return &named_[index];
   }
   auto it = index_.find(key);
   return it == index_.end() ? nullptr : it->second;
@@ -56,12 +57,14 @@ std::string_view VariableStore::Read(std::string_view name) const {
 }
 
 void VariableStore::Reset() {
-  for (Slot& slot : slots_) {
+  auto reset = [](Slot& slot) {
     ++slot.version;
     slot.value.Clear();
     slot.defined = false;
     slot.order = 0;
-  }
+  };
+  for (Slot& slot : named_) reset(slot);
+  for (Slot& slot : slots_) reset(slot);
   next_order_ = 0;
 }
 
@@ -116,10 +119,11 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
 }
 
 void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
-  Respell(slot.name, name);
+  const bool respelled = Respell(slot.name, name);
   const auto number = static_cast<double>(value);
   if (slot.defined && slot.value.IsInteger() && slot.value.Number().value == number) {
-    return;  // already holds exactly this number and text
+    if (respelled) ++slot.version;  // a new spelling is a change that readers may cache
+    return;                         // already holds exactly this number and text
   }
   ++slot.version;
   slot.value.SetInteger(number);
@@ -128,6 +132,9 @@ void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t
 
 std::vector<std::string> VariableStore::Entries() const {
   std::vector<const Slot*> live;
+  for (const Slot& slot : named_) {
+    if (slot.defined) live.push_back(&slot);
+  }
   for (const Slot& slot : slots_) {
     if (slot.defined) live.push_back(&slot);
   }

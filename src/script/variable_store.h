@@ -35,9 +35,13 @@ class VariableStore {
 
   // The slot of a name, created (undefined) when absent. Stable for the store's life.
   Slot* Resolve(std::string_view name);
-  // The slot of a program name's index.
-  Slot& At(std::uint32_t index) { return slots_[index]; }
-  const Slot& At(std::uint32_t index) const { return slots_[index]; }
+  // The slot of a program name's index; indices past the names count the other slots in order.
+  Slot& At(std::uint32_t index) {
+    return index < named_.size() ? named_[index] : slots_[index - named_.size()];
+  }
+  const Slot& At(std::uint32_t index) const {
+    return index < named_.size() ? named_[index] : slots_[index - named_.size()];
+  }
   // The slot of a name, or nullptr when no slot exists.
   const Slot* Find(std::string_view name) const;
 
@@ -56,13 +60,15 @@ class VariableStore {
   // Undefines every variable, as in a new store, but keeps the slots (and so every pointer to
   // them). Versions keep growing, so nothing cached against an old version matches again.
   void Reset();
-  std::size_t SlotCount() const { return slots_.size(); }
+  std::size_t SlotCount() const { return named_.size() + slots_.size(); }
 
  private:
   void Define(Slot& slot);
 
   const NameTable* names_ = nullptr;
-  std::deque<Slot> slots_;
+  // The program's names, sized once and never grown, so At() is one index step.
+  std::vector<Slot> named_;
+  std::deque<Slot> slots_;  // every other name, in a deque so earlier slots never move
   std::unordered_map<std::string, Slot*> index_;  // lower-cased name -> slot, beyond names_
   std::uint64_t next_order_ = 0;
 };
