@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "base/file_io.h"
 #include "script/Uscripteng.h"
 #include "script/file_ops.h"
 #include "script/page/page_program.h"
-#include "base/file_io.h"
 #include "webfront/page_runner.h"
 
 namespace {
@@ -71,35 +71,12 @@ void RunWorkload(benchmark::State& state, const std::vector<std::string>& lines,
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-// Compiling a workload: a new engine analyses every line it reaches, here in a single pass so
-// the loop body is analysed too and the run itself costs next to nothing.
+// Compiling a workload: lines classified, block partners found, expressions and conditions
+// compiled; nothing runs. BM_Loop, BM_Str and BM_Call time the runs of a program compiled once.
 void CompileWorkload(benchmark::State& state, const std::vector<std::string>& lines) {
-  BenchHost host;
   for (auto _ : state) {
-    TExecute engine(host, TExecute::Mode::kFast);
-    engine.SetVar("n", "1");
-    engine.Run(lines);
-    benchmark::DoNotOptimize(host.last);
+    benchmark::DoNotOptimize(Program::Compile(lines, TExecute::Mode::kFast));
   }
-}
-
-// Running a compiled workload: one engine, recycled between runs, keeps its analysed lines, so
-// each iteration is the passes alone.
-void RunCompiledWorkload(benchmark::State& state, const std::vector<std::string>& lines) {
-  const std::int64_t passes = state.range(0);
-  BenchHost host;
-  TExecute engine(host, TExecute::Mode::kFast);
-  engine.SetVar("n", "1");
-  engine.Run(lines);  // compiles every line once, outside the timing
-  for (auto _ : state) {
-    engine.Recycle(host);
-    engine.SetVar("n", std::to_string(passes));
-    engine.Run(lines);
-    benchmark::DoNotOptimize(host.last);
-  }
-  state.counters["ns_per_pass"] =
-      benchmark::Counter(static_cast<double>(state.iterations() * passes),
-                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_LoopCompile(benchmark::State& s) {
@@ -110,15 +87,6 @@ void BM_StrCompile(benchmark::State& s) {
 }
 void BM_CallCompile(benchmark::State& s) {
   CompileWorkload(s, kCall);
-}
-void BM_LoopRun(benchmark::State& s) {
-  RunCompiledWorkload(s, kLoop);
-}
-void BM_StrRun(benchmark::State& s) {
-  RunCompiledWorkload(s, kStr);
-}
-void BM_CallRun(benchmark::State& s) {
-  RunCompiledWorkload(s, kCall);
 }
 
 void BM_Loop(benchmark::State& s) {
@@ -204,9 +172,6 @@ BENCHMARK(BM_Call)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoopCompile)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_StrCompile)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CallCompile)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LoopRun)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StrRun)->Arg(100000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_CallRun)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_LoopPlain)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_StrPlain)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CallPlain)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();

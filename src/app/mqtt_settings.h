@@ -25,7 +25,7 @@ struct MqttSettings {
   int port = 0;
   bool tls = false;
   std::string ca_file;  // mqtts: the PEM file of the broker's CA; empty: the system's store
-  std::string user;  // empty: none
+  std::string user;     // empty: none
   std::string password;
   std::string name;  // the gateway's part of every topic
   bool allow_send = false;

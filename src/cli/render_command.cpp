@@ -17,7 +17,6 @@ namespace orvelle::cli {
 
 namespace {
 
-
 bool IsRegularFile(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(path, error);

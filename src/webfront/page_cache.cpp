@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <ctime>
 
-#include "script/page/page_program.h"
 #include "base/file_io.h"
+#include "script/page/page_program.h"
 
 namespace orvelle::webfront {
 namespace {

@@ -52,12 +52,14 @@ class Broker {
     constexpr int kPortTries = 3;
     for (int attempt = 0; attempt < kPortTries; ++attempt) {
       port_ = FreePort();
-      std::string conf = "per_listener_settings false\nallow_anonymous true\npersistence false\n"
-                         "listener " + std::to_string(port_) + " 127.0.0.1\n";
+      std::string conf =
+          "per_listener_settings false\nallow_anonymous true\npersistence false\n"
+          "listener " +
+          std::to_string(port_) + " 127.0.0.1\n";
       if (!cert.empty()) {
         tls_port_ = FreePort();
-        conf += "listener " + std::to_string(tls_port_) + " 127.0.0.1\ncertfile " +
-                cert.string() + "\nkeyfile " + key.string() + "\n";
+        conf += "listener " + std::to_string(tls_port_) + " 127.0.0.1\ncertfile " + cert.string() +
+                "\nkeyfile " + key.string() + "\n";
         // As root it would become the user "mosquitto", who may not read the test's key.
         if (::geteuid() == 0) conf += "user root\n";
       }

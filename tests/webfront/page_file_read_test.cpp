@@ -1,6 +1,4 @@
 // Tests of whole-file reads: any line break survives, and unreadable files are named.
-#include "base/file_io.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -8,6 +6,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "base/file_io.h"
 #include "script/page/page_text.h"
 
 namespace orvelle::webfront {
@@ -34,7 +33,8 @@ TEST(ReadFileBytesTest, ReadsBytesWithAnyLineBreak) {
   TempDir dir;
   fs::path page = dir.path() / "page.ovs";
   std::ofstream(page, std::ios::binary) << "one\r\ntwo\nthr\xe9\xff\rlast";
-  EXPECT_EQ(script::SplitLines(base::ReadFileBytes(page)), (Lines{"one", "two", "thr\xe9\xff", "last"}));
+  EXPECT_EQ(script::SplitLines(base::ReadFileBytes(page)),
+            (Lines{"one", "two", "thr\xe9\xff", "last"}));
 }
 
 TEST(ReadFileBytesTest, UnreadableFilesThrowNamingThePath) {
