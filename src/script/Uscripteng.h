@@ -70,6 +70,9 @@ class TExecute {
   // Runs a selected built-in on evaluated arguments: ClearError, the work, its message.
   BuiltinValue CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
                            bool& call_failed);
+  // The same through the entry's on_values work (which must be set).
+  BuiltinValue CallBuiltinOnValues(const BuiltinEntry& entry, std::span<const Value* const> args,
+                                   bool& call_failed);
 
   // Conditions on text.
   bool EvalCondition(std::string_view text, bool& result);
@@ -87,6 +90,8 @@ class TExecute {
   OperandState& OperandStateAt(std::uint32_t index) { return operand_states_[index]; }
 
  private:
+  // ClearError and the message of a built-in's work; the value it hands back.
+  void FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed);
   void Adopt(std::shared_ptr<const Program> program);
   void RunLoop();
   std::string_view ReadLine(int k) const { return program_->Text(k); }

@@ -29,6 +29,9 @@ BuiltinValue Pos(BuiltinEnv& env, Args args);
 BuiltinValue Ucase(BuiltinEnv& env, Args args);
 BuiltinValue Lcase(BuiltinEnv& env, Args args);
 BuiltinValue Mid(BuiltinEnv& env, Args args);
+// len and mid on values in place, for the compiled path.
+BuiltinValue LenValues(BuiltinEnv& env, std::span<const Value* const> args);
+BuiltinValue MidValues(BuiltinEnv& env, std::span<const Value* const> args);
 BuiltinValue Del(BuiltinEnv& env, Args args);
 BuiltinValue Chr(BuiltinEnv& env, Args args);
 BuiltinValue Trim(BuiltinEnv& env, Args args);

@@ -2,6 +2,9 @@
 // bytes; case changes touch ASCII letters only.
 #include <algorithm>
 #include <cstdint>
+#include <limits>
+#include <optional>
+#include <string_view>
 
 #include "base/ascii_text.h"
 #include "base/html_text.h"
@@ -52,18 +55,43 @@ BuiltinValue Lcase(BuiltinEnv&, Args args) {
   return BuiltinValue::Text(base::AsciiLower(args[0]));
 }
 
-BuiltinValue Mid(BuiltinEnv& env, Args args) {
-  auto start = ParseIntegerText(args[1]);
-  auto count = ParseIntegerText(args[2]);
+namespace {
+
+BuiltinValue MidOf(BuiltinEnv& env, std::string_view text, std::optional<std::int32_t> start,
+                   std::optional<std::int32_t> count) {
   if (!start || !count) return BadArgument(env, "mid: unexpected argument.");
-  const std::string& text = args[0];
   // 64-bit so start + count cannot overflow for extreme 32-bit arguments.
   std::int64_t first = std::max<std::int64_t>(*start, 1);
   auto size = static_cast<std::int64_t>(text.size());
   if (first > size || *count < 0) return BuiltinValue::Text({});
   std::int64_t take = std::min<std::int64_t>(*count, size - first + 1);
-  return BuiltinValue::Text(
-      text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(take)));
+  return BuiltinValue::Text(std::string(
+      text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(take))));
+}
+
+// What ParseIntegerText gives for the value's text; a kept whole number is read without it.
+std::optional<std::int32_t> IntegerOf(const Value& v) {
+  if (!v.IsInteger()) return ParseIntegerText(v.Text());
+  const double n = v.Number().value;
+  if (n < std::numeric_limits<std::int32_t>::min() ||
+      n > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(n);
+}
+
+}  // namespace
+
+BuiltinValue Mid(BuiltinEnv& env, Args args) {
+  return MidOf(env, args[0], ParseIntegerText(args[1]), ParseIntegerText(args[2]));
+}
+
+BuiltinValue MidValues(BuiltinEnv& env, std::span<const Value* const> args) {
+  return MidOf(env, args[0]->Text(), IntegerOf(*args[1]), IntegerOf(*args[2]));
+}
+
+BuiltinValue LenValues(BuiltinEnv&, std::span<const Value* const> args) {
+  return BuiltinValue::Number(static_cast<double>(args[0]->Text().size()));
 }
 
 BuiltinValue Del(BuiltinEnv& env, Args args) {

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "host.h"
+#include "value.h"
 
 namespace orvelle::script {
 
@@ -34,6 +35,9 @@ struct BuiltinEnv {
 };
 
 using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string> args);
+// The same work read from the argument values in place (no text copied, numbers not re-read);
+// the text form above stays the definition.
+using BuiltinValueFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const Value* const> args);
 
 struct BuiltinEntry {
   std::string_view name;
@@ -41,6 +45,7 @@ struct BuiltinEntry {
   BuiltinFn fn;
   // Names of the vocabulary without action: the call fails, error is left alone.
   bool inert = false;
+  BuiltinValueFn on_values = nullptr;  // set only where copying the arguments is the cost
 };
 
 // The built-in with exactly this name and argument count, or nullptr.

@@ -1,8 +1,10 @@
 // The tree form of an expression and its evaluation (see compiled_expression.h).
 #include "compiled_expression.h"
 
+#include <array>
 #include <cfloat>
 #include <cmath>
+#include <span>
 
 #include "Uscripteng.h"
 #include "run_state.h"
@@ -242,6 +244,13 @@ class Parser {
       double v = NumberValue(token);
       if (!std::isfinite(v)) return false;
       op.kind = Operand::Kind::kConstant;
+      if (IsPlainInteger(v)) {
+        // Its text is the plain digits: kept as a whole number, read without parsing. The text
+        // is written now, since runs share the program and never write to it.
+        op.constant.SetInteger(v);
+        op.constant.Text();
+        return true;
+      }
       op.constant.SetText(NumberText(v));
       op.constant.Number();
       return true;
@@ -340,6 +349,7 @@ class TreeEvaluator {
       if (r != Outcome::kOk) return r;
     }
     if (!op.builtin || op.builtin->inert) return Outcome::kFail;
+    if (op.builtin->on_values) return CallOnValues(op);
     // Argument buffers live in the run's state, so their capacity is reused from call to call.
     OperandState& state = State(op);
     std::string* values = state.arg_texts.data();
@@ -360,6 +370,31 @@ class TreeEvaluator {
     bool call_failed = false;
     BuiltinValue value = engine_.CallBuiltin(
         *op.builtin, std::span<const std::string>(values, op.args.size()), call_failed);
+    if (!ok || call_failed) return Outcome::kFail;
+    return Splice(op, value);
+  }
+
+  // As Call, with the arguments read where they are; only a folded one is held in the state.
+  Outcome CallOnValues(const Operand& op) {
+    OperandState& state = State(op);
+    std::array<const Value*, 3> args{};
+    bool ok = true;
+    for (std::size_t i = 0; i < op.args.size(); ++i) {
+      Value& held = state.arg_values[i];
+      const Flat& arg = op.args[i];
+      if (!ok) {
+        held.Clear();  // arguments after a failing one are not evaluated
+        args[i] = &held;
+      } else if (arg.ops.empty()) {
+        args[i] = &Ref(arg.operands[0]);
+      } else {
+        ok = Fold(arg, held);
+        args[i] = &held;
+      }
+    }
+    bool call_failed = false;
+    BuiltinValue value = engine_.CallBuiltinOnValues(
+        *op.builtin, std::span<const Value* const>(args.data(), op.args.size()), call_failed);
     if (!ok || call_failed) return Outcome::kFail;
     return Splice(op, value);
   }

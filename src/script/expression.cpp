@@ -179,11 +179,25 @@ BuiltinValue TExecute::CallBuiltin(const BuiltinEntry& entry, std::span<const st
                                    bool& call_failed) {
   BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
   BuiltinValue value = entry.fn(env, args);
+  FinishBuiltin(env, value, call_failed);
+  return value;
+}
+
+BuiltinValue TExecute::CallBuiltinOnValues(const BuiltinEntry& entry,
+                                           std::span<const Value* const> args, bool& call_failed) {
+  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
+  BuiltinValue value = entry.on_values(env, args);
+  FinishBuiltin(env, value, call_failed);
+  return value;
+}
+
+void TExecute::FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed) {
   // The work never reads error, so clearing it afterwards is the same as before, and a call
   // without action can leave it untouched.
   if (env.no_action) {
     call_failed = true;
-    return BuiltinValue::Text("");
+    value = BuiltinValue::Text("");
+    return;
   }
   ClearError();
   if (!env.error.empty()) {
@@ -191,7 +205,6 @@ BuiltinValue TExecute::CallBuiltin(const BuiltinEntry& entry, std::span<const st
     value = BuiltinValue::Text("");
   }
   call_failed = env.call_failed;
-  return value;
 }
 
 }  // namespace orvelle::script

@@ -19,6 +19,7 @@ struct OperandState {
   bool raw_quoted = false;
   std::array<std::string, 3> arg_texts;  // a call's evaluated arguments
   Value arg_scratch;
+  std::array<Value, 3> arg_values;  // folded arguments of a call that reads values in place
   const VariableStore::Slot* result_slot = nullptr;  // a group naming a variable
   bool raw_is_result = false;                        // raw not written: it is result's text
 };
