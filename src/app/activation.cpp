@@ -70,6 +70,7 @@ void ServerMain::StartServer() {
     AddLog(
         fmt::format("Exception {} in Activate. Error is:\"{}\".", error.ClassName(), error.what()));
     ExplainPrivilegedPort(error);
+    ExplainBusyPort(error);
   } catch (const std::exception& error) {
     active_ = false;
     AddLog(fmt::format("Exception Exception in Activate. Error is:\"{}\".", error.what()));
@@ -90,10 +91,26 @@ void ServerMain::ExplainPrivilegedPort(const http::EServerException& error) {
   }
 }
 
+// The defined line says only that some address is taken; a newcomer needs the port and a way out.
+void ServerMain::ExplainBusyPort(const http::EServerException& error) {
+  if (dynamic_cast<const http::ECouldNotBindSocket*>(&error) == nullptr) return;
+  std::string ports;
+  for (const http::TSocketHandle& binding : server_.Bindings()) {
+    const int port = binding.Port != 0 ? binding.Port : server_.DefaultPort;
+    if (port != 0) ports += (ports.empty() ? "" : " or ") + std::to_string(port);
+  }
+  AddLog(fmt::format(
+      "Port {} is already in use by another program (perhaps another Orvelle): stop it, or pick "
+      "another port with --port N (--port 0 takes any free one) or \"Server port\" in {}",
+      ports, ConfigPath().string()));
+}
+
 void ServerMain::LogListening() {
   for (const http::TSocketHandle& binding : server_.Bindings()) {
-    AddLog(fmt::format("Listening for {} connections on {}:{}.", binding.Tls ? "HTTPS" : "HTTP",
-                       binding.IP, binding.Port));
+    // An IPv6 address is bracketed, so its last colon is not taken for the port's.
+    const bool v6 = binding.IP.find(':') != std::string::npos;
+    AddLog(fmt::format("Listening for {} connections on {}{}{}:{}.", binding.Tls ? "HTTPS" : "HTTP",
+                       v6 ? "[" : "", binding.IP, v6 ? "]" : "", binding.Port));
   }
   AddLog("Serving " + LocalUrl());
   if (!options_.tls && GetSetting("Auth require") == "yes" && !warned_clear_text_) {

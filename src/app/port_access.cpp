@@ -22,12 +22,13 @@ bool PassingRefusal(int error) {
 }  // namespace
 
 PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump, LogLine log,
-                       base::TrafficRing* traffic)
+                       base::TrafficRing* traffic, SystemRoots roots)
     : port_(port),
       buffer_(buffer),
       pump_(pump),
       traffic_(traffic),
       log_(std::move(log)),
+      roots_(std::move(roots)),
       watch_([this] {
         return FollowDevice();
       }) {
@@ -53,6 +54,7 @@ PortAccess::~PortAccess() {
 
 // In the order the statement sets them; a failure leaves the earlier settings assigned.
 void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
+  port_.SetPortAsWritten(request.written);
   port_.SetPort(request.port);
   port_.SetBaudRate(ParseBaudRate(request.baud_rate));
   port_.SetDataBits(ParseDataBits(request.data_bits));
@@ -78,6 +80,8 @@ bool PortAccess::OpenPort(const OpenRequest& request) {
   if (port_.Connected()) {
     opened_name_ = port_.Port();
     opened_path_ = ResolvePortName(opened_name_);
+    opened_identity_ = IsStableName(opened_path_, roots_) ? DeviceIdentity{}
+                                                           : IdentifyDevice(opened_path_, roots_);
   } else if (was_waiting && port_.Lost() && port_.Port() == opened_name_) {
     waiting_ = true;
     watch_.Watch(opened_path_);
@@ -92,6 +96,7 @@ bool PortAccess::ClosePort() {
   StopWaitingLocked();
   opened_name_.clear();
   opened_path_.clear();
+  opened_identity_ = {};
   try {
     port_.Close();
     return true;
@@ -227,6 +232,7 @@ Outcome PortAccess::TryReopenLocked() {
       !std::filesystem::exists(opened_path_, error)) {
     return Outcome::kWait;
   }
+  if (const Outcome same = CheckIdentityLocked(); same != Outcome::kDone) return same;
   try {
     port_.Reopen();
   } catch (const ESerialPort& failure) {
@@ -239,9 +245,30 @@ Outcome PortAccess::TryReopenLocked() {
   return Outcome::kDone;
 }
 
+// udev adds the by-id link a moment after the device node: a name that had one is looked at again
+// shortly rather than judged without it.
+Outcome PortAccess::CheckIdentityLocked() {
+  const DeviceIdentity now = IdentifyDevice(opened_path_, roots_);
+  if (!opened_identity_.by_id.empty() && now.by_id.empty() && opened_identity_.usb_serial.empty())
+    return Outcome::kRetry;
+  if (SameDevice(opened_identity_, now)) return Outcome::kDone;
+  if (const std::string seen = now.Describe(); seen != stranger_) {
+    stranger_ = seen;
+    Log("another device appeared under this name (" + PrintablePortName(seen) +
+        "); not reopened, still waiting for " + PrintablePortName(opened_identity_.Describe()));
+  }
+  return Outcome::kWait;
+}
+
+std::filesystem::path PortAccess::WaitingFor() {
+  std::lock_guard hold(lock_);
+  return waiting_ ? opened_path_ : std::filesystem::path();
+}
+
 void PortAccess::ForgetOpenedLocked() {
   opened_name_.clear();
   opened_path_.clear();
+  opened_identity_ = {};
   if (!port_.Lost()) return;
   try {
     port_.Close();
@@ -250,6 +277,7 @@ void PortAccess::ForgetOpenedLocked() {
 }
 
 void PortAccess::StopWaitingLocked() {
+  stranger_.clear();
   if (!waiting_) return;
   waiting_ = false;
   watch_.Forget();

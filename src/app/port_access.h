@@ -3,6 +3,7 @@
 // lines. One lock keeps a script's port calls, the server's stop and the reopen of a device
 // plugged back in apart: when the device of an open port goes, the port waits for a device under
 // the same name and reopens it with the same settings, until a script closes or opens a port.
+// A port opened by a kernel name (ttyUSB0) reopens only the device it had, as far as sysfs tells.
 #pragma once
 
 #include <atomic>
@@ -17,6 +18,8 @@
 #include "base/traffic_ring.h"
 #include "script/host.h"
 #include "serial/device_return_watch.h"
+#include "serial/open_diagnosis.h"
+#include "serial/port_inventory.h"
 #include "serial/serial_port.h"
 
 namespace orvelle::app {
@@ -26,9 +29,10 @@ class PortAccess final : public script::SerialAccess {
   using LogLine = std::function<void(std::string_view)>;
   // `log` gets the lines about a device that goes and comes back; it may be empty. Sets the
   // port's OnLost; closes the port when it goes. `traffic`, when given, records what is sent
-  // and the modem lines set.
+  // and the modem lines set. `roots` is where a device's identity is looked up.
   PortAccess(serial::TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& pump,
-             LogLine log = nullptr, base::TrafficRing* traffic = nullptr);
+             LogLine log = nullptr, base::TrafficRing* traffic = nullptr,
+             serial::SystemRoots roots = {});
   ~PortAccess() override;
   PortAccess(const PortAccess&) = delete;
   PortAccess& operator=(const PortAccess&) = delete;
@@ -45,6 +49,8 @@ class PortAccess final : public script::SerialAccess {
   std::string ModemSignalText(ModemSignal signal) override;
   // How often the port has looked for a device that went away (see DeviceReturnWatch::Checks).
   std::uint64_t DeviceChecks() const { return watch_.Checks(); }
+  // The device path the port lost and waits for; empty while it does not wait.
+  std::filesystem::path WaitingFor();
 
  private:
   void ApplyOpenRequest(const OpenRequest& request);
@@ -53,6 +59,8 @@ class PortAccess final : public script::SerialAccess {
   serial::DeviceReturnWatch::Outcome FollowDevice();
   serial::DeviceReturnWatch::Outcome StartWaitingLocked();
   serial::DeviceReturnWatch::Outcome TryReopenLocked();
+  // kDone when the device under the name now is the one that went; logs a stranger once.
+  serial::DeviceReturnWatch::Outcome CheckIdentityLocked();
   void StopWaitingLocked();
   void ForgetOpenedLocked();
   void Log(std::string_view what) const;
@@ -67,6 +75,9 @@ class PortAccess final : public script::SerialAccess {
   LogLine log_;
   std::string opened_name_;            // guarded by lock_: the port name the port opened
   std::filesystem::path opened_path_;  // guarded by lock_: the device path it stood for then
+  const serial::SystemRoots roots_;
+  serial::DeviceIdentity opened_identity_;  // guarded by lock_: empty for a stable name
+  std::string stranger_;  // guarded by lock_: the other device under the name, logged already
   bool waiting_ = false;               // guarded by lock_: for that path to come back
   serial::DeviceReturnWatch watch_;    // last: its thread stops before what it uses goes
 };

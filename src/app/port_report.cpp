@@ -30,7 +30,7 @@ std::string PortReport::NoteFailure(const std::string& port, const std::filesyst
   return line;
 }
 
-std::string PortReport::Json() {
+std::string PortReport::Json(const std::filesystem::path& gone) {
   std::filesystem::path open_device;
   {
     std::lock_guard hold(lock_);
@@ -38,7 +38,7 @@ std::string PortReport::Json() {
   }
   const auto ports = serial::ListPorts(roots_, open_device, serial::ProcessIdentity());
   std::lock_guard hold(lock_);
-  return serial::PortsJson(ports, failed_port_, failed_reason_);
+  return serial::PortsJson(ports, failed_port_, failed_reason_, gone.string());
 }
 
 }  // namespace orvelle::app

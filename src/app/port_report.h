@@ -15,13 +15,13 @@ class PortReport {
   explicit PortReport(serial::SystemRoots roots) : roots_(std::move(roots)) {}
 
   const serial::SystemRoots& Roots() const { return roots_; }
-  // The port opened `port_name` (as the script gave it); a failure noted before is settled.
+  // The port opened `port_name` (as the port keeps it); a failure noted before is settled.
   void NoteOpened(const std::string& port_name);
   void NoteClosed();
   // Diagnoses a failed open and keeps the reason; returns the log line.
   std::string NoteFailure(const std::string& port, const std::filesystem::path& device, int error);
-  // The JSON of /.orvelle/ports.
-  std::string Json();
+  // The JSON of /.orvelle/ports; `gone` is the device the open port lost and waits for, if any.
+  std::string Json(const std::filesystem::path& gone = {});
 
  private:
   const serial::SystemRoots roots_;

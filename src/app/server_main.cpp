@@ -1,9 +1,14 @@
 // The application core's handlers: creation, configuration at start, the port's events, closing.
 #include "server_main.h"
 
+#include <cerrno>
+#include <algorithm>
 #include <chrono>
 
+#include "app/home_folder.h"
 #include "app/main_loop_sync.h"
+#include "base/ascii_text.h"
+#include "serial/port_names.h"
 
 namespace orvelle::app {
 namespace {
@@ -19,6 +24,9 @@ std::filesystem::path WebFolderOf(const std::filesystem::path& home) {
   std::filesystem::path web = (std::filesystem::absolute(home) / "web").lexically_normal();
   return web.has_filename() ? web : web.parent_path();
 }
+
+// The setting that --port overrides.
+constexpr std::string_view kPortKey = "Server port";
 
 std::uint64_t ClockSeed() {
   return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
@@ -50,7 +58,7 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
             traffic_.Note(base::TrafficKind::kEvent, std::string(line));
             AddLog(line);
           },
-          &traffic_),
+          &traffic_, options_.roots),
       host_(settings_, port_access_, ClockSeed()),
       session_loop_timer_(loop_, [this] { OnSessionTimer(); }),
       session_(*this, session_timer_, options_.session_minute),
@@ -63,7 +71,7 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
                    web_folder_,
                    options_.page_variables,
                    options_.allow_cross_site,
-                   {[this] { return port_report_.Json(); }},
+                   {[this] { return port_report_.Json(port_access_.WaitingFor()); }},
                    &traffic_}),
       server_(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
@@ -81,6 +89,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
                                 [this](std::string_view line) { AddLog(line); }});
   }
   for (const char* line : kGreetings) log_.AddMemoLine(line);
+  if (!options_.home_note.empty()) AddLog(options_.home_note);
+  if (const std::string note = MissingPagesNote(web_folder_); !note.empty()) AddLog(note);
   SetUpPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
   server_.ParseParams = false;
@@ -107,13 +117,13 @@ std::string ServerMain::LoadSettings() {
   if (outcome == ConfigStore::StartOutcome::kCreatedDefaults) {
     AddLog("Created " + ConfigPath().string() + " with the default settings.");
   }
-  if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
+  NoteLoadedLines();
   return message;
 }
 
 std::string ServerMain::ReloadSettings() {
   if (settings_.Load(ConfigPath())) {
-    if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
+    NoteLoadedLines();
     return {};
   }
   const std::string message(ConfigStore::kLoadErrorMessage);
@@ -121,8 +131,44 @@ std::string ServerMain::ReloadSettings() {
   return message;
 }
 
+// Remembers the list as loaded, then lays the command line's override over it.
+void ServerMain::NoteLoadedLines() {
+  loaded_lines_ = settings_.Lines();
+  if (options_.port) settings_.SetValue(kPortKey, std::to_string(*options_.port));
+}
+
+// An override still in the list goes back to the file's line; one the user has edited since is
+// the user's value and is kept.
+std::vector<std::string> ServerMain::LinesToSave() const {
+  std::vector<std::string> lines = settings_.Lines();
+  if (!options_.port) return lines;
+  const auto is_port_line = [](const std::string& line) {
+    const auto separator = line.find('=');
+    return separator != std::string::npos &&
+           base::EqualsIgnoreCase(std::string_view(line).substr(0, separator), kPortKey);
+  };
+  const auto line = std::find_if(lines.begin(), lines.end(), is_port_line);
+  if (line == lines.end() || line->substr(line->find('=') + 1) != std::to_string(*options_.port))
+    return lines;
+  const auto loaded = std::find_if(loaded_lines_.begin(), loaded_lines_.end(), is_port_line);
+  if (loaded == loaded_lines_.end()) {
+    lines.erase(line);
+  } else {
+    *line = *loaded;
+  }
+  return lines;
+}
+
+// A file that already holds these lines keeps its bytes (its line ends, say).
 bool ServerMain::SaveSettings() {
-  return settings_.Save(ConfigPath());
+  std::vector<std::string> lines = LinesToSave();
+  ConfigStore on_disk;
+  if (on_disk.Load(ConfigPath()) && on_disk.Lines() == lines) return true;
+  ConfigStore to_write;
+  to_write.SetLines(lines);
+  if (!to_write.Save(ConfigPath())) return false;
+  loaded_lines_ = std::move(lines);
+  return true;
 }
 
 // The port as the core keeps it. Its receive and error handlers only append to the locked
@@ -141,7 +187,9 @@ void ServerMain::SetUpPort() {
   port_.OnCTSChange = [this](bool on) { NoteModemSignal(1, "CTS", on); };
   port_.OnDSRChange = [this](bool on) { NoteModemSignal(2, "DSR", on); };
   port_.OnRLSDChange = [this](bool on) { NoteModemSignal(4, "RLSD", on); };
+  // The log line stays as it was; the page learns the reason from the port list.
   port_.OnNotSerialPort = [this](const std::string& port) {
+    port_report_.NoteFailure(port, port_.ShownPath(), ENOTTY);
     AddLog("Serial port error: not a serial port: " + port);
   };
   port_.SetSysfsRoot(options_.roots.sys);
@@ -157,7 +205,7 @@ void ServerMain::OnPortReceived(int count) {
 void ServerMain::OnPortOpened() {
   receive_buffer_.Clear();
   port_report_.NoteOpened(port_.Port());
-  traffic_.Note(base::TrafficKind::kEvent, "open " + port_.Port());
+  traffic_.Note(base::TrafficKind::kEvent, "open " + serial::PrintablePortName(port_.ShownPath().string()));
 }
 
 void ServerMain::OnPortClosed() {
@@ -210,7 +258,9 @@ int ServerMain::ListeningPort() {
 std::string ServerMain::LocalUrl() {
   // A wildcard listener is reached from this machine on the loopback address.
   const std::string& ip = options_.listen_ip;
-  const std::string host = ip.empty() || ip == "0.0.0.0" ? "127.0.0.1" : ip;
+  const std::string host = ip.empty() || ip == "0.0.0.0" || ip == "::" ? "127.0.0.1"
+                           : ip.find(':') != std::string::npos ? "[" + ip + "]"
+                                                               : ip;
   if (options_.tls && options_.https_only && server_.Bindings().Count() > 1) {
     return "https://" + host + ":" + std::to_string(server_.Bindings()[1].Port) + "/";
   }

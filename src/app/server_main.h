@@ -36,6 +36,7 @@ namespace orvelle::app {
 
 struct ServerOptions {
   std::filesystem::path home;  // holds config.ini and web/
+  std::string home_note;       // why this home was chosen, logged at start; empty: nothing to say
   std::optional<int> port;     // replaces "Server port" in memory, never in the file
   std::string listen_ip;       // --bind: empty means all interfaces
   std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
@@ -67,7 +68,9 @@ class ServerMain final : public webfront::DispatcherContext {
   // Loads config.ini again (a front end does it once it is shown). On failure the list stays as it
   // is and the message the user must see (already logged) is returned.
   std::string ReloadSettings();
-  // Writes the list to config.ini; false when the file could not be written.
+  // Writes the list to config.ini, with the file's own values where the command line overrides
+  // them in memory and the list still holds the override; writes nothing when the file holds
+  // those lines already. False when the file could not be written.
   bool SaveSettings();
   std::filesystem::path ConfigPath() const { return options_.home / "config.ini"; }
 
@@ -106,10 +109,13 @@ class ServerMain final : public webfront::DispatcherContext {
     LoopTimer& timer_;
   };
 
+  void NoteLoadedLines();
+  std::vector<std::string> LinesToSave() const;
   void PrepareBinding();
   void StartServer();
   void LogListening();
   void ExplainPrivilegedPort(const http::EServerException& error);
+  void ExplainBusyPort(const http::EServerException& error);
   void StopServer();
   void OnOtherCommand(const std::string& command);
   void SetUpPort();
@@ -124,6 +130,7 @@ class ServerMain final : public webfront::DispatcherContext {
   ServerOptions options_;
   std::filesystem::path web_folder_;
   ConfigStore settings_;
+  std::vector<std::string> loaded_lines_;  // the list as the file held it, overrides left out
   base::TrafficRing traffic_;  // before the log, whose lines it also records
   TEventLog log_;
   http::TMimeTable mime_table_;

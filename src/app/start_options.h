@@ -1,14 +1,40 @@
 // The start options shared by orvelle and orvelle-gui: the port, the listening address and the
-// simulated instrument, in their command-line form.
+// simulated instrument, in their command-line form, and the way --help shows options.
 #pragma once
 
+#include <arpa/inet.h>
+
 #include <CLI/CLI.hpp>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "app/tls_options.h"
 
 namespace orvelle::app {
+
+// --help shows each option with the word for its value (PORT, FILE, DIR), without the parser's
+// range texts and option cross-references glued to it; descriptions say what goes together.
+class PlainHelpFormatter final : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* opt) const override {
+    if (opt->get_type_size() == 0) return {};
+    const std::string type = opt->get_type_name();
+    std::string out = " " + type.substr(0, type.find(':'));
+    if (opt->get_expected_max() == CLI::detail::expected_max_vector_size) out += " ...";
+    return out;
+  }
+};
+
+inline void UsePlainHelp(CLI::App& app) {
+  app.formatter(std::make_shared<PlainHelpFormatter>());
+}
+
+// The host names and addresses --bind takes: an IPv4 or IPv6 address, or "localhost".
+inline std::string BindAddress(const std::string& given) {
+  if (given == "localhost") return "127.0.0.1";
+  return given;
+}
 
 struct StartArguments {
   int port = 0;  // read only when given
@@ -20,15 +46,28 @@ struct StartArguments {
 // Registers --port, --bind and --demo; call PortOverride after parsing.
 inline void AddStartOptions(CLI::App& app, StartArguments& args) {
   app.add_option("--port", args.port,
-                 "Override the \"Server port\" setting (0: any free port, shown in the log)")
+                 "Override the \"Server port\" setting for this run, never saved (0 to 65535; "
+                 "0: any free port, shown in the log)")
+      ->type_name("PORT")
       ->check(CLI::Range(0, kMaxTcpPort))
       ->each([&args](const std::string&) { args.port_given = true; });
   app.add_option("--bind", args.bind,
-                 "Listen on this IPv4 address only, e.g. 127.0.0.1 to keep the port to this "
-                 "machine (default: every interface; without \"Auth require=yes\" anyone who "
-                 "reaches the server can use the serial port)")
+                 "Listen on this address only: localhost or 127.0.0.1 keeps the server to this "
+                 "machine, ::1 the same over IPv6, :: every IPv6 and IPv4 interface (default: "
+                 "every IPv4 interface; without \"Auth require=yes\" anyone who reaches the "
+                 "server can use the serial port)")
       ->type_name("ADDRESS")
-      ->check(CLI::ValidIPV4);
+      ->transform(CLI::Validator(
+          [](std::string& value) -> std::string {
+            value = BindAddress(value);
+            in6_addr any{};
+            if (::inet_pton(AF_INET, value.c_str(), &any) == 1 ||
+                ::inet_pton(AF_INET6, value.c_str(), &any) == 1) {
+              return {};
+            }
+            return "not an IPv4 or IPv6 address, nor localhost: " + value;
+          },
+          "ADDRESS"));
   app.add_flag("--demo", args.demo,
                "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
                "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");

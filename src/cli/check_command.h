@@ -6,8 +6,9 @@
 
 namespace orvelle::cli {
 
-// Prints one line per finding on stdout; returns 0 when every page is clean, 1 when there is a
+// Checks each page, and every .ovs file below each folder given. Prints one line per finding on
+// stdout, or "N pages, no findings"; returns 0 when every page is clean, 1 when there is a
 // finding, 2 when a page cannot be read (with a line on stderr).
-int RunCheck(const std::vector<std::string>& pages);
+int RunCheck(const std::vector<std::string>& args);
 
 }  // namespace orvelle::cli

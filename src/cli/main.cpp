@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "app/home_folder.h"
 #include "app/mqtt_settings.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
@@ -24,15 +25,12 @@ int MakeCertificate(const std::filesystem::path& dir) {
     std::cerr << "orvelle: " << error.what() << "\n";
     return 1;
   }
-  std::cout << "Wrote " << (dir / "cert.pem").string() << " and " << (dir / "key.pem").string()
-            << " (self-signed, valid for a year).\n";
+  const std::string cert = (dir / "cert.pem").string();
+  const std::string key = (dir / "key.pem").string();
+  std::cout << "Wrote " << cert << " and " << key << " (self-signed, valid for a year).\n"
+            << "Serve HTTPS with them: orvelle --https-port 8443 --cert " << cert << " --key "
+            << key << "\n";
   return 0;
-}
-
-std::filesystem::path ExecutableFolder() {
-  std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::current_path() : exe.parent_path();
 }
 
 }  // namespace
@@ -41,10 +39,13 @@ int main(int argc, char** argv) {
   CLI::App app{
       "Orvelle: puts a serial device on the web. Serves the folder web/ of its home "
       "over HTTP and runs script pages (.ovs)."};
+  orvelle::app::UsePlainHelp(app);  // before the subcommands, which take it over
   app.set_version_flag("--version", std::string("orvelle ") + ORVELLE_VERSION);
   std::string home;
-  app.add_option("--home", home,
-                 "Folder holding config.ini and web/ (default: the executable's folder)");
+  constexpr const char* kHomeHelp =
+      "Folder holding config.ini and web/ (default: the executable's folder, or "
+      "~/.local/share/orvelle when that cannot be written)";
+  app.add_option("--home", home, kHomeHelp)->type_name("DIR");
   orvelle::app::StartArguments start;
   orvelle::app::AddStartOptions(app, start);
   bool allow_cross_site = false;
@@ -61,7 +62,8 @@ int main(int argc, char** argv) {
   std::string traffic_log;
   app.add_option("--traffic-log", traffic_log,
                  "Append every byte received and sent and every port event to FILE as dated "
-                 "hex and ASCII lines (rotated at 16 MiB, 3 old files kept)");
+                 "hex and ASCII lines (rotated at 16 MiB, 3 old files kept)")
+      ->type_name("FILE");
   orvelle::app::MqttArguments mqtt;
   CLI::Option* mqtt_url =
       app.add_option("--mqtt", mqtt.url,
@@ -70,20 +72,23 @@ int main(int argc, char** argv) {
                      "orvelle/NAME/")
           ->type_name("URL");
   app.add_option("--mqtt-password-file", mqtt.password_file,
-                 "Read the broker password from the first line of FILE (the URL names the user)")
+                 "Read the broker password from the first line of FILE (the URL names the user); "
+                 "with --mqtt")
       ->type_name("FILE")
       ->needs(mqtt_url);
   app.add_option("--mqtt-ca", mqtt.ca_file,
                  "Check an mqtts:// broker against the CA certificate(s) in this PEM FILE "
-                 "instead of the system's")
+                 "instead of the system's; with --mqtt")
       ->type_name("FILE")
       ->needs(mqtt_url);
   app.add_option("--mqtt-name", mqtt.name,
-                 "The gateway's NAME in the topics (default: the host name; no '#', '+' or '/')")
+                 "The gateway's NAME in the topics (default: the host name; no '#', '+' or '/'); "
+                 "with --mqtt")
       ->type_name("NAME")
       ->needs(mqtt_url);
   app.add_flag("--mqtt-allow-send", mqtt.allow_send,
-               "Write each message on orvelle/NAME/send to the open port, between script runs")
+               "Write each message on orvelle/NAME/send to the open port, between script runs; "
+               "with --mqtt")
       ->needs(mqtt_url);
   // Test hooks, left out of --help: the old name of --bind, a shorter session minute, and a
   // connection limit small enough to fill.
@@ -101,14 +106,21 @@ int main(int argc, char** argv) {
   orvelle::cli::RenderOptions render;
   CLI::App* render_cmd =
       app.add_subcommand("render", "Run one script page and write the response body to stdout");
-  render_cmd->add_option("file", render.file, "The page file")->required();
-  render_cmd->add_option("params", render.params, "Request parameters as NAME=VALUE, in order");
+  render_cmd->add_option("file", render.file, "The page file")->required()->type_name("FILE");
+  render_cmd->add_option("params", render.params, "Request parameters as NAME=VALUE, in order")
+      ->type_name("NAME=VALUE");
+  // Also here, so `render --help` shows it; before or after `render` it is the same option.
+  render_cmd->add_option("--home", home, kHomeHelp)->type_name("DIR");
   render_cmd->add_flag("--plain", render.plain,
                        "Evaluate every line from its text, without the cached fast path");
   std::vector<std::string> check_pages;
   CLI::App* check_cmd = app.add_subcommand(
       "check", "Report quirks in script pages without running them: one line per finding");
-  check_cmd->add_option("pages", check_pages, "The page files")->required();
+  check_cmd
+      ->add_option("pages", check_pages,
+                   "The page files, and folders standing for every .ovs file below them")
+      ->required()
+      ->type_name("PAGE|DIR");
 
   try {
     app.parse(argc, argv);
@@ -133,7 +145,10 @@ int main(int argc, char** argv) {
     if (mqtt_backoff_ms > 0)
       mqtt_settings->backoff_first = std::chrono::milliseconds(mqtt_backoff_ms);
   }
-  render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  const orvelle::app::HomeChoice chosen =
+      home.empty() ? orvelle::app::DefaultHome(orvelle::app::ExecutableFolder())
+                   : orvelle::app::HomeChoice{home, {}};
+  render.home = chosen.home;
   if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
   orvelle::cli::ServerCommandOptions server{
       render.home, orvelle::app::PortOverride(start),
@@ -143,5 +158,6 @@ int main(int argc, char** argv) {
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;
+  server.home_note = chosen.note;
   return orvelle::cli::RunServer(server);
 }

@@ -47,6 +47,7 @@ serial::SystemRoots TestRoots() {
 app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleWriter& console) {
   app::ServerOptions result;
   result.home = options.home;
+  result.home_note = options.home_note;
   result.port = options.port;
   result.listen_ip = options.listen_ip;
   result.allow_cross_site = options.allow_cross_site;

@@ -15,9 +15,9 @@ class TSocketHandle {
   TSocketHandle() = default;
   TSocketHandle(std::string ip, int port) : IP(std::move(ip)), Port(port) {}
 
-  std::string IP;      // local address; empty means all interfaces
+  std::string IP;      // local address (IPv4 or IPv6 text); empty means all IPv4 interfaces
   int Port = 0;        // local port; 0 lets the system choose, read back after Bind
-  std::string PeerIP;  // dotted decimal, filled at accept, cleared at close
+  std::string PeerIP;  // dotted decimal (IPv6 text for an IPv6 client), filled at accept
   int PeerPort = 0;
   // Set on a binding whose clients speak TLS; its accepted connections carry it too.
   std::shared_ptr<const TTlsContext> Tls;

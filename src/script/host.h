@@ -20,6 +20,7 @@ class SerialAccess {
   struct OpenRequest {
     std::string port;  // already upper-cased
     std::string baud_rate, data_bits, parity, stop_bits, flow_control;
+    std::string written = {};  // the port name before upper-casing, for messages only
   };
   virtual bool OpenPort(const OpenRequest& request) = 0;
   virtual bool ClosePort() = 0;

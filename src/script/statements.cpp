@@ -31,7 +31,7 @@ void TExecute::ExecStatement(const LineInfo& info) {
     }
     case Row::kOpenPort: {
       SerialAccess::OpenRequest request{
-          base::AsciiUpper(args[0]), args[1], args[2], args[3], args[4], args[5]};
+          base::AsciiUpper(args[0]), args[1], args[2], args[3], args[4], args[5], args[0]};
       if (!serial.OpenPort(request)) ReportError("error opening port");
       return;
     }

@@ -168,13 +168,66 @@ std::string PortJson(const PortRecord& port) {
 }  // namespace
 
 std::string PortsJson(const std::vector<PortRecord>& ports, std::string_view failed_port,
-                      std::string_view failed_reason) {
+                      std::string_view failed_reason, std::string_view gone_port) {
   std::string out = "{\"ports\":[";
   for (std::size_t i = 0; i < ports.size(); ++i) out += (i == 0 ? "" : ",") + PortJson(ports[i]);
   out += "],\"last_open_failure\":";
-  if (failed_reason.empty()) return out + "null}\n";
-  return out + fmt::format("{{\"port\":{},\"reason\":{}}}}}\n", base::JsonString(failed_port),
-                           base::JsonString(failed_reason));
+  out += failed_reason.empty() ? "null"
+                               : fmt::format("{{\"port\":{},\"reason\":{}}}",
+                                             base::JsonString(failed_port),
+                                             base::JsonString(failed_reason));
+  out += ",\"device_gone\":";
+  out += gone_port.empty() ? "null"
+                           : fmt::format("{{\"port\":{},\"waiting\":true}}",
+                                         base::JsonString(gone_port));
+  return out + "}\n";
+}
+
+std::string DeviceIdentity::Describe() const {
+  if (!usb_serial.empty()) return "USB serial " + usb_serial;
+  if (!by_id.empty()) return "by-id name " + by_id;
+  if (!sysfs_path.empty()) return "sysfs path " + sysfs_path;
+  return {};
+}
+
+DeviceIdentity IdentifyDevice(const fs::path& path, const SystemRoots& roots) {
+  DeviceIdentity identity;
+  const fs::path device = Canonical(path);
+  if (device.empty()) return identity;
+  std::vector<fs::path> links = FolderEntries(roots.dev / kStableFolders[0]);
+  std::sort(links.begin(), links.end());
+  for (const fs::path& link : links) {
+    if (Canonical(link) == device) {
+      identity.by_id = link.filename().string();
+      break;
+    }
+  }
+  const fs::path hardware = Canonical(roots.sys / "class/tty" / device.filename() / "device");
+  if (hardware.empty()) return identity;
+  identity.sysfs_path = hardware.string();
+  if (const fs::path usb = UsbDeviceFolder(hardware); !usb.empty()) {
+    const std::string serial = ReadSysfsText(usb / "serial");
+    if (!serial.empty()) {
+      identity.usb_serial =
+          ReadSysfsText(usb / "idVendor") + ":" + ReadSysfsText(usb / "idProduct") + " " + serial;
+    }
+  }
+  return identity;
+}
+
+bool SameDevice(const DeviceIdentity& a, const DeviceIdentity& b) {
+  for (auto field : {&DeviceIdentity::usb_serial, &DeviceIdentity::by_id,
+                     &DeviceIdentity::sysfs_path}) {
+    if (!(a.*field).empty() && !(b.*field).empty()) return a.*field == b.*field;
+  }
+  return true;
+}
+
+bool IsStableName(const fs::path& path, const SystemRoots& roots) {
+  for (const char* folder : kStableFolders) {
+    if (path.parent_path() == (roots.dev / folder).lexically_normal()) return true;
+  }
+  return false;
 }
 
 }  // namespace orvelle::serial

@@ -36,8 +36,29 @@ std::vector<PortRecord> ListPorts(const SystemRoots& roots,
                                   const std::filesystem::path& open_device, const Identity& who);
 
 // The port list of /.orvelle/ports, with the server's last failed open (port name and reason;
-// both empty when there was none).
+// both empty when there was none) and the device the open port lost and waits for (empty: none).
 std::string PortsJson(const std::vector<PortRecord>& ports, std::string_view failed_port,
-                      std::string_view failed_reason);
+                      std::string_view failed_reason, std::string_view gone_port = {});
+
+// What tells one device from another that the system later gives the same kernel name. Empty
+// fields are unknown (a pseudo-terminal has none of them).
+struct DeviceIdentity {
+  std::string usb_serial;  // "idVendor:idProduct serial", when the USB device has a serial
+  std::string by_id;       // its /dev/serial/by-id name
+  std::string sysfs_path;  // the hardware it hangs off (a USB port, a UART)
+  // The first known field, as a person reads it ("USB serial 0403:6001 A12345"); "" if none.
+  std::string Describe() const;
+};
+
+// The identity of the device `path` names now; nothing is opened.
+DeviceIdentity IdentifyDevice(const std::filesystem::path& path, const SystemRoots& roots);
+
+// Compared on the first of USB serial, by-id name and sysfs path that both know; devices that
+// share no known field count as the same, as a name alone cannot tell them apart.
+bool SameDevice(const DeviceIdentity& a, const DeviceIdentity& b);
+
+// A name that udev keeps for one device (under /dev/serial/by-id or by-path) says which device
+// it is; any other name may be given to whichever device comes next.
+bool IsStableName(const std::filesystem::path& path, const SystemRoots& roots);
 
 }  // namespace orvelle::serial

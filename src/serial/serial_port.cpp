@@ -12,6 +12,7 @@
 #include <limits>
 #include <optional>
 
+#include "base/ascii_text.h"
 #include "serial/line_settings.h"
 #include "serial/port_names.h"
 #include "serial/serial_thread.h"
@@ -97,13 +98,13 @@ void TCustomSerialPort::Open() {
 void TCustomSerialPort::OpenDevice() {
   const std::filesystem::path path = ResolvePortName(port_);
   const SerialDeviceLookup found = LookUpSerialDevice(path, sysfs_root_);
-  if (found.error != 0) FailOpen(path, found.error);
+  if (found.error != 0) FailOpen(found.error);
   if (!found.serial) {
-    if (OnNotSerialPort) OnNotSerialPort(PrintablePortName(port_));
+    if (OnNotSerialPort) OnNotSerialPort(PrintablePortName(PortAsWritten()));
     throw ESerialPort(SerialErrorCode::kOpen, ENOTTY);
   }
   base::UniqueFd device = OpenExclusive(found.device);
-  if (!device.Valid()) FailOpen(path, errno);
+  if (!device.Valid()) FailOpen(errno);
   device_ = std::move(device);
   lost_.store(false);
   try {
@@ -114,9 +115,20 @@ void TCustomSerialPort::OpenDevice() {
   }
 }
 
-void TCustomSerialPort::FailOpen(const std::filesystem::path& device, int error) {
-  if (OnOpenFailed) OnOpenFailed(PrintablePortName(port_), device, error);
+void TCustomSerialPort::FailOpen(int error) {
+  if (OnOpenFailed) OnOpenFailed(PrintablePortName(PortAsWritten()), ShownPath(), error);
   throw ESerialPort(SerialErrorCode::kOpen, error);
+}
+
+std::string TCustomSerialPort::PortAsWritten() const {
+  return !written_.empty() && base::AsciiUpper(written_) == port_ ? written_ : port_;
+}
+
+std::filesystem::path TCustomSerialPort::ShownPath() const {
+  const std::filesystem::path path = ResolvePortName(port_);
+  std::error_code error;
+  if (std::filesystem::exists(std::filesystem::symlink_status(path, error))) return path;
+  return ResolvePortName(PortAsWritten());
 }
 
 void TCustomSerialPort::MarkLost() {

@@ -34,10 +34,11 @@ class TCustomSerialPort {
   // smWindowSync only: where an exception of a delivery goes (the thread carries on).
   std::function<void(const std::exception&)> OnSyncException;
   // Open refused the port's device as no serial line, before opening it; the argument is the
-  // port name as PrintablePortName gives it. Open then fails as for a missing device.
+  // port name as the user wrote it (see SetPortAsWritten), through PrintablePortName. Open then
+  // fails as for a missing device.
   std::function<void(const std::string& port)> OnNotSerialPort;
-  // Open failed to find or open the device: the port name as PrintablePortName gives it, the
-  // path it resolved to, and errno. The failure is thrown as before, after this returns.
+  // Open failed to find or open the device: the port name as the user wrote it, through
+  // PrintablePortName, the path it resolved to (as written where nothing exists), and errno. The failure is thrown as before, after this returns.
   std::function<void(const std::string& port, const std::filesystem::path& device, int error)>
       OnOpenFailed;
   // The device hung up while open: once per loss, on the thread that noticed it (the event
@@ -90,6 +91,13 @@ class TCustomSerialPort {
   bool SetModemLine(bool dtr, bool on);
 
   const std::string& Port() const { return port_; }
+  // The port name as the user wrote it, before the upper-casing that Port() keeps for lookups;
+  // only messages use it. Counts while it names the same port as Port().
+  void SetPortAsWritten(std::string written) { written_ = std::move(written); }
+  std::string PortAsWritten() const;
+  // The device path for messages: the real path the name resolves to, or, where none exists,
+  // the name as the user wrote it, resolved the same way.
+  std::filesystem::path ShownPath() const;
   TBaudRate BaudRate() const { return baud_rate_; }
   int CustomBaudRate() const { return custom_baud_rate_; }
   TStopBits StopBits() const { return stop_bits_; }
@@ -132,7 +140,7 @@ class TCustomSerialPort {
  private:
   void ApplyLineSettings();
   void OpenDevice();
-  [[noreturn]] void FailOpen(const std::filesystem::path& device, int error);
+  [[noreturn]] void FailOpen(int error);
   void StartEventThread();
   void ReportModemSignals();
   void StopThread();
@@ -144,6 +152,7 @@ class TCustomSerialPort {
   }
 
   std::string port_ = "COM1";
+  std::string written_;  // port_ before upper-casing, for messages
   TBaudRate baud_rate_ = TBaudRate::br9600;
   int custom_baud_rate_ = 9600;
   TStopBits stop_bits_ = TStopBits::sbOneStopBit;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/home_folder.h"
 #include "app/main_loop.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
@@ -22,12 +23,6 @@
 #include "main_window.h"
 
 namespace {
-
-std::filesystem::path ExecutableFolder() {
-  std::error_code error;
-  auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  return error ? std::filesystem::current_path() : exe.parent_path();
-}
 
 // Blocks SIGINT and SIGTERM here and in every thread started later; a signalfd reports them.
 orvelle::base::UniqueFd BlockShutdownSignals() {
@@ -44,10 +39,13 @@ orvelle::base::UniqueFd BlockShutdownSignals() {
 int main(int argc, char** argv) {
   CLI::App cli{
       "Orvelle's desktop front end: the server with its log window, settings and tray icon."};
+  orvelle::app::UsePlainHelp(cli);
   cli.set_version_flag("--version", std::string("orvelle-gui ") + ORVELLE_VERSION);
   std::string home;
   cli.add_option("--home", home,
-                 "Folder holding config.ini and web/ (default: the executable's folder)");
+                 "Folder holding config.ini and web/ (default: the executable's folder, or "
+                 "~/.local/share/orvelle when that cannot be written)")
+      ->type_name("DIR");
   orvelle::app::StartArguments start;
   orvelle::app::AddStartOptions(cli, start);
   orvelle::app::TlsArguments tls;
@@ -77,7 +75,14 @@ int main(int argc, char** argv) {
   orvelle::app::MainLoop loop;
   orvelle::ui::LoopDriver driver(loop);
   orvelle::app::ServerOptions options;
-  options.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  if (home.empty()) {
+    const orvelle::app::HomeChoice chosen =
+        orvelle::app::DefaultHome(orvelle::app::ExecutableFolder());
+    options.home = chosen.home;
+    options.home_note = chosen.note;
+  } else {
+    options.home = home;
+  }
   options.port = orvelle::app::PortOverride(start);
   options.listen_ip = start.bind;
   try {

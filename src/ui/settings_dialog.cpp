@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -169,16 +170,26 @@ TFrmSettings::TFrmSettings(app::ServerMain& main, QWidget* parent)
   BitBtn1 = new QPushButton("OK", this);
   BitBtn1->setObjectName("BitBtn1");
   BitBtn1->setAutoDefault(false);
+  CancelButton = new QPushButton("Cancel", this);
+  CancelButton->setObjectName("CancelButton");
+  CancelButton->setAutoDefault(false);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(BitBtn1);
+  buttons->addWidget(CancelButton);
+  buttons->addStretch();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(2, 2, 2, 6);
   layout->addWidget(VLE_);
   layout->addWidget(ShowPassword);
-  layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
+  layout->addLayout(buttons);  // the layout owns it
   connect(BitBtn1, &QPushButton::clicked, this, &TFrmSettings::BitBtn1Click);
+  connect(CancelButton, &QPushButton::clicked, this, &TFrmSettings::CancelClick);
   connect(VLE_, &QTableWidget::itemChanged, this, &TFrmSettings::CellEdited);
   const std::string message = main_.LoadSettings();
   Refill();
   if (!message.empty()) ShowMessage(parent, message);
+  lines_at_show_ = main_.Settings().Lines();
 }
 
 int TFrmSettings::ShowModal() {
@@ -190,7 +201,14 @@ int TFrmSettings::ShowModal() {
 void TFrmSettings::FormShow() {
   const std::string message = main_.LoadSettings();
   Refill();
+  lines_at_show_ = main_.Settings().Lines();
   if (!message.empty()) ShowMessage(this, message);
+}
+
+void TFrmSettings::CancelClick() {
+  main_.Settings().SetLines(lines_at_show_);
+  Refill();
+  reject();
 }
 
 void TFrmSettings::BitBtn1Click() {

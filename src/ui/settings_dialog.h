@@ -84,6 +84,8 @@ class TFrmSettings final : public QDialog {
   void FormShow();
   // "OK": saves the list and closes; a failed write leaves the dialog open with a message.
   void BitBtn1Click();
+  // "Cancel": puts the list back as it was shown, writes nothing and closes.
+  void CancelClick();
 
   ValueListEditor& VLE() { return *VLE_; }
 
@@ -95,6 +97,8 @@ class TFrmSettings final : public QDialog {
   ValueListEditor* VLE_;
   QCheckBox* ShowPassword;
   QPushButton* BitBtn1;
+  QPushButton* CancelButton;
+  std::vector<std::string> lines_at_show_;  // what Cancel puts back
   bool filling_ = false;  // the grid is being refilled, not edited
 };
 

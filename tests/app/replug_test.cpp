@@ -1,10 +1,12 @@
 // A port opened by a stable name (a symlink in a temp folder standing for /dev/serial/by-id/...)
 // whose device is unplugged (pseudo-terminal master closed, symlink removed) and plugged back (a
 // new pseudo-terminal, the symlink again): reopened with the same settings, bytes flowing both
-// ways, one log line each way; what ends the wait; and many re-plugs under traffic.
+// ways, one log line each way; what ends the wait; another device under a kernel name (told
+// apart by a fake sysfs) left alone; and many re-plugs under traffic.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -42,9 +44,11 @@ class ReplugTest : public ::testing::Test {
     port.OnAfterClose = [this] { buffer.Clear(); };
   }
   fs::path Link(const char* name = "dev0") const { return folder.Path() / "by-id" / name; }
-  // Plugs a new device in under `name`.
-  PtyPair& Plug(const char* name = "dev0") {
+  // Plugs a new device in under `name`; with `usb_serial`, sysfs first shows it as a USB adapter
+  // with that serial number, as the kernel does before the name appears.
+  PtyPair& Plug(const char* name = "dev0", const std::string& usb_serial = "") {
     devices.push_back(std::make_unique<PtyPair>());
+    if (!usb_serial.empty()) FakeUsbSysfs(fs::path(devices.back()->Path()).filename(), usb_serial);
     fs::create_directories(Link(name).parent_path());
     fs::create_symlink(devices.back()->Path(), Link(name));
     return *devices.back();
@@ -54,6 +58,17 @@ class ReplugTest : public ::testing::Test {
     devices.back()->HangUp();
     fs::remove(Link());
     if (folder_too) fs::remove_all(Link().parent_path());
+  }
+  void FakeUsbSysfs(const fs::path& tty, const std::string& usb_serial) const {
+    const fs::path usb = roots.sys / "devices/usb1" / usb_serial;
+    fs::create_directories(usb / "tty");
+    std::ofstream(usb / "idVendor") << "0403\n";
+    std::ofstream(usb / "idProduct") << "6001\n";
+    std::ofstream(usb / "serial") << usb_serial << "\n";
+    const fs::path entry = roots.sys / "class/tty" / tty;
+    fs::remove_all(entry);  // the system may give a new device the number of one gone
+    fs::create_directories(entry);
+    fs::create_symlink(usb / "tty", entry / "device");
   }
   int LogCount(const std::string& what) {
     std::lock_guard hold(log_lock);
@@ -77,6 +92,7 @@ class ReplugTest : public ::testing::Test {
   }
 
   TempFolder folder;
+  serial::SystemRoots roots{folder.Path() / "dev", folder.Path() / "sys", "/proc"};
   std::vector<std::unique_ptr<PtyPair>> devices;
   std::mutex log_lock;
   std::vector<std::string> log;
@@ -86,7 +102,8 @@ class ReplugTest : public ::testing::Test {
   PortAccess access{port, buffer, pump, [this](std::string_view line) {
                       std::lock_guard hold(log_lock);
                       log.emplace_back(line);
-                    }};
+                    },
+                    nullptr, roots};
 };
 
 TEST_F(ReplugTest, SameNameIsReopenedWithTheSameSettings) {
@@ -176,6 +193,32 @@ TEST_F(ReplugTest, WhatEndsTheWait) {
     EXPECT_EQ(LogCount(kGone), 1);  // one loss, however the wait went on or ended
     access.ClosePort();
   }
+}
+
+// Opened by a name the system hands to whichever device comes next: another adapter that gets
+// the name is logged and left alone; the one that went is taken back.
+TEST_F(ReplugTest, AnotherDeviceUnderTheSameNameIsNotReopened) {
+  Plug("dev0", "A1");
+  ASSERT_TRUE(access.OpenPort({base::AsciiUpper(Link().string()), "9600", "8", "none", "1",
+                               "none", Link().string()}));
+  Unplug();
+  ASSERT_TRUE(WaitForLog(kGone, 1));
+  EXPECT_EQ(access.WaitingFor(), Link());
+
+  Plug("dev0", "B2");
+  ASSERT_TRUE(WaitForLog(": another device appeared under this name (USB serial 0403:6001 B2); "
+                         "not reopened, still waiting for USB serial 0403:6001 A1",
+                         1));
+  EXPECT_EQ(access.IsOpenText(), "");
+  EXPECT_EQ(LogCount(kBack), 0);
+  EXPECT_EQ(access.WaitingFor(), Link());
+
+  Unplug();
+  PtyPair& back = Plug("dev0", "A1");
+  ASSERT_TRUE(WaitForLog(kBack, 1));
+  EXPECT_EQ(access.WaitingFor(), fs::path());
+  ASSERT_TRUE(access.Send("ok"));
+  EXPECT_EQ(back.Read(2), "ok");
 }
 
 // Unplug and plug back many times while another thread keeps using the port: nothing hangs,

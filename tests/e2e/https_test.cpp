@@ -49,6 +49,12 @@ class HttpsServerTest : public ::testing::Test {
   void SetUp() override {
     const Finished made = RunToEnd(home, {"--make-cert", certs().string()});
     ASSERT_EQ(made.code, 0) << made.err;
+    // What to run next, with the paths as written.
+    ASSERT_NE(made.out.find("\nServe HTTPS with them: orvelle --https-port 8443 --cert " +
+                            (certs() / "cert.pem").string() + " --key " +
+                            (certs() / "key.pem").string() + "\n"),
+              std::string::npos)
+        << made.out;
     home.Page("index.html", "<p>root</p>");
     home.Page("show.ovs", kShowPage);
     home.Page("long.ovs", kLongPage);
@@ -181,9 +187,16 @@ TEST_F(HttpsServerTest, BadPairsAndOptionsAreRefusedWithOneLine) {
   struct Case {
     std::vector<std::string> args;
     int code;
+    std::string says = {};  // part of the line on stderr
   };
   const Case cases[] = {
-      {{"--https-port", port, "--cert", key, "--key", key}, 1},
+      {{"--https-port", port, "--cert", key, "--key", cert},
+       1,
+       "; --cert " + key + " holds a private key, not a certificate; --key " + cert +
+           " holds a certificate, not a private key: the two are swapped\n"},
+      {{"--https-port", port, "--cert", key, "--key", key},
+       1,
+       "; --cert " + key + " holds a private key, not a certificate\n"},
       {{"--https-port", port, "--cert", cert, "--key", cert}, 1},
       {{"--https-port", port, "--cert", "/nonexistent", "--key", key}, 1},
       {{"--https-port", port, "--cert", cert}, 2},
@@ -198,6 +211,7 @@ TEST_F(HttpsServerTest, BadPairsAndOptionsAreRefusedWithOneLine) {
     EXPECT_EQ(run.code, c.code) << args[5];
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_EQ(run.out.find("Listening"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
   }
 }
 

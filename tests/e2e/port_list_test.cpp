@@ -60,16 +60,20 @@ TEST(PortListTest, FakeAdapterListedBehindAuthenticationWithReasons) {
         std::string("\"manufacturer\":\"FT\\u0022DI\\u0001 Ltd\xEF\xBF\xBD\""),
         std::string("\"usb_id\":\"0403:6001\""), std::string("\"driver\":\"ftdi_sio\""),
         std::string("\"open\":false,\"openable\":true"),
-        std::string("\"last_open_failure\":null")}) {
+        std::string("\"last_open_failure\":null,\"device_gone\":null")}) {
     EXPECT_NE(list.find(piece), std::string::npos) << piece << " in " << list;
   }
 
   EXPECT_TRUE(Get(server.Url("/try.ovs"), "u:p").starts_with("1")) << server.Stdout();
   const std::string why = "does not exist now; present ports: " + by_id + " (" + dev + "/ttyUSB0)";
-  EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open ")) << server.Stdout();
+  // Named as the page wrote it, never as the upper-cased text the lookup uses.
+  EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open " + gone + ": no such device: " +
+                                gone + " does not exist now"))
+      << server.Stdout();
   EXPECT_NE(server.Stdout().find(why), std::string::npos) << server.Stdout();
   list = Get(server.Url("/.orvelle/ports"), "u:p");
-  EXPECT_NE(list.find("\"last_open_failure\":{\"port\":"), std::string::npos) << list;
+  EXPECT_NE(list.find("\"last_open_failure\":{\"port\":\"" + gone + "\""), std::string::npos)
+      << list;
   EXPECT_NE(list.find(why), std::string::npos) << list;
 }
 

@@ -188,7 +188,8 @@ TEST(SerialPageTest, StableNameIsReopenedAfterAReplug) {
 }
 
 // A page that names something other than a serial line gets the usual open error, the log says
-// why, and the port stays closed; the device is refused before it is opened.
+// why (naming the device as the page wrote it), the port list gives the reason to the terminal,
+// and the port stays closed; the device is refused before it is opened.
 TEST(SerialPageTest, NonSerialDeviceIsRefused) {
   TempHome home;
   home.Config("Server port=80\r\n");
@@ -198,8 +199,11 @@ TEST(SerialPageTest, NonSerialDeviceIsRefused) {
   ServerProcess server(home);
   ASSERT_GT(server.Port(), 0) << server.Stdout();
   EXPECT_EQ(Curl({server.Url("/open.ovs?p=/dev/null")}), Body("error opening port open=[]\r\n"));
-  EXPECT_TRUE(server.WaitForLog("Serial port error: not a serial port: /DEV/NULL\n"))
+  EXPECT_TRUE(server.WaitForLog("Serial port error: not a serial port: /dev/null\n"))
       << server.Stdout();
+  EXPECT_NE(Curl({server.Url("/.orvelle/ports")})
+                .find(R"("last_open_failure":{"port":"/dev/null","reason":"not a serial port"})"),
+            std::string::npos);
   ASSERT_EQ(server.Terminate(kProcessLimit), 0);
 }
 

@@ -153,6 +153,11 @@ TEST(ServerStartTest, PortInUseIsLoggedAndTheCommandFails) {
       R"(\d\d:\d\d Exception ECouldNotBindSocket in Activate\. Error is:"Could not bind socket\. )"
       R"(Address and port are already in use\."\.\n)");
   EXPECT_TRUE(std::regex_search(server.Stdout(), failure)) << server.Stdout();
+  EXPECT_NE(server.Stdout().find("Port " + std::to_string(ntohs(address.sin_port)) +
+                                 " is already in use by another program (perhaps another "
+                                 "Orvelle): stop it, or pick another port with --port N"),
+            std::string::npos)
+      << server.Stdout();
 }
 
 TEST(ServerLogFileTest, LinesAppendedWithPrefixAndCrLfAndServed) {

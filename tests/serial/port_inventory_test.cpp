@@ -99,6 +99,28 @@ print(ascii(d['last_open_failure']))
   EXPECT_EQ(got, want) << json;
 }
 
+// The first kind of fact that both devices have decides; none in common means the same device.
+TEST(DeviceIdentityTest, FirstSharedFactDecides) {
+  const DeviceIdentity a{"0403:6001 A1", "usb-a", "/sys/devices/usb1/1-2"};
+  struct Row {
+    DeviceIdentity other;
+    bool same;
+  };
+  const Row rows[] = {
+      {{"0403:6001 A1", "usb-b", "/sys/devices/usb1/1-3"}, true},  // moved to another USB port
+      {{"0403:6001 B2", "usb-a", "/sys/devices/usb1/1-2"}, false},
+      {{"", "usb-b", "/sys/devices/usb1/1-2"}, false},
+      {{"", "", "/sys/devices/usb1/1-2"}, true},
+      {{"", "", "/sys/devices/usb1/1-3"}, false},
+      {{}, true},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(SameDevice(a, row.other), row.same) << row.other.Describe();
+    EXPECT_EQ(SameDevice(row.other, a), row.same) << row.other.Describe();
+  }
+  EXPECT_EQ(a.Describe(), "USB serial 0403:6001 A1");
+}
+
 TEST(JsonStringTest, RandomBytesMatchPythonsStrictDecoder) {
   test::TempFolder folder;
   std::mt19937 random(20240611);

@@ -1,6 +1,7 @@
 // TFrmSettings over a real core and a real config.ini: the grid's rows in file order, pick lists
 // on exactly the six switch rows, an edit in effect before "OK", "OK" writing the file, the
-// reload on every show, and the messages for a missing file and a failed write.
+// reload on every show, the messages for a missing file and a failed write; "OK" without an edit
+// leaving the file as it was, --port never saved, and "Cancel" putting the list back.
 #include "ui/settings_dialog.h"
 
 #include <QComboBox>
@@ -158,6 +159,45 @@ class SettingsDialogTest : public QObject {
             "Server port=2\r\n" + latin1_password + "\r\nplain line\r\n");
   }
 
+  void okNeverSavesTheCommandLinePort() {
+    const std::string file = "Server port=8080\nAuth user=user\n";  // LF only: bytes must stay
+    rig_->home.Config(file);
+    TFrmSettings& dialog = Open(0);
+    QCOMPARE(dialog.VLE().item(RowOf(dialog.VLE(), "Server port"), 1)->text(), QString("0"));
+    QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(ReadFile(rig_->home.ConfigFile()) == file);
+
+    dialog.FormShow();
+    auto* edit =
+        qobject_cast<QLineEdit*>(OpenEditor(dialog.VLE(), RowOf(dialog.VLE(), "Auth user")));
+    QVERIFY(edit != nullptr);
+    edit->selectAll();
+    QTest::keyClicks(edit, "operator");
+    QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    QVERIFY(ReadFile(rig_->home.ConfigFile()) == "Server port=8080\r\nAuth user=operator\r\n");
+    // Still in effect for this run.
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Server port")), QString("0"));
+  }
+
+  void cancelPutsTheListBackAndWritesNothing() {
+    TFrmSettings& dialog = Open();
+    auto* combo =
+        qobject_cast<QComboBox*>(OpenEditor(dialog.VLE(), RowOf(dialog.VLE(), "Log to file")));
+    QVERIFY(combo != nullptr);
+    combo->setCurrentIndex(0);
+    dialog.VLE().CommitOpenEdit();
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")), QString("yes"));
+    auto* cancel = dialog.findChild<QPushButton*>("CancelButton");
+    QVERIFY(cancel != nullptr);
+    QCOMPARE(cancel->text(), QString("Cancel"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")), QString("no"));
+    QVERIFY(ReadFile(rig_->home.ConfigFile()) == ConfigText());
+  }
+
   void eachShowReloadsTheFile() {
     TFrmSettings& dialog = Open();
     dialog.reject();
@@ -192,8 +232,8 @@ class SettingsDialogTest : public QObject {
 
  private:
   // The dialog as the "Settings" command shows it, but without a nested modal loop.
-  TFrmSettings& Open() {
-    TFrmSettings& dialog = rig_->Make().Settings();
+  TFrmSettings& Open(std::optional<int> port = std::nullopt) {
+    TFrmSettings& dialog = rig_->Make(port).Settings();
     dialog.FormShow();
     dialog.show();
     return dialog;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "app/main_loop.h"
 #include "app/server_main.h"
@@ -18,10 +19,11 @@ struct WindowRig {
   LoopDriver driver{loop};
   std::unique_ptr<MainWindow> window;  // last, so it goes before what it uses
 
-  // The main window on this home, serving on 127.0.0.1 only.
-  MainWindow& Make() {
+  // The main window on this home, serving on 127.0.0.1 only; `port` as --port gives it.
+  MainWindow& Make(std::optional<int> port = std::nullopt) {
     app::ServerOptions options;
     options.home = home.Path();
+    options.port = port;
     options.listen_ip = "127.0.0.1";
     window = std::make_unique<MainWindow>(loop, options);
     return *window;
