@@ -29,9 +29,7 @@ PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& p
       traffic_(traffic),
       log_(std::move(log)),
       roots_(std::move(roots)),
-      watch_([this] {
-        return FollowDevice();
-      }) {
+      watch_([this] { return FollowDevice(); }) {
   // Called on the event thread, or under lock_ by CheckConnected: so it only wakes the watch,
   // whose thread then takes lock_ itself.
   port_.OnLost = [this] { watch_.Wake(); };
@@ -81,7 +79,7 @@ bool PortAccess::OpenPort(const OpenRequest& request) {
     opened_name_ = port_.Port();
     opened_path_ = ResolvePortName(opened_name_);
     opened_identity_ = IsStableName(opened_path_, roots_) ? DeviceIdentity{}
-                                                           : IdentifyDevice(opened_path_, roots_);
+                                                          : IdentifyDevice(opened_path_, roots_);
   } else if (was_waiting && port_.Lost() && port_.Port() == opened_name_) {
     waiting_ = true;
     watch_.Watch(opened_path_);

@@ -1,8 +1,8 @@
 // The application core's handlers: creation, configuration at start, the port's events, closing.
 #include "server_main.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "app/home_folder.h"
@@ -205,7 +205,8 @@ void ServerMain::OnPortReceived(int count) {
 void ServerMain::OnPortOpened() {
   receive_buffer_.Clear();
   port_report_.NoteOpened(port_.Port());
-  traffic_.Note(base::TrafficKind::kEvent, "open " + serial::PrintablePortName(port_.ShownPath().string()));
+  traffic_.Note(base::TrafficKind::kEvent,
+                "open " + serial::PrintablePortName(port_.ShownPath().string()));
 }
 
 void ServerMain::OnPortClosed() {
@@ -259,8 +260,8 @@ std::string ServerMain::LocalUrl() {
   // A wildcard listener is reached from this machine on the loopback address.
   const std::string& ip = options_.listen_ip;
   const std::string host = ip.empty() || ip == "0.0.0.0" || ip == "::" ? "127.0.0.1"
-                           : ip.find(':') != std::string::npos ? "[" + ip + "]"
-                                                               : ip;
+                           : ip.find(':') != std::string::npos         ? "[" + ip + "]"
+                                                                       : ip;
   if (options_.tls && options_.https_only && server_.Bindings().Count() > 1) {
     return "https://" + host + ":" + std::to_string(server_.Bindings()[1].Port) + "/";
   }

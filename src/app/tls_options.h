@@ -63,8 +63,7 @@ inline bool PemHolds(const std::string& file, const std::string& label) {
 inline std::string SwappedPairHint(const TlsArguments& args) {
   const bool cert_has_key =
       PemHolds(args.cert, "PRIVATE KEY") && !PemHolds(args.cert, "CERTIFICATE");
-  const bool key_has_cert =
-      PemHolds(args.key, "CERTIFICATE") && !PemHolds(args.key, "PRIVATE KEY");
+  const bool key_has_cert = PemHolds(args.key, "CERTIFICATE") && !PemHolds(args.key, "PRIVATE KEY");
   std::string hint;
   if (cert_has_key) hint += "; --cert " + args.cert + " holds a private key, not a certificate";
   if (key_has_cert) hint += "; --key " + args.key + " holds a certificate, not a private key";

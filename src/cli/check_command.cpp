@@ -29,8 +29,8 @@ std::vector<std::string> ExpandPages(const std::vector<std::string>& args) {
       continue;
     }
     std::vector<std::string> found;
-    for (fs::recursive_directory_iterator it(arg, fs::directory_options::skip_permission_denied,
-                                             error),
+    for (fs::recursive_directory_iterator
+             it(arg, fs::directory_options::skip_permission_denied, error),
          end;
          !error && it != end && found.size() < kMaxPagesPerFolder; it.increment(error)) {
       if (it->path().extension() == ".ovs" && it->is_regular_file(error)) {

@@ -172,14 +172,14 @@ std::string PortsJson(const std::vector<PortRecord>& ports, std::string_view fai
   std::string out = "{\"ports\":[";
   for (std::size_t i = 0; i < ports.size(); ++i) out += (i == 0 ? "" : ",") + PortJson(ports[i]);
   out += "],\"last_open_failure\":";
-  out += failed_reason.empty() ? "null"
-                               : fmt::format("{{\"port\":{},\"reason\":{}}}",
-                                             base::JsonString(failed_port),
-                                             base::JsonString(failed_reason));
+  out += failed_reason.empty()
+             ? "null"
+             : fmt::format("{{\"port\":{},\"reason\":{}}}", base::JsonString(failed_port),
+                           base::JsonString(failed_reason));
   out += ",\"device_gone\":";
-  out += gone_port.empty() ? "null"
-                           : fmt::format("{{\"port\":{},\"waiting\":true}}",
-                                         base::JsonString(gone_port));
+  out += gone_port.empty()
+             ? "null"
+             : fmt::format("{{\"port\":{},\"waiting\":true}}", base::JsonString(gone_port));
   return out + "}\n";
 }
 
@@ -216,8 +216,8 @@ DeviceIdentity IdentifyDevice(const fs::path& path, const SystemRoots& roots) {
 }
 
 bool SameDevice(const DeviceIdentity& a, const DeviceIdentity& b) {
-  for (auto field : {&DeviceIdentity::usb_serial, &DeviceIdentity::by_id,
-                     &DeviceIdentity::sysfs_path}) {
+  for (auto field :
+       {&DeviceIdentity::usb_serial, &DeviceIdentity::by_id, &DeviceIdentity::sysfs_path}) {
     if (!(a.*field).empty() && !(b.*field).empty()) return a.*field == b.*field;
   }
   return true;

@@ -38,7 +38,8 @@ class TCustomSerialPort {
   // fails as for a missing device.
   std::function<void(const std::string& port)> OnNotSerialPort;
   // Open failed to find or open the device: the port name as the user wrote it, through
-  // PrintablePortName, the path it resolved to (as written where nothing exists), and errno. The failure is thrown as before, after this returns.
+  // PrintablePortName, the path it resolved to (as written where nothing exists), and errno. The
+  // failure is thrown as before, after this returns.
   std::function<void(const std::string& port, const std::filesystem::path& device, int error)>
       OnOpenFailed;
   // The device hung up while open: once per loss, on the thread that noticed it (the event

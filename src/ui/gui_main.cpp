@@ -13,11 +13,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/demo_device.h"
 #include "app/home_folder.h"
 #include "app/main_loop.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
-#include "app/demo_device.h"
 #include "base/unique_fd.h"
 #include "loop_driver.h"
 #include "main_window.h"

@@ -25,9 +25,10 @@ TEST(HomeFolder, UnwritableProgramFolderGivesANamedPerUserFolder) {
   before ? ::setenv("XDG_DATA_HOME", kept.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(chosen.home, folder.Path() / "data/orvelle");
   EXPECT_TRUE(fs::is_directory(chosen.home));
-  EXPECT_EQ(chosen.note, "The program's folder /proc/1 cannot be written, so the home folder "
-                         "(config.ini and web/) is " +
-                             chosen.home.string() + " (choose another with --home).");
+  EXPECT_EQ(chosen.note,
+            "The program's folder /proc/1 cannot be written, so the home folder "
+            "(config.ini and web/) is " +
+                chosen.home.string() + " (choose another with --home).");
 
   EXPECT_EQ(MissingPagesNote(folder.Path()), "");
   const std::string note = MissingPagesNote(folder.Path() / "web");

@@ -99,11 +99,15 @@ class ReplugTest : public ::testing::Test {
   TReceiveBuffer buffer{nullptr};
   ReceivePump pump{port, buffer};
   serial::TSerialPort port;
-  PortAccess access{port, buffer, pump, [this](std::string_view line) {
+  PortAccess access{port,
+                    buffer,
+                    pump,
+                    [this](std::string_view line) {
                       std::lock_guard hold(log_lock);
                       log.emplace_back(line);
                     },
-                    nullptr, roots};
+                    nullptr,
+                    roots};
 };
 
 TEST_F(ReplugTest, SameNameIsReopenedWithTheSameSettings) {
@@ -199,16 +203,17 @@ TEST_F(ReplugTest, WhatEndsTheWait) {
 // the name is logged and left alone; the one that went is taken back.
 TEST_F(ReplugTest, AnotherDeviceUnderTheSameNameIsNotReopened) {
   Plug("dev0", "A1");
-  ASSERT_TRUE(access.OpenPort({base::AsciiUpper(Link().string()), "9600", "8", "none", "1",
-                               "none", Link().string()}));
+  ASSERT_TRUE(access.OpenPort(
+      {base::AsciiUpper(Link().string()), "9600", "8", "none", "1", "none", Link().string()}));
   Unplug();
   ASSERT_TRUE(WaitForLog(kGone, 1));
   EXPECT_EQ(access.WaitingFor(), Link());
 
   Plug("dev0", "B2");
-  ASSERT_TRUE(WaitForLog(": another device appeared under this name (USB serial 0403:6001 B2); "
-                         "not reopened, still waiting for USB serial 0403:6001 A1",
-                         1));
+  ASSERT_TRUE(
+      WaitForLog(": another device appeared under this name (USB serial 0403:6001 B2); "
+                 "not reopened, still waiting for USB serial 0403:6001 A1",
+                 1));
   EXPECT_EQ(access.IsOpenText(), "");
   EXPECT_EQ(LogCount(kBack), 0);
   EXPECT_EQ(access.WaitingFor(), Link());

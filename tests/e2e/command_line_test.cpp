@@ -10,15 +10,15 @@
 namespace orvelle::e2e {
 namespace {
 
-struct Run {
+struct Ran {
   std::optional<int> code;
   std::string out, err;
 };
 
-Run RunToEnd(const TempHome& home, std::vector<std::string> args) {
+Ran RunToEnd(const TempHome& home, std::vector<std::string> args) {
   args.insert(args.begin(), ORVELLE_BINARY);
   const pid_t pid = Spawn(args, home.Path() / "cli.out", home.Path() / "cli.err");
-  Run run{WaitExit(pid, kProcessLimit), ReadText(home.Path() / "cli.out"),
+  Ran run{WaitExit(pid, kProcessLimit), ReadText(home.Path() / "cli.out"),
           ReadText(home.Path() / "cli.err")};
   if (!run.code) ::kill(pid, SIGKILL);
   return run;
@@ -27,8 +27,7 @@ Run RunToEnd(const TempHome& home, std::vector<std::string> args) {
 // A server started with `args` after --home; stopped at the end of the scope.
 class Started {
  public:
-  Started(const TempHome& home, std::vector<std::string> args)
-      : out_(home.Path() / "server.out") {
+  Started(const TempHome& home, std::vector<std::string> args) : out_(home.Path() / "server.out") {
     args.insert(args.begin(), {ORVELLE_BINARY, "--home", home.Path().string()});
     pid_ = Spawn(args, out_, home.Path() / "server.err");
   }
@@ -59,7 +58,7 @@ class Started {
   pid_t pid_ = -1;
 };
 
-TEST(CommandLine, HelpShowsValueWordsWithoutParserJargon) {
+TEST(CommandLineForNewcomers, HelpShowsValueWordsWithoutParserJargon) {
   TempHome home;
   struct Row {
     std::vector<std::string> args;
@@ -73,7 +72,7 @@ TEST(CommandLine, HelpShowsValueWordsWithoutParserJargon) {
       {{"check", "--help"}, {"PAGE|DIR", "folders"}},
   };
   for (const Row& row : rows) {
-    const Run run = RunToEnd(home, row.args);
+    const Ran run = RunToEnd(home, row.args);
     EXPECT_EQ(run.code, 0) << row.args[0];
     for (const std::string& word : row.shows) {
       EXPECT_NE(run.out.find(word), std::string::npos) << word << " in " << run.out;
@@ -87,7 +86,7 @@ TEST(CommandLine, HelpShowsValueWordsWithoutParserJargon) {
 
 // localhost means the IPv4 loopback; ::1 serves over IPv6, with its address in brackets, and the
 // Server header carries the version --version gives.
-TEST(CommandLine, BindTakesLocalhostAndIpv6AndOneVersionShowsEverywhere) {
+TEST(CommandLineForNewcomers, BindTakesLocalhostAndIpv6AndOneVersionShowsEverywhere) {
   TempHome home;
   home.Page("a.txt", "over six");
   {
@@ -103,13 +102,13 @@ TEST(CommandLine, BindTakesLocalhostAndIpv6AndOneVersionShowsEverywhere) {
   const std::string head = Curl({"-g", "-i", url + "/a.txt"});
   EXPECT_NE(head.find("\r\n\r\nover six"), std::string::npos) << head;
 
-  const Run version = RunToEnd(home, {"--version"});
+  const Ran version = RunToEnd(home, {"--version"});
   ASSERT_TRUE(version.out.starts_with("orvelle ")) << version.out;
   const std::string number = version.out.substr(8, version.out.find('\n') - 8);
   EXPECT_NE(head.find("\r\nServer: Orvelle/" + number + "\r\n"), std::string::npos) << head;
 }
 
-TEST(CommandLine, HomeWithoutPagesSaysSoAtStart) {
+TEST(CommandLineForNewcomers, HomeWithoutPagesSaysSoAtStart) {
   TempHome home;
   fs::remove(home.Web());
   const Started server(home, {"--port", "0", "--bind", "127.0.0.1"});

@@ -67,8 +67,8 @@ TEST(PortListTest, FakeAdapterListedBehindAuthenticationWithReasons) {
   EXPECT_TRUE(Get(server.Url("/try.ovs"), "u:p").starts_with("1")) << server.Stdout();
   const std::string why = "does not exist now; present ports: " + by_id + " (" + dev + "/ttyUSB0)";
   // Named as the page wrote it, never as the upper-cased text the lookup uses.
-  EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open " + gone + ": no such device: " +
-                                gone + " does not exist now"))
+  EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open " + gone +
+                                ": no such device: " + gone + " does not exist now"))
       << server.Stdout();
   EXPECT_NE(server.Stdout().find(why), std::string::npos) << server.Stdout();
   list = Get(server.Url("/.orvelle/ports"), "u:p");

@@ -172,12 +172,16 @@ TEST(SerialPageTest, StableNameIsReopenedAfterAReplug) {
   const std::string gone =
       "Serial port " + link.string() + ": device gone; waiting for it to come back\n";
   ASSERT_TRUE(server.WaitForLog(gone)) << server.Stdout();
+  // The port list tells a page that the device is awaited, not closed.
+  const std::string awaited = R"("device_gone":{"port":")" + link.string() + R"(","waiting":true})";
+  EXPECT_NE(Curl({server.Url("/.orvelle/ports")}).find(awaited), std::string::npos);
   const std::string back = simulator.WaitForPath(2);
   ASSERT_FALSE(back.empty());
   fs::create_symlink(back, link);
   const std::string reopened =
       "Serial port " + link.string() + ": device back, reopened with the same settings\n";
   ASSERT_TRUE(server.WaitForLog(reopened)) << server.Stdout();
+  EXPECT_NE(Curl({server.Url("/.orvelle/ports")}).find(R"("device_gone":null)"), std::string::npos);
 
   EXPECT_EQ(Curl({server.Url("/ask.ovs")}), Body("open=" + settings + "reply=PONG\r\n"));
   ASSERT_EQ(server.Terminate(kProcessLimit), 0);

@@ -187,7 +187,8 @@ class SettingsDialogTest : public QObject {
     QVERIFY(combo != nullptr);
     combo->setCurrentIndex(0);
     dialog.VLE().CommitOpenEdit();
-    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")), QString("yes"));
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")),
+             QString("yes"));
     auto* cancel = dialog.findChild<QPushButton*>("CancelButton");
     QVERIFY(cancel != nullptr);
     QCOMPARE(cancel->text(), QString("Cancel"));
