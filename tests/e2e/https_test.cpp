@@ -30,20 +30,6 @@ int LoggedHttpsPort(const ServerProcess& server) {
   return at == std::string::npos ? 0 : std::stoi(out.substr(at + line.size()));
 }
 
-// Runs the binary to its end with `args`; its exit code and what it wrote.
-struct Finished {
-  std::optional<int> code;
-  std::string out, err;
-};
-Finished RunToEnd(const TempHome& home, std::vector<std::string> args) {
-  args.insert(args.begin(), ORVELLE_BINARY);
-  const pid_t pid = Spawn(args, home.Path() / "run.out", home.Path() / "run.err");
-  Finished run{WaitExit(pid, kProcessLimit), ReadText(home.Path() / "run.out"),
-               ReadText(home.Path() / "run.err")};
-  if (!run.code) ::kill(pid, SIGKILL);
-  return run;
-}
-
 class HttpsServerTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -96,6 +96,20 @@ inline std::optional<int> WaitExit(pid_t pid, std::chrono::milliseconds limit) {
   }
 }
 
+// Runs the binary to its end with `args`; its exit code and what it wrote.
+struct Finished {
+  std::optional<int> code;
+  std::string out, err;
+};
+inline Finished RunToEnd(const TempHome& home, std::vector<std::string> args) {
+  args.insert(args.begin(), ORVELLE_BINARY);
+  const pid_t pid = Spawn(args, home.Path() / "run.out", home.Path() / "run.err");
+  Finished run{WaitExit(pid, kProcessLimit), ReadText(home.Path() / "run.out"),
+               ReadText(home.Path() / "run.err")};
+  if (!run.code) ::kill(pid, SIGKILL);
+  return run;
+}
+
 class ServerProcess {
  public:
   // Starts `orvelle --home HOME --port PORT --listen-ip 127.0.0.1 EXTRA...` and waits until it
