@@ -265,7 +265,7 @@ def check_terminal(driver, base, device, screenshots, findings):
     driver.type("#text", "0x41 01,42 0D")  # A, SOH, B and CR, written three ways
     driver.click("#send")
     wait_for("exactly the bytes written in the echo", lambda: "> 41 01 42 0D" in sent_hex(driver))
-    wait_for("the control byte shown as its picture", lambda: "A\u2401B" in driver.text("#rx-text"))
+    wait_for("the control byte shown readably", lambda: "A<01>B" in driver.text("#rx-text"))
     driver.type("#text", "50494E47 0D")  # PING and CR
     driver.click("#send")
     wait_for("PONG", lambda: "PONG" in driver.text("#rx-text"))
@@ -352,14 +352,18 @@ def check_unplugged(driver, base, device, log_name, findings):
     wait_for("the waiting state after a reload", lambda: driver.text("#indicator") == GONE)
     driver.click("#close")
     wait_for("Close to end the wait", lambda: driver.text("#indicator").startswith("Closed"))
+    print("browser check: an unplugged device shows as waiting for it, until Close")
+    return moved_device(log_name, device)
 
+
+def moved_device(log_name, old):
+    """The demo device's path after it hung up on `old`, from the server's log."""
     def moved():
         with open(log_name) as f:
             text = f.read()
         marker = "Demo device: the line was dropped; now on "
-        return marker in text and text.split(marker, 1)[1].split()[0]
-
-    print("browser check: an unplugged device shows as waiting for it, until Close")
+        now_on = text.split(marker)[-1].split()[0] if marker in text else old
+        return now_on != old and now_on
     return wait_for("the demo device's new path", moved)
 
 
@@ -408,10 +412,11 @@ def layout_shift(driver):
         "setTimeout(() => done(sum), 500);")
 
 
-def check_console(driver, base, port, device, screenshots, findings):
+def check_console(driver, base, port, device, log_name, screenshots, findings):
     """The console while every viewer seat is taken: it keeps trying and gets in once one is
     free. Then the device's identity plots nothing, its stream plots, nothing moves as the
-    points arrive, and the plot is drawn at the size it is shown, 400 px wide too."""
+    points arrive, the plot is drawn at the size it is shown, 400 px wide too, and another
+    port's numbers start the plot afresh."""
     held = fill_viewer_seats(port)
     try:
         driver.open(base + "/console.html")
@@ -453,7 +458,13 @@ def check_console(driver, base, port, device, screenshots, findings):
     findings += axe_findings(driver, "console, 400 px wide")
     driver.window(1100, 900)
     term_page(base, "send.ovs", text="STREAM OFF", eol="crlf", hex="0")
+    term_page(base, "send.ovs", text="HANGUP", eol="crlf", hex="0")
+    device = moved_device(log_name, device)
+    term_page(base, "open.ovs", port=device, baud="115200", data="8", parity="none", stop="1",
+              flow="none")
+    wait_for("the plot to start again on another port", lambda: points() == 0)
     term_page(base, "close.ovs")
+    return device
 
 
 def check_help(driver, base, screenshots):
@@ -529,7 +540,7 @@ def main():
         check_credentials_in_url(driver, base, device)
         device = check_unplugged(driver, base, device, log.name, findings)
         check_help(driver, base, args.screenshots)
-        check_console(driver, base, port, device, args.screenshots, findings)
+        device = check_console(driver, base, port, device, log.name, args.screenshots, findings)
         check_pages_with_axe(driver, base, findings)
         if findings:
             raise Failure("axe-core found violations:\n  " + "\n  ".join(findings))

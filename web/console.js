@@ -35,6 +35,12 @@
   const decoder = new TextDecoder('utf-8');
   function textOf(record) { return decoder.decode(bytesOf(record.hex)); }
 
+  // Line ends as ↵, the other control bytes as <01>: nothing the device sends is invisible.
+  function readable(text) {
+    return text.replace(/\r\n|\n|\r/g, '↵').replace(/[\x00-\x1F\x7F-\x9F]/g,
+      (c) => '<' + c.charCodeAt(0).toString(16).toUpperCase().padStart(2, '0') + '>');
+  }
+
   function shown(row) {
     if (row.kind === 'log' && !$('show-log').checked) return false;
     const filter = $('filter').value.toLowerCase();
@@ -48,7 +54,7 @@
     time.textContent = row.time.slice(11, 26) + ' ';
     const dir = document.createElement('span');
     dir.className = 'dir-' + row.kind;
-    dir.textContent = row.kind.toUpperCase().padEnd(4) + row.text.replace(/\r\n|\n|\r/g, '↵');
+    dir.textContent = row.kind.toUpperCase().padEnd(4) + readable(row.text);
     node.append(time, dir);
     if ($('show-hex').checked && row.hex) {
       const hex = document.createElement('span');
@@ -217,7 +223,7 @@
 
   const kStateText = { connecting: 'connecting…', live: 'live', reconnecting: 'reconnecting…' };
   function onState(state, retryMs) {
-    $('conn').className = state;
+    $('conn').className = 'link-' + state;
     $('conn').textContent = kStateText[state] ||
       'not connected (viewers full or server away); retrying in ' + Math.ceil(retryMs / 1000) + ' s';
   }

@@ -200,15 +200,11 @@
       '.' + String(at.getMilliseconds()).padStart(3, '0') + '] ';
   }
 
-  // Control bytes made visible: line ends stay line ends, a tab stays a tab, the other C0
-  // controls and DEL become their pictures (U+2400...), C1 controls read <80>...<9F>.
+  // Control bytes made visible as <01> (every font has these characters, few have the control
+  // pictures): line ends stay line ends and a tab stays a tab; C1 controls and DEL alike.
   function readable(text) {
-    return text.replace(/[\x00-\x08\x0B-\x1F\x7F-\x9F]/g, (c) => {
-      const code = c.charCodeAt(0);
-      if (code < 0x20) return String.fromCharCode(0x2400 + code);
-      if (code === 0x7F) return '\u2421';
-      return '<' + code.toString(16).toUpperCase() + '>';
-    });
+    return text.replace(/[\x00-\x08\x0B-\x1F\x7F-\x9F]/g,
+      (c) => '<' + c.charCodeAt(0).toString(16).toUpperCase().padStart(2, '0') + '>');
   }
 
   // CR LF, CR and LF all end a line; a CR at the end of one piece and an LF at the start of the
