@@ -43,6 +43,7 @@ AXE = os.path.join(TOOLS, "axe-core", "axe.min.js")
 VNU = os.path.join(TOOLS, "vnu-jar", "build", "dist", "vnu.jar")
 AXE_RULES = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22aa", "best-practice"]
 VIEWER_SEATS = 32  # live-traffic viewers the server admits at once
+PANE_LINES = 10000  # lines the terminal's text pane keeps at least
 GONE = "Device gone \u2014 waiting for it to come back"
 
 
@@ -178,9 +179,12 @@ def pick(driver, css, value):
 
 
 def term_page(base, page, **params):
-    """Calls one of the terminal's script pages directly, as the terminal page would."""
-    url = f"{base}/term/{page}?" + urllib.parse.urlencode(params)
-    with urllib.request.urlopen(url, timeout=REQUEST_LIMIT) as response:
+    """Calls one of the terminal's script pages directly, as the terminal page would; a long
+    request goes as a form."""
+    form = urllib.parse.urlencode(params)
+    url, data = (f"{base}/term/{page}?" + form, None) if len(form) < 1024 else \
+        (f"{base}/term/{page}", form.encode())
+    with urllib.request.urlopen(url, data=data, timeout=REQUEST_LIMIT) as response:
         return response.read().decode("utf-8", "replace")
 
 
@@ -315,8 +319,13 @@ def check_terminal(driver, base, device, screenshots, findings):
     driver.type("#text", "*IDN?")
     driver.click("#send")
     wait_for("the identity again", lambda: answers() > before)
+    # A burst of short lines: the text pane keeps at least the last 10,000 of them.
+    term_page(base, "send.ovs", text="L\r" * PANE_LINES, eol="none", hex="0")
+    pane_lines = lambda: driver.run("return document.getElementById('rx-text').textContent"
+                                    ".split('\\n').length - 1")
+    wait_for("10,000 lines kept in the text pane", lambda: pane_lines() >= PANE_LINES, limit=60)
     print("browser check: the terminal opened", device, "and kept it, its choices and history;"
-          " hex went out exactly as written")
+          f" hex went out exactly as written; the text pane keeps {pane_lines()} lines")
     driver.click("#close")
     wait_for("the port to close", lambda: driver.text("#indicator").startswith("Closed"))
     if driver.enabled("#send"):

@@ -12,11 +12,11 @@
   const kTicks = 5;               // about this many value labels on the plot's axis
   // Dark enough to read on white as lines and as legend swatches.
   const kColours = ['#1f5fbf', '#b42318', '#1d7a3a', '#a34d00', '#6b3fa0', '#7a4a3a', '#b0277a', '#00707a'];
-  const kNumberText = '[-+]?(?:\\d+\\.?\\d*|\\.\\d+)(?:[eE][-+]?\\d+)?';
+  const kMaxPlotLine = 256;       // longer lines are text, not readings; and regexes stay cheap
+  // One way only to read a number, so a hostile line cannot make the match backtrack long.
+  const kNumberText = '[-+]?(?:\\d+(?:\\.\\d*)?|\\.\\d+)(?:[eE][-+]?\\d+)?';
   const kNamed = new RegExp('([A-Za-z_][\\w.]*)\\s*[=:]\\s*(' + kNumberText + ')', 'g');
-  // A line of numbers only, between blanks, commas, semicolons or tabs.
-  const kAllNumbers = new RegExp('^\\s*' + kNumberText + '(?:\\s*[,;\\s]\\s*' + kNumberText + ')*\\s*$');
-  const kNumber = new RegExp(kNumberText, 'g');
+  const kNumberOnly = new RegExp('^' + kNumberText + '$');
 
   const rows = [];                // every record kept, shown or not
   const series = new Map();       // name -> [[time ms, value], ...]
@@ -86,11 +86,14 @@
   function fieldsOf(line) {
     const named = [...line.matchAll(kNamed)];
     if (named.length) return named.slice(0, kMaxSeries).map((m) => [m[1], Number(m[2])]);
-    if (!kAllNumbers.test(line)) return [];
-    return (line.match(kNumber) || []).slice(0, kMaxSeries).map((v, i) => ['#' + (i + 1), Number(v)]);
+    // A line of numbers only, between blanks, commas, semicolons or tabs.
+    const numbers = line.trim().split(/[\s,;]+/);
+    if (numbers[0] === '' || !numbers.every((n) => kNumberOnly.test(n))) return [];
+    return numbers.slice(0, kMaxSeries).map((v, i) => ['#' + (i + 1), Number(v)]);
   }
 
   function plotLine(line, time) {
+    if (line.length > kMaxPlotLine) return;
     for (const [name, value] of fieldsOf(line)) {
       if (!Number.isFinite(value)) continue;
       if (!series.has(name)) {

@@ -592,17 +592,18 @@
       tell(waiting.port + ' went away. The server opens it again with the same settings when it' +
            ' comes back; Close stops waiting.', 'fail');
     } else if (/^Serial port .*: device back, reopened with the same settings$/.test(text)) {
-      if (!waiting) return;
       const back = waiting;
       waiting = null;
-      current = back.baud ? back : null;
+      if (back && back.baud) current = back;
       showState();
-      tell('Device back: ' + back.port + ' reopened with the same settings.', 'ok');
+      if (back) tell('Device back: ' + back.port + ' reopened with the same settings.', 'ok');
       if (!current) refreshState();
     } else if (text === 'close' || text.startsWith('open ')) {
+      // The reopen of a device that came back may be noted before the log line says so.
       if (!waiting) return;
       waiting = null;
-      showState();
+      if (text === 'close') showState();
+      else refreshState();
     }
   }
 
@@ -650,16 +651,12 @@
     }
   }
 
-  // A click into the Send field selects what it holds, so typing replaces the last command;
-  // the mouse button's release would otherwise put the caret back where it was pressed.
-  let selectOnRelease = false;
-  function selectSendField() {
-    $('text').select();
-    selectOnRelease = true;
-  }
+  // Coming into the Send field selects what it holds, so typing replaces the last command; after
+  // a click from elsewhere the button's release would otherwise put the caret where it was.
+  let clickedInto = false;
   function keepSelection(event) {
-    if (selectOnRelease) event.preventDefault();
-    selectOnRelease = false;
+    if (clickedInto) event.preventDefault();
+    clickedInto = false;
   }
 
   // ---- start
@@ -689,7 +686,8 @@
   $('close').addEventListener('click', closePort);
   $('sender').addEventListener('submit', send);
   $('text').addEventListener('keydown', walkHistory);
-  $('text').addEventListener('focus', selectSendField);
+  $('text').addEventListener('mousedown', () => { clickedInto = document.activeElement !== $('text'); });
+  $('text').addEventListener('focus', () => $('text').select());
   $('text').addEventListener('mouseup', keepSelection);
   $('hex').addEventListener('change', showLineEndUse);
   $('poll').addEventListener('click', poll);
