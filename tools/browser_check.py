@@ -393,7 +393,7 @@ def check_port_names(driver, base, device):
     print("browser check: failed opens name the port as typed, with the reason")
 
 
-def fill_viewer_seats(port):
+def take_viewer_seats(port):
     """Opens live-traffic streams until the server turns one away; returns the open ones."""
     held = []
     for _ in range(VIEWER_SEATS + 1):
@@ -412,6 +412,19 @@ def fill_viewer_seats(port):
     raise Failure(f"more than {VIEWER_SEATS} viewers admitted")
 
 
+def fill_viewer_seats(port):
+    """Holds every viewer seat: a page left a moment ago may still hold one, and could free it
+    while the console is being turned away; so this waits until all of them can be taken."""
+    def all_seats():
+        held = take_viewer_seats(port)
+        if len(held) == VIEWER_SEATS:
+            return held
+        for s in held:
+            s.close()
+        return None
+    return wait_for("every viewer seat to be free", all_seats)
+
+
 def layout_shift(driver):
     """The page's cumulative layout shift so far, as the browser measured it."""
     return driver.run_async(
@@ -426,6 +439,7 @@ def check_console(driver, base, port, device, log_name, screenshots, findings):
     free. Then the device's identity plots nothing, its stream plots, nothing moves as the
     points arrive, the plot is drawn at the size it is shown, 400 px wide too, and another
     port's numbers start the plot afresh."""
+    driver.open("about:blank")
     held = fill_viewer_seats(port)
     try:
         driver.open(base + "/console.html")
