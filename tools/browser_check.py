@@ -43,6 +43,7 @@ AXE = os.path.join(TOOLS, "axe-core", "axe.min.js")
 VNU = os.path.join(TOOLS, "vnu-jar", "build", "dist", "vnu.jar")
 AXE_RULES = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22aa", "best-practice"]
 VIEWER_SEATS = 32  # live-traffic viewers the server admits at once
+LONG_HEX = 1000     # bytes of one hex send: the terminal posts it as a form
 PANE_LINES = 10000  # lines the terminal's text pane keeps at least
 GONE = "Device gone \u2014 waiting for it to come back"
 
@@ -277,6 +278,9 @@ def check_terminal(driver, base, device, screenshots, findings):
     echoed = sent_hex(driver)
     if "> 41 01 42 0D" not in echoed or "> 50 49 4E 47 0D" not in echoed:
         raise Failure(f"hex sends went out with more than was written: {echoed!r}")
+    driver.type("#text", "5A" * LONG_HEX + "0D")  # long enough to go as a form
+    driver.click("#send")
+    wait_for("a long hex line echoed by the device", lambda: "Z" * LONG_HEX in driver.text("#rx-text"))
     driver.click("#hex")
 
     # A click into the Send field selects the last command, so typing replaces it.

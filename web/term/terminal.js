@@ -9,6 +9,7 @@
   const kRetries = 25;       // tries for one request while another script holds the server
   const kRetryMs = 120;
   const kPollMs = 400;
+  const kLongestQuery = 2000;  // longer parameters are posted: servers limit a request line
   const kPaneLines = 10000;     // lines kept in each pane at least: minutes of a fast stream
   const kPaneChars = 4000000;   // and at most this many characters, for lines without an end
   const kRecordChars = 64000000; // a recording held in memory until Stop stops here
@@ -73,9 +74,13 @@
   // the remaining lines.
   async function callNow(page, params) {
     const url = new URL('term/' + page, kPageBase);
-    url.search = new URLSearchParams(params).toString();
+    const form = new URLSearchParams(params);
+    // A long text goes as a form: request lines have a length limit.
+    const post = form.toString().length > kLongestQuery;
+    if (!post) url.search = form.toString();
     for (let attempt = 0; attempt < kRetries; attempt++) {
-      const response = await fetch(url.href, { cache: 'no-store' });
+      const response = await fetch(url.href, post ? { method: 'POST', body: form, cache: 'no-store' }
+                                                  : { cache: 'no-store' });
       const body = await response.text();
       if (body.includes('Another script is running')) { await sleep(kRetryMs); continue; }
       const lines = body.split('\r\n');
