@@ -11,7 +11,8 @@
   const kDrawMs = 250;            // the plot is redrawn at most this often
   const kTicks = 5;               // about this many value labels on the plot's axis
   // Dark enough to read on white as lines and as legend swatches.
-  const kColours = ['#1f5fbf', '#b42318', '#1d7a3a', '#a34d00', '#6b3fa0', '#7a4a3a', '#b0277a', '#00707a'];
+  const kColours = ['#1f5fbf', '#b42318', '#1d7a3a', '#a34d00',
+                    '#6b3fa0', '#7a4a3a', '#b0277a', '#00707a'];
   const kMaxPlotLine = 256;       // longer lines are text, not readings; and regexes stay cheap
   // One way only to read a number, so a hostile line cannot make the match backtrack long.
   const kNumberText = '[-+]?(?:\\d+(?:\\.\\d*)?|\\.\\d+)(?:[eE][-+]?\\d+)?';
@@ -228,7 +229,8 @@
   function onState(state, retryMs) {
     $('conn').className = 'link-' + state;
     $('conn').textContent = kStateText[state] ||
-      'not connected (viewers full or server away); retrying in ' + Math.ceil(retryMs / 1000) + ' s';
+      'not connected (viewers full or server away); retrying in ' + Math.ceil(retryMs / 1000) +
+      ' s';
   }
 
   window.orvelleLive(['rx', 'tx', 'ev', 'log'], onRecord, onState);

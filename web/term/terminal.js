@@ -79,8 +79,8 @@
     const post = form.toString().length > kLongestQuery;
     if (!post) url.search = form.toString();
     for (let attempt = 0; attempt < kRetries; attempt++) {
-      const response = await fetch(url.href, post ? { method: 'POST', body: form, cache: 'no-store' }
-                                                  : { cache: 'no-store' });
+      const options = post ? { method: 'POST', body: form, cache: 'no-store' } : { cache: 'no-store' };
+      const response = await fetch(url.href, options);
       const body = await response.text();
       if (body.includes('Another script is running')) { await sleep(kRetryMs); continue; }
       const lines = body.split('\r\n');
@@ -488,7 +488,10 @@
           ') is not hex bytes; write them as 4F 4B, 4F4B, 0x4F 0x4B or 4F,4B.', 'fail');
       return;
     }
-    if (hex && out.bytes.length === 0) { say('Nothing to send: type hex bytes such as 4F 4B.'); return; }
+    if (hex && out.bytes.length === 0) {
+      say('Nothing to send: type hex bytes such as 4F 4B.');
+      return;
+    }
     const params = hex ? { text: pairsOf(out.bytes), eol: 'none', hex: '1' }
                        : { text: text, eol: $('eol').value, hex: '0' };
     const r = await call('send.ovs', params);
@@ -691,7 +694,9 @@
   $('close').addEventListener('click', closePort);
   $('sender').addEventListener('submit', send);
   $('text').addEventListener('keydown', walkHistory);
-  $('text').addEventListener('mousedown', () => { clickedInto = document.activeElement !== $('text'); });
+  $('text').addEventListener('mousedown', () => {
+    clickedInto = document.activeElement !== $('text');
+  });
   $('text').addEventListener('focus', () => $('text').select());
   $('text').addEventListener('mouseup', keepSelection);
   $('hex').addEventListener('change', showLineEndUse);
