@@ -348,6 +348,35 @@ def check_credentials_in_url(driver, base, device):
     print("browser check: a page opened with user:pass@ in its address opens the port")
 
 
+def check_recording(driver, base, device):
+    """Record keeps what arrives from its start to Stop, whole, in the file it saves (here the
+    browser's own file chooser is out of reach: the recording is held and saved at Stop)."""
+    driver.open(base + "/terminal.ovs")
+    pick(driver, "#port", device)
+    driver.click("#open")
+    wait_for("the port to open", lambda: driver.text("#indicator").startswith(f"Connected: {device}"))
+    driver.run("window.showSaveFilePicker = undefined; window.savedFiles = [];"
+               "const make = URL.createObjectURL;"
+               "URL.createObjectURL = (blob) => { window.savedFiles.push(blob); return make(blob); };")
+    driver.type("#text", "before the recording")
+    driver.click("#send")
+    wait_for("the device's echo", lambda: driver.text("#rx-text").count("before the recording") == 2)
+    driver.click("#record")
+    wait_for("the recording to start", lambda: driver.text("#record") == "Stop recording")
+    driver.type("#text", "PING")
+    driver.click("#send")
+    wait_for("PONG", lambda: "PONG" in driver.text("#rx-text"))
+    driver.click("#record")
+    wait_for("the recording to be saved", lambda: "Recording saved" in driver.text("#message"))
+    saved = driver.run_async("const done = arguments[arguments.length - 1];"
+                             "window.savedFiles[0].text().then(done);")
+    if "> PING" not in saved or "PONG" not in saved or "before" in saved:
+        raise Failure(f"the recording does not hold exactly what came while it ran: {saved!r}")
+    driver.click("#close")
+    wait_for("the port to close", lambda: driver.text("#indicator").startswith("Closed"))
+    print("browser check: Record saved what arrived while it ran")
+
+
 def check_unplugged(driver, base, device, log_name, findings):
     """The device hangs up while open: the page says it is waiting for it, also after a
     reload, until Close. Returns the demo device's new path."""
@@ -573,6 +602,7 @@ def main():
         findings = []
         check_terminal(driver, base, device, args.screenshots, findings)
         check_credentials_in_url(driver, base, device)
+        check_recording(driver, base, device)
         device = check_unplugged(driver, base, device, log.name, findings)
         check_help(driver, base, args.screenshots)
         device = check_console(driver, base, port, device, log.name, args.screenshots, findings)
