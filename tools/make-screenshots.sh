@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Remakes docs/terminal.png and docs/help.png, the README's pictures, with headless Chromium
-# against `orvelle --demo` (tools/setup-browser.sh installs Chromium). Usage:
+# Remakes docs/terminal.png, docs/console.png and docs/help.png, the README's pictures, with
+# headless Chromium against `orvelle --demo` (tools/setup-browser.sh installs Chromium). Usage:
 #   tools/make-screenshots.sh [path/to/orvelle]
 set -euo pipefail
 cd "$(dirname "$0")/.."

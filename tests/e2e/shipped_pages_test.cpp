@@ -260,12 +260,29 @@ TEST(ShippedPages, TerminalTalksToTheDemoDevice) {
           .second;
   EXPECT_EQ(opened, "OK " + upper + " 19200 8 None 1 None\r\n\r\n");
 
-  // "*IDN?" as hex pairs, ended by CR: the device answers after its delay.
+  // Hex goes out exactly as written, in any of the usual spellings: no line end is added.
+  for (const char* spelling : {"504E", "0x50 0x4E", "50,4E", "50 4E", " 0X50,\t4e "}) {
+    EXPECT_EQ(
+        Get(demo.Server().Url("/term/send.ovs?hex=1&eol=crlf&text=" + Encode(spelling))).second,
+        "OK 2\r\n\r\n")
+        << spelling;
+  }
+  const std::pair<const char*, const char*> bad_pieces[] = {
+      {"50 4", "2"}, {"0x", "1"}, {"50,x4E", "2"}, {"50 (4E)", "2"}, {"41 \"", "2"}};
+  for (const auto& [bad, piece] : bad_pieces) {
+    EXPECT_EQ(Get(demo.Server().Url("/term/send.ovs?hex=1&eol=cr&text=" + Encode(bad))).second,
+              std::string("ERR not a hex byte: piece ") + piece + "\r\n\r\n")
+        << bad;
+  }
+  // "*IDN?" and its CR as hex pairs: the device echoes the line of "PN"s that the CR ends, then
+  // answers after its delay.
   EXPECT_EQ(
-      Get(demo.Server().Url("/term/send.ovs?hex=1&eol=cr&text=" + Encode("2A 49 44 4E 3F"))).second,
-      "OK 6\r\n\r\n");
+      Get(demo.Server().Url("/term/send.ovs?hex=1&eol=none&text=" + Encode("0D 2A 49 44 4E 3F 0D")))
+          .second,
+      "OK 7\r\n\r\n");
+  const std::string identity = "4F 52 56 45 4C 4C 45 2C";  // "ORVELLE,"
   std::string hex;
-  for (int i = 0; i < kMaxPolls && hex.find("0D 0A") == std::string::npos; ++i) {
+  for (int i = 0; i < kMaxPolls && hex.find(identity) == std::string::npos; ++i) {
     const std::string polled = Get(demo.Server().Url("/term/poll.ovs")).second;
     const auto first_end = polled.find("\r\n");
     ASSERT_EQ(polled.rfind("OK ", 0), 0u) << polled;
@@ -273,8 +290,10 @@ TEST(ShippedPages, TerminalTalksToTheDemoDevice) {
     hex += polled.substr(first_end + 2, second_end - first_end - 2) + " ";
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  // "ORVELLE," in hex.
-  EXPECT_NE(hex.find("4F 52 56 45 4C 4C 45 2C"), std::string::npos) << hex;
+  std::string bytes = hex;  // the pairs without the blanks between polls
+  bytes.erase(std::remove(bytes.begin(), bytes.end(), ' '), bytes.end());
+  EXPECT_EQ(bytes.rfind("504E504E504E504E504E0D0A", 0), 0u) << hex;
+  EXPECT_NE(hex.find(identity), std::string::npos) << hex;
 
   // A line with quotes and parentheses comes back whole: the poll page takes the reply as its
   // own value, never as code.
