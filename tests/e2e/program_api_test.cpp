@@ -80,6 +80,18 @@ TEST(ProgramApiTest, EndpointsInOrderAgainstTheDemoDevice) {
        {"POST", "/.orvelle/query", R"({"text":"*IDN?","end":"crlf"})"},
        409,
        "port-closed"},
+      {"open of a device that is not there",
+       {"POST", "/.orvelle/open", R"({"port":"/dev/orvelle-absent"})"},
+       502,
+       "open-failed",
+       [&](const Json& j) {
+         // The reason is the log line's.
+         const std::string message = j.value("message", "");
+         const std::string prefix = "Cannot open /DEV/ORVELLE-ABSENT: ";
+         ASSERT_TRUE(message.starts_with(prefix)) << message;
+         EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open /DEV/ORVELLE-ABSENT: " +
+                                       message.substr(prefix.size())));
+       }},
       {"open the demo device by default",
        {"POST", "/.orvelle/open", R"({"baud":115200})"},
        200,
