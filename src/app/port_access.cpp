@@ -1,6 +1,7 @@
 // Each statement's work on the port; any failure of the port becomes the statement's false.
 #include "app/port_access.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -18,6 +19,15 @@ namespace {
 bool PassingRefusal(int error) {
   return error == EACCES || error == EBUSY || error == EWOULDBLOCK;
 }
+
+// A reply is cut here whatever the caller asked: longer is a stream, not a reply, and each look
+// at a growing buffer copies it.
+constexpr std::size_t kMaxQueryReply = std::size_t{1} << 20;
+// A query waits for the port in slices of this at most, so a stop or a closed port ends it soon
+// and other port calls (the status) are never held up for longer.
+constexpr auto kQuerySlice = std::chrono::milliseconds(20);
+// receive's brief wait: long enough to leave the core, short enough that the loop stays live.
+constexpr auto kReceiveWait = std::chrono::microseconds(500);
 
 }  // namespace
 
@@ -66,13 +76,21 @@ void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
 // very port it waits for still does (with the settings it asked for now). A lost port that is
 // not waited for is closed, so its loss is not taken for a new one.
 bool PortAccess::OpenPort(const OpenRequest& request) {
+  int failure = 0;
+  return OpenPort(request, failure);
+}
+
+bool PortAccess::OpenPort(const OpenRequest& request, int& failure) {
   std::lock_guard hold(lock_);
   const bool was_waiting = waiting_;
   StopWaitingLocked();
   bool opened = false;
+  failure = 0;
   try {
     ApplyOpenRequest(request);
     opened = true;
+  } catch (const ESerialPort& error) {
+    failure = error.SystemCode();
   } catch (const std::exception&) {
   }
   if (port_.Connected()) {
@@ -105,17 +123,97 @@ bool PortAccess::ClosePort() {
 
 bool PortAccess::Send(std::string_view bytes) {
   if (bytes.empty()) return true;
+  std::size_t written = 0;
+  return Write(bytes, written) == QueryOutcome::kDone;
+}
+
+PortAccess::QueryOutcome PortAccess::Write(std::string_view bytes, std::size_t& written) {
   std::lock_guard hold(lock_);
+  if (!port_.CheckConnected()) return QueryOutcome::kClosed;
+  return WriteLocked(bytes, written);
+}
+
+PortAccess::QueryOutcome PortAccess::WriteLocked(std::string_view bytes, std::size_t& written) {
+  written = 0;
+  if (bytes.empty()) return QueryOutcome::kDone;
   try {
     // A write cut short by the time limit is no failure; what went out is recorded.
-    const int written = port_.WriteText(bytes);
-    if (traffic_ != nullptr && written > 0) {
-      traffic_->Append(base::TrafficKind::kTx, bytes.substr(0, static_cast<std::size_t>(written)));
-    }
-    return true;
+    written = static_cast<std::size_t>(std::max(port_.WriteText(bytes), 0));
   } catch (const std::exception&) {
-    return false;
+    return QueryOutcome::kSendFailed;
   }
+  sent_ += written;
+  if (traffic_ != nullptr && written > 0) {
+    traffic_->Append(base::TrafficKind::kTx, bytes.substr(0, written));
+  }
+  return QueryOutcome::kDone;
+}
+
+// Send and wait under the caller's claim of the script slot: nothing else flushes or takes from
+// the buffer meanwhile, and the event thread only appends, so the reply's bytes stay first.
+PortAccess::QueryOutcome PortAccess::Query(const QueryRequest& request, std::stop_token stop,
+                                           QueryReply& reply) {
+  reply = {};
+  const auto start = std::chrono::steady_clock::now();
+  {
+    std::lock_guard hold(lock_);
+    if (!port_.CheckConnected()) return QueryOutcome::kClosed;
+    if (request.flush) buffer_.Clear();
+    const QueryOutcome sent = WriteLocked(request.send, reply.sent);
+    if (sent != QueryOutcome::kDone) return sent;
+  }
+  const std::size_t max_bytes =
+      request.max_bytes == 0 ? kMaxQueryReply : std::min(request.max_bytes, kMaxQueryReply);
+  const auto deadline = start + request.timeout;
+  for (;;) {
+    std::uint64_t changes = 0;
+    const std::string arrived = buffer_.Read(changes);
+    if (const auto end = script::QueryReplyEnd(arrived, request.until, max_bytes)) {
+      TakeReply(arrived, *end, reply);
+      reply.complete = true;
+      break;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline || stop.stop_requested() || !StillOpen()) {
+      TakeReply(arrived, arrived.size(), reply);
+      break;
+    }
+    const auto slice = std::min<std::chrono::steady_clock::duration>(deadline - now, kQuerySlice);
+    WaitForNews(changes, std::chrono::ceil<std::chrono::microseconds>(slice));
+  }
+  reply.elapsed = std::chrono::steady_clock::now() - start;
+  return QueryOutcome::kDone;
+}
+
+void PortAccess::TakeReply(const std::string& arrived, std::size_t count, QueryReply& reply) {
+  reply.bytes = arrived.substr(0, count);
+  buffer_.Remove(static_cast<std::int64_t>(count));
+}
+
+bool PortAccess::StillOpen() {
+  std::lock_guard hold(lock_);
+  return port_.CheckConnected();
+}
+
+webfront::PortFacts PortAccess::Facts() {
+  std::lock_guard hold(lock_);
+  webfront::PortFacts facts;
+  facts.name = port_.Port();
+  facts.device = (opened_path_.empty() ? ResolvePortName(facts.name) : opened_path_).string();
+  facts.waiting_for_device = waiting_;
+  facts.open = port_.CheckConnected();
+  if (!facts.open) return facts;
+  facts.settings = {port_.Rate(), DataBitsText(port_.DataBits()), ParityText(port_.Parity().Bits),
+                    StopBitsText(port_.StopBits()),
+                    FlowControlText(port_.FlowControl().FlowControl())};
+  try {
+    const TModemSignals signals = port_.ModemSignals();
+    facts.modem = webfront::PortFacts::Modem{(signals & CTS) != 0, (signals & DSR) != 0,
+                                             (signals & RLSD) != 0, (signals & Ring) != 0};
+  } catch (const std::exception&) {
+    // A device without modem lines: none to show.
+  }
+  return facts;
 }
 
 bool PortAccess::FlushReceived() {
@@ -139,7 +237,7 @@ bool PortAccess::Receive(std::string& out) {
   out = buffer_.Read(changes);
   if (last_seen_changes_.exchange(changes) != changes) {
     unchanged_looks_ = 0;
-  } else if (++unchanged_looks_ >= kLooksBeforeWaiting && WaitForNews(changes)) {
+  } else if (++unchanged_looks_ >= kLooksBeforeWaiting && WaitForNews(changes, kReceiveWait)) {
     out = buffer_.Read(changes);
     last_seen_changes_.store(changes);
     unchanged_looks_ = 0;
@@ -149,11 +247,10 @@ bool PortAccess::Receive(std::string& out) {
 
 // Waits on the port itself, so the bytes come straight to this thread; the buffer's own wait is
 // for a port that cannot be waited on, whose buffer only a flush or a removal can change.
-bool PortAccess::WaitForNews(std::uint64_t seen) {
-  constexpr auto kLongestWait = std::chrono::microseconds(500);
+bool PortAccess::WaitForNews(std::uint64_t seen, std::chrono::microseconds limit) {
   {
     std::lock_guard hold(lock_);  // the port stays open while this thread waits on it
-    switch (pump_.AwaitInput(seen, kLongestWait)) {
+    switch (pump_.AwaitInput(seen, limit)) {
       case ReceivePump::Wait::kChanged:
         return true;
       case ReceivePump::Wait::kUnchanged:
@@ -162,7 +259,7 @@ bool PortAccess::WaitForNews(std::uint64_t seen) {
         break;
     }
   }
-  return buffer_.WaitForChange(seen, kLongestWait);
+  return buffer_.WaitForChange(seen, limit);
 }
 
 std::string PortAccess::EnumPorts() {

@@ -1,9 +1,10 @@
 // The script statements' view of the port and TReceiveBuffer (script::SerialAccess): openport's
 // settings and open, closeport, send, the buffer operations, enumports, is_open, and the modem
-// lines. One lock keeps a script's port calls, the server's stop and the reopen of a device
-// plugged back in apart: when the device of an open port goes, the port waits for a device under
-// the same name and reopens it with the same settings, until a script closes or opens a port.
-// A port opened by a kernel name (ttyUSB0) reopens only the device it had, as far as sysfs tells.
+// lines, and the query that sends and waits for a reply. One lock keeps a script's port calls,
+// the server's stop and the reopen of a device plugged back in apart: when the device of an open
+// port goes, the port waits for a device under the same name and reopens it with the same
+// settings, until a script closes or opens a port. A port opened by a kernel name (ttyUSB0)
+// reopens only the device it had, as far as sysfs tells.
 #pragma once
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "serial/open_diagnosis.h"
 #include "serial/port_inventory.h"
 #include "serial/serial_port.h"
+#include "webfront/api_port.h"
 
 namespace orvelle::app {
 
@@ -47,6 +49,17 @@ class PortAccess final : public script::SerialAccess {
   std::string IsOpenText() override;
   void SetModemLine(ModemLine line, bool on) override;
   std::string ModemSignalText(ModemSignal signal) override;
+  QueryOutcome Query(const QueryRequest& request, std::stop_token stop, QueryReply& reply) override;
+
+  // OpenPort for a caller that wants to know why it failed: the system's error number (0 when
+  // the failure had none).
+  bool OpenPort(const OpenRequest& request, int& failure);
+  // Writes on an open port; `written` is what went out.
+  QueryOutcome Write(std::string_view bytes, std::size_t& written);
+  // The port as /.orvelle/status shows it.
+  webfront::PortFacts Facts();
+  // Bytes written to the port since the start.
+  std::uint64_t SentBytes() const { return sent_.load(); }
   // How often the port has looked for a device that went away (see DeviceReturnWatch::Checks).
   std::uint64_t DeviceChecks() const { return watch_.Checks(); }
   // The device path the port lost and waits for; empty while it does not wait.
@@ -54,7 +67,11 @@ class PortAccess final : public script::SerialAccess {
 
  private:
   void ApplyOpenRequest(const OpenRequest& request);
-  bool WaitForNews(std::uint64_t seen);
+  bool WaitForNews(std::uint64_t seen, std::chrono::microseconds limit);
+  QueryOutcome WriteLocked(std::string_view bytes, std::size_t& written);
+  bool StillOpen();
+  // Takes the first `count` of the bytes that arrived out of the buffer as the reply.
+  void TakeReply(const std::string& arrived, std::size_t count, QueryReply& reply);
   // On the watch's thread: takes note of a lost device, or reopens the one that came back.
   serial::DeviceReturnWatch::Outcome FollowDevice();
   serial::DeviceReturnWatch::Outcome StartWaitingLocked();
@@ -72,6 +89,7 @@ class PortAccess final : public script::SerialAccess {
   std::mutex lock_;  // one port operation at a time; deliveries never take it
   std::atomic<std::uint64_t> last_seen_changes_{~std::uint64_t{0}};  // receive's previous look
   std::atomic<int> unchanged_looks_{0};  // receive calls in a row that found nothing new
+  std::atomic<std::uint64_t> sent_{0};   // bytes written since the start
   LogLine log_;
   std::string opened_name_;            // guarded by lock_: the port name the port opened
   std::filesystem::path opened_path_;  // guarded by lock_: the device path it stood for then

@@ -30,6 +30,11 @@ std::string PortReport::NoteFailure(const std::string& port, const std::filesyst
   return line;
 }
 
+std::string PortReport::FailureReason(const std::string& port) {
+  std::lock_guard hold(lock_);
+  return failed_port_ == serial::PrintablePortName(port) ? failed_reason_ : std::string();
+}
+
 std::string PortReport::Json(const std::filesystem::path& gone) {
   std::filesystem::path open_device;
   {

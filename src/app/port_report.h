@@ -20,6 +20,8 @@ class PortReport {
   void NoteClosed();
   // Diagnoses a failed open and keeps the reason; returns the log line.
   std::string NoteFailure(const std::string& port, const std::filesystem::path& device, int error);
+  // The reason of the last failed open when it was of `port` (as the script gave it); else empty.
+  std::string FailureReason(const std::string& port);
   // The JSON of /.orvelle/ports; `gone` is the device the open port lost and waits for, if any.
   std::string Json(const std::filesystem::path& gone = {});
 

@@ -19,6 +19,7 @@ void ReceivePump::Deliver(int count) {
 // Under lock_, so the ring sees the bytes in the order the buffer does.
 void ReceivePump::Take(int count) {
   const std::string bytes = port_.ReadText(count);
+  received_ += bytes.size();
   if (traffic_ != nullptr) traffic_->Append(base::TrafficKind::kRx, bytes);
   buffer_.Append(bytes);
 }

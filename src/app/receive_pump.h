@@ -4,6 +4,7 @@
 // read together with its append, so the bytes keep their order whichever thread reads them.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -30,6 +31,8 @@ class ReceivePump {
   // port cannot be waited on (closed, hung up, failing); the caller then waits on the buffer.
   // The caller keeps the port from being closed meanwhile.
   Wait AwaitInput(std::uint64_t seen, std::chrono::microseconds limit);
+  // Bytes taken from the port since the start.
+  std::uint64_t ReceivedBytes() const { return received_.load(); }
 
  private:
   void Take(int count);
@@ -39,6 +42,7 @@ class ReceivePump {
   base::TrafficRing* traffic_;
   std::mutex lock_;     // held over each read and its append, and over a script's wait
   bool taken_ = false;  // guarded by lock_: a script read since the event thread delivered
+  std::atomic<std::uint64_t> received_{0};
 };
 
 }  // namespace orvelle::app

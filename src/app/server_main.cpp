@@ -72,7 +72,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
                    options_.page_variables,
                    options_.allow_cross_site,
                    {[this] { return port_report_.Json(port_access_.WaitingFor()); }},
-                   &traffic_}),
+                   &traffic_,
+                   &api_port_}),
       server_(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);
@@ -232,6 +233,16 @@ MqttSendOutcome ServerMain::SendFromBroker(std::string_view bytes) {
   if (!claim) return MqttSendOutcome::kBusy;
   if (port_access_.IsOpenText().empty()) return MqttSendOutcome::kClosed;
   return port_access_.Send(bytes) ? MqttSendOutcome::kSent : MqttSendOutcome::kFailed;
+}
+
+// The demo device's path as the pages are given it; empty without --demo.
+std::string ServerMain::DemoPort() const {
+  constexpr std::string_view kName = "demoport=";
+  if (!options_.page_variables) return {};
+  for (const std::string& line : options_.page_variables()) {
+    if (line.starts_with(kName)) return line.substr(kName.size());
+  }
+  return {};
 }
 
 void ServerMain::OnPortError(serial::TSerialErrors) {

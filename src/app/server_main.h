@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/api_port_access.h"
 #include "app/config_store.h"
 #include "app/event_log.h"
 #include "app/main_loop.h"
@@ -125,6 +126,7 @@ class ServerMain final : public webfront::DispatcherContext {
   void OnPortError(serial::TSerialErrors errors);
   void NoteModemSignal(int bit, const char* name, bool on);
   MqttSendOutcome SendFromBroker(std::string_view bytes);
+  std::string DemoPort() const;
 
   MainLoop& loop_;
   ServerOptions options_;
@@ -141,6 +143,7 @@ class ServerMain final : public webfront::DispatcherContext {
   ReceivePump receive_pump_{port_, receive_buffer_, &traffic_};
   serial::TSerialPort port_;  // after what its handlers use, so it closes before they go
   PortAccess port_access_;
+  ApiPortAccess api_port_{port_access_, port_report_, receive_pump_, [this] { return DemoPort(); }};
   ProgramHost host_;
   LoopTimer session_loop_timer_;
   SessionTimerOnLoop session_timer_{session_loop_timer_};

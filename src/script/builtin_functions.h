@@ -58,6 +58,7 @@ BuiltinValue Getticks(BuiltinEnv& env, Args args);
 BuiltinValue Enumports(BuiltinEnv& env, Args args);
 BuiltinValue IsOpen(BuiltinEnv& env, Args args);
 BuiltinValue Receive(BuiltinEnv& env, Args args);
+BuiltinValue Query(BuiltinEnv& env, Args args);
 BuiltinValue Getcts(BuiltinEnv& env, Args args);
 BuiltinValue Getdsr(BuiltinEnv& env, Args args);
 BuiltinValue Getrlsd(BuiltinEnv& env, Args args);

@@ -39,6 +39,7 @@ constexpr std::array kBuiltins = {
     BuiltinEntry{"enumports", 0, b::Enumports},
     BuiltinEntry{"is_open", 0, b::IsOpen},
     BuiltinEntry{"receive", 0, b::Receive},
+    BuiltinEntry{"query", 3, b::Query},
     BuiltinEntry{"getcts", 1, b::Getcts},
     BuiltinEntry{"getdsr", 1, b::Getdsr},
     BuiltinEntry{"getrlsd", 1, b::Getrlsd},

@@ -3,8 +3,12 @@
 // fake it.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
+#include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +41,40 @@ class SerialAccess {
   virtual void SetModemLine(ModemLine line, bool on) = 0;
   // "1" or "0" on an open port; empty text on a closed one.
   virtual std::string ModemSignalText(ModemSignal signal) = 0;
+
+  // Send, then wait for the reply: the page's query and the programs' query share it.
+  struct QueryRequest {
+    std::string send;           // written first; may be empty
+    std::string until;          // the reply ends after its first occurrence; empty: no terminator
+    std::size_t max_bytes = 0;  // the reply ends once this many bytes arrived; 0: no such end
+    std::chrono::milliseconds timeout{2'000};
+    bool flush = true;  // what waited in the receive buffer before the send is discarded
+  };
+  struct QueryReply {
+    std::string bytes;      // taken out of the receive buffer; what came after stays there
+    bool complete = false;  // ended by the terminator or max_bytes, not by the time or a stop
+    std::size_t sent = 0;   // bytes written (a write cut short by its time limit sends fewer)
+    std::chrono::nanoseconds elapsed{0};  // from the send to the end of the wait
+  };
+  enum class QueryOutcome { kDone, kClosed, kSendFailed };
+  // Waits without spinning; `stop` ends the wait early with what arrived.
+  virtual QueryOutcome Query(const QueryRequest& request, std::stop_token stop,
+                             QueryReply& reply) = 0;
 };
+
+// Where a query's reply ends in what arrived: after the first `until`, or at `max_bytes`,
+// whichever comes first; nothing while neither has arrived.
+inline std::optional<std::size_t> QueryReplyEnd(std::string_view arrived, std::string_view until,
+                                                std::size_t max_bytes) {
+  std::size_t end = std::string_view::npos;
+  if (!until.empty()) {
+    const std::size_t at = arrived.find(until);
+    if (at != std::string_view::npos) end = at + until.size();
+  }
+  if (max_bytes > 0 && arrived.size() >= max_bytes) end = std::min(end, max_bytes);
+  if (end == std::string_view::npos) return std::nullopt;
+  return end;
+}
 
 // A machine without a serial port: the host's behaviour until a real port is wired in.
 class NoSerialPort final : public SerialAccess {
@@ -55,6 +92,10 @@ class NoSerialPort final : public SerialAccess {
   std::string IsOpenText() override { return {}; }
   void SetModemLine(ModemLine, bool) override {}
   std::string ModemSignalText(ModemSignal) override { return {}; }
+  QueryOutcome Query(const QueryRequest&, std::stop_token, QueryReply& reply) override {
+    reply = {};
+    return QueryOutcome::kClosed;
+  }
 };
 
 // The files readfile, writefile and deletefile reach. Each returns the statement's own message
@@ -90,6 +131,9 @@ class ScriptHost {
   virtual FileAccess& Files() = 0;
   // Called once per executed line; lets a desktop front end stay responsive.
   virtual void PumpMessages() = 0;
+  // Requested when the run is to end (the abort page, the server's stop): a built-in that waits
+  // stops waiting. A host that never aborts runs keeps the default.
+  virtual std::stop_token StopToken() { return {}; }
 };
 
 }  // namespace orvelle::script

@@ -49,6 +49,8 @@ class EventStream {
 
   void Serve(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
              http::THTTPResponseInfo& response);
+  // Viewers watching now.
+  std::size_t Viewers() const { return viewers_.load(); }
 
  private:
   void Stream(http::TPeerThread& thread, std::uint64_t from);

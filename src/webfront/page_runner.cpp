@@ -35,6 +35,28 @@ void SeedVariables(script::TExecute& engine, const PageRequest& request) {
 
 namespace {
 
+// The program's host as one run sees it: the program's in everything, with the run's own stop, so
+// a built-in that waits (query) ends its wait when the run is aborted.
+class RunHost final : public script::ScriptHost {
+ public:
+  RunHost(script::ScriptHost& host, std::stop_token stop) : host_(host), stop_(std::move(stop)) {}
+  void AppendOutput(std::string line) override { host_.AppendOutput(std::move(line)); }
+  std::string GetSetting(std::string_view key) override { return host_.GetSetting(key); }
+  std::vector<std::string>& SplitParts() override { return host_.SplitParts(); }
+  std::uint32_t Random(std::uint32_t n) override { return host_.Random(n); }
+  std::tm LocalTime() override { return host_.LocalTime(); }
+  std::int64_t CounterTicks() override { return host_.CounterTicks(); }
+  std::int64_t CounterFrequency() override { return host_.CounterFrequency(); }
+  script::SerialAccess& Serial() override { return host_.Serial(); }
+  script::FileAccess& Files() override { return host_.Files(); }
+  void PumpMessages() override { host_.PumpMessages(); }
+  std::stop_token StopToken() override { return stop_; }
+
+ private:
+  script::ScriptHost& host_;
+  std::stop_token stop_;
+};
+
 // The block check's message stands in for a run; a run that ends on an error adds its line.
 void RunChecked(script::TExecute& engine, const script::Program& program,
                 std::vector<std::string>& output) {
@@ -58,7 +80,8 @@ std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     PageCache* cache) {
   const std::shared_ptr<const script::Program> program =
       cache ? cache->Get(request.path, request.file_info) : LoadPageProgram(request.path, mode);
-  script::TExecute engine(host, program, script::RunLimits{std::move(stop)});
+  RunHost run_host(host, stop);
+  script::TExecute engine(run_host, program, script::RunLimits{std::move(stop)});
   SeedVariables(engine, request);
   output.clear();
   RunChecked(engine, *program, output);

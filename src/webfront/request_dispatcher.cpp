@@ -54,7 +54,9 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
     return;
   }
   if (own_endpoint) {
-    AnswerOwnEndpoint(below, setup_.own_endpoints, ResponseInfo);
+    if (!api_.Answer(AThread, below, RequestInfo, ResponseInfo)) {
+      AnswerOwnEndpoint(below, setup_.own_endpoints, ResponseInfo);
+    }
   } else if (script) {
     ServeScript(RequestInfo, ResponseInfo, path, IsAbortRequest(below), peer);
   } else {

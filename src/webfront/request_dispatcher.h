@@ -14,6 +14,7 @@
 #include "login_throttle.h"
 #include "own_endpoints.h"
 #include "page_cache.h"
+#include "program_api.h"
 #include "script/host.h"
 #include "script_slot.h"
 #include "session_gate.h"
@@ -38,6 +39,8 @@ struct DispatcherSetup {
   OwnEndpoints own_endpoints = {};  // what /.orvelle/... answers with
   // What passed the port, streamed at /.orvelle/events; null: that path is not served.
   base::TrafficRing* traffic = nullptr;
+  // The port as the programs' JSON API reaches it; null: there is no such API.
+  ApiPort* api_port = nullptr;
 };
 
 class TRequestDispatcher {
@@ -73,6 +76,7 @@ class TRequestDispatcher {
   LoginThrottle throttle_;
   PageCache page_cache_;
   EventStream events_{setup_.traffic, setup_.context};
+  ProgramApi api_{setup_.api_port, slot_, [this] { return events_.Viewers(); }};
 };
 
 }  // namespace orvelle::webfront

@@ -6,12 +6,33 @@ namespace orvelle::webfront {
 std::optional<ScriptSlot::Claim> ScriptSlot::TryClaim(const std::string& path,
                                                       std::string& holder) {
   std::lock_guard lock(mutex_);
+  return ClaimLocked(path, holder);
+}
+
+std::optional<ScriptSlot::Claim> ScriptSlot::ClaimWithin(const std::string& path,
+                                                         std::string& holder,
+                                                         std::chrono::milliseconds wait,
+                                                         std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  released_.wait_for(lock, stop, wait, [this] { return !claimed_; });
+  return ClaimLocked(path, holder);
+}
+
+std::optional<ScriptSlot::Holder> ScriptSlot::Current() const {
+  std::lock_guard lock(mutex_);
+  if (!claimed_) return std::nullopt;
+  return Holder{running_script_, since_};
+}
+
+std::optional<ScriptSlot::Claim> ScriptSlot::ClaimLocked(const std::string& path,
+                                                         std::string& holder) {
   if (claimed_) {
     holder = running_script_;
     return std::nullopt;
   }
   claimed_ = true;
   running_script_ = path;
+  since_ = std::chrono::system_clock::now();
   stop_ = std::stop_source();  // a fresh token: an abort of an earlier claim is not this one's
   return std::optional<Claim>(std::in_place, *this);
 }
@@ -34,9 +55,12 @@ std::stop_token ScriptSlot::StopToken() const {
 }
 
 void ScriptSlot::Release() {
-  std::lock_guard lock(mutex_);
-  claimed_ = false;
-  running_script_.clear();
+  {
+    std::lock_guard lock(mutex_);
+    claimed_ = false;
+    running_script_.clear();
+  }
+  released_.notify_all();
 }
 
 ScriptSlot::Claim::~Claim() {

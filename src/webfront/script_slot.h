@@ -2,6 +2,8 @@
 // requests never share the page lines, the output list or the engine.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -17,6 +19,16 @@ class ScriptSlot {
   // The slot for the page at `path`, or nothing when a script holds it already.
   // `holder` receives the path of the script that holds it.
   std::optional<Claim> TryClaim(const std::string& path, std::string& holder);
+  // The same, waiting up to `wait` (or until `stop`) for the holder to let go.
+  std::optional<Claim> ClaimWithin(const std::string& path, std::string& holder,
+                                   std::chrono::milliseconds wait, std::stop_token stop);
+
+  struct Holder {
+    std::string path;
+    std::chrono::system_clock::time_point since;
+  };
+  // Who holds the slot and since when; nothing when it is free.
+  std::optional<Holder> Current() const;
 
   // Tells the script in the slot to stop; its path, or nothing when the slot is free. A script
   // still being prepared is stopped before its first line.
@@ -28,11 +40,14 @@ class ScriptSlot {
  private:
   std::stop_token StopToken() const;
   void Release();
+  std::optional<Claim> ClaimLocked(const std::string& path, std::string& holder);
 
   mutable std::mutex mutex_;
+  std::condition_variable_any released_;  // told at every release, for ClaimWithin
   bool claimed_ = false;
-  std::string running_script_;  // RunningScript: shown on the busy page
-  std::stop_source stop_;       // the current claim's: the abort page requests it
+  std::string running_script_;                   // RunningScript: shown on the busy page
+  std::chrono::system_clock::time_point since_;  // of the current claim
+  std::stop_source stop_;                        // the current claim's: the abort page requests it
 };
 
 // Holds the slot for one request; releasing it frees the slot.

@@ -75,7 +75,7 @@ constexpr KnownBuiltin kKnown[] = {
     {"date", 0, false},     {"year", 0, false},     {"month", 0, false},     {"day", 0, false},
     {"getticks", 0, false}, {"readfile", 1, false}, {"enumports", 0, false}, {"is_open", 0, false},
     {"receive", 0, false},  {"getcts", 1, false},   {"getdsr", 1, false},    {"getrlsd", 1, false},
-    {"getring", 1, false},
+    {"getring", 1, false},  {"query", 3, false},
 };
 
 TEST(FindBuiltinTest, NamesAndArgumentCountsAreExact) {
@@ -379,6 +379,30 @@ TEST_F(BuiltinsTest, SerialFunctionsGoThroughTheHost) {
   EXPECT_TRUE(out.call_failed);
   EXPECT_EQ(out.value.text, "");
   EXPECT_FALSE(Call("enumports", {}).call_failed);
+}
+
+// query: a fresh exchange through the host, the reply up to and including the first end.
+TEST_F(BuiltinsTest, QuerySendsAndTakesTheReplyUpToItsEnd) {
+  Outcome closed = Call("query", {"PING\r", "\n", "500"});
+  EXPECT_TRUE(closed.call_failed);
+  EXPECT_EQ(closed.error, "error sending data");
+
+  host.serial.open = true;
+  host.serial.received = "stale";
+  host.serial.query_answer = "T=1\r\nT=2\r\n";
+  EXPECT_EQ(Text("query", {"PING\r", "\n", "500"}), "T=1\r\n");
+  EXPECT_EQ(host.serial.sent.back(), "PING\r");
+  EXPECT_EQ(host.serial.received, "T=2\r\n") << "what came after the reply stays";
+  EXPECT_TRUE(host.serial.last_query.flush);
+  EXPECT_EQ(host.serial.last_query.timeout, std::chrono::milliseconds(500));
+  EXPECT_EQ(Text("query", {"", "END", "99999"}), "T=1\r\nT=2\r\n") << "no end: all that came";
+  EXPECT_EQ(host.serial.last_query.timeout, std::chrono::milliseconds(60'000));
+  Text("query", {"", "\n", "-5"});
+  EXPECT_EQ(host.serial.last_query.timeout, std::chrono::milliseconds(0));
+  ExpectBad("query", {"PING", "\n", "soon"}, "query: unexpected argument.");
+
+  host.serial.fail_send = true;
+  EXPECT_TRUE(Call("query", {"PING", "\n", "10"}).call_failed);
 }
 
 TEST_F(BuiltinsTest, ModemSignalFunctionsReadTheOpenPort) {

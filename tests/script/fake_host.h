@@ -30,6 +30,8 @@ class FakeSerial final : public SerialAccess {
   bool fail_close = false;
   std::map<ModemLine, bool> lines;
   std::map<ModemSignal, bool> signals;
+  std::string query_answer;  // what the device sends back to every query
+  QueryRequest last_query;
 
   bool OpenPort(const OpenRequest& request) override {
     last_open = request;
@@ -73,6 +75,22 @@ class FakeSerial final : public SerialAccess {
   std::string ModemSignalText(ModemSignal signal) override {
     if (!open) return {};
     return signals[signal] ? "1" : "0";
+  }
+  // The answer arrives at once; the reply is cut from the buffer as the real port cuts it.
+  QueryOutcome Query(const QueryRequest& request, std::stop_token, QueryReply& reply) override {
+    reply = {};
+    last_query = request;
+    if (!open) return QueryOutcome::kClosed;
+    if (fail_send) return QueryOutcome::kSendFailed;
+    if (request.flush) received.clear();
+    sent.push_back(request.send);
+    reply.sent = request.send.size();
+    received += query_answer;
+    const auto end = QueryReplyEnd(received, request.until, request.max_bytes);
+    reply.complete = end.has_value();
+    reply.bytes = received.substr(0, end.value_or(received.size()));
+    received.erase(0, reply.bytes.size());
+    return QueryOutcome::kDone;
   }
 };
 

@@ -13,7 +13,7 @@ namespace {
 using Findings = std::vector<std::string>;
 
 constexpr std::size_t kMaxBuiltinArgs = 6;  // more than any built-in takes
-constexpr std::string_view kWholeCallOnly[] = {"receive(", "readfile("};
+constexpr std::string_view kWholeCallOnly[] = {"receive(", "readfile(", "query("};
 
 std::string Quoted(std::string_view text) {
   return "`" + std::string(text) + "`";
@@ -154,7 +154,7 @@ void CheckOrder(std::string_view s, Findings& out) {
   }
 }
 
-// receive() and readfile() hand back any text; put into a longer expression, a quote or
+// receive(), readfile() and query() hand back any text; put into a longer expression, a quote or
 // parenthesis in it makes the expression fail.
 void CheckWholeCalls(std::string_view s, Findings& out) {
   for (std::string_view call : kWholeCallOnly) {
