@@ -1,8 +1,8 @@
 // Renaming a log file and its older copies one number up.
 #include "app/log_rotation.h"
 
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 namespace orvelle::app {

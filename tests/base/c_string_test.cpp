@@ -1,4 +1,6 @@
 // Text that meets C interfaces and log files: a NUL refuses, a long text is cut with its count.
+#include "base/c_string.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,7 +9,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "base/c_string.h"
 #include "base/control_bytes.h"
 #include "base/file_io.h"
 

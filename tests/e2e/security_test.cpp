@@ -125,7 +125,7 @@ TEST_F(SecurityTest, FormBodiesAreBounded) {
   EXPECT_EQ(fits.body, "q=\" n=9999\r\n\r\n");
   many += "&n=x";
   const auto too_many = Request(Port(), "POST /show.ovs HTTP/1.1",
-                            "Content-Length: " + std::to_string(many.size()) + "\r\n", many);
+                                "Content-Length: " + std::to_string(many.size()) + "\r\n", many);
   EXPECT_EQ(too_many.status_line, "HTTP/1.1 413 Request Entity To Long");
 }
 

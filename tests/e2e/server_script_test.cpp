@@ -65,8 +65,7 @@ class ScriptPagesTest : public ::testing::Test {
         *finished = true;
       });
       for (int i = 0; i < kPollTries && !*finished; ++i) {
-        if (Request(server->Port(), "GET /probe.ovs HTTP/1.1").body ==
-            BusyPage("/long.ovs"))
+        if (Request(server->Port(), "GET /probe.ovs HTTP/1.1").body == BusyPage("/long.ovs"))
           return runner;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       }
@@ -149,9 +148,7 @@ TEST_F(ScriptPagesTest, BurstWhileScriptRunsThenStaticLoad) {
     std::vector<std::jthread> clients;
     for (int i = 0; i < kScriptRequests; ++i) {
       clients.emplace_back([&] {
-        if (Request(server->Port(), "GET /show.ovs HTTP/1.1").body ==
-            BusyPage("/long.ovs"))
-          ++busy;
+        if (Request(server->Port(), "GET /show.ovs HTTP/1.1").body == BusyPage("/long.ovs")) ++busy;
       });
     }
   }

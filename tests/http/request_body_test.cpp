@@ -80,8 +80,9 @@ TEST_F(RequestBodyTest, FramingOtherThanLengthAnswers400) {
     SCOPED_TRACE(header);
     EXPECT_EQ(StatusOf(port_, "POST /p HTTP/1.1\r\n" + header + "\r\n\r\n5\r\nhello\r\n0\r\n\r\n"),
               "HTTP/1.1 400 Bad Request");
-    EXPECT_EQ(StatusOf(port_, "POST /p HTTP/1.1\r\nContent-Length: 5\r\n" + header + "\r\n\r\nhello"),
-              "HTTP/1.1 400 Bad Request");
+    EXPECT_EQ(
+        StatusOf(port_, "POST /p HTTP/1.1\r\nContent-Length: 5\r\n" + header + "\r\n\r\nhello"),
+        "HTTP/1.1 400 Bad Request");
   }
   EXPECT_EQ(calls_, 0);
 }
@@ -89,9 +90,8 @@ TEST_F(RequestBodyTest, FramingOtherThanLengthAnswers400) {
 TEST_F(RequestBodyTest, OneMebibytePerBodyAnnouncedOrNot) {
   Start();
   const std::string full(kMaxBodySize, 'b');
-  EXPECT_EQ(SplitResponse(Exchange(port_,
-                                   "POST / HTTP/1.1\r\nContent-Length: " +
-                                       std::to_string(full.size()) + "\r\n\r\n" + full)
+  EXPECT_EQ(SplitResponse(Exchange(port_, "POST / HTTP/1.1\r\nContent-Length: " +
+                                              std::to_string(full.size()) + "\r\n\r\n" + full)
                               .bytes)
                 .body,
             "got " + std::to_string(full.size()));
@@ -118,13 +118,16 @@ TEST_F(RequestBodyTest, ExpectContinueIsAnsweredBeforeTheBodyOnlyWhenItWillBeRea
   EXPECT_EQ(SplitResponse(ReadAll(client.Get()).bytes).body, "got 5");
 
   const std::string over = std::to_string(kMaxBodySize + 1);
-  EXPECT_EQ(SplitResponse(Exchange(port_, "POST / HTTP/1.1\r\nExpect: 100-continue\r\n"
-                                          "Content-Length: " + over + "\r\n\r\n")
+  EXPECT_EQ(SplitResponse(Exchange(port_,
+                                   "POST / HTTP/1.1\r\nExpect: 100-continue\r\n"
+                                   "Content-Length: " +
+                                       over + "\r\n\r\n")
                               .bytes)
                 .status_line,
             "HTTP/1.1 413 Request Entity To Long");
-  EXPECT_EQ(SplitResponse(Exchange(port_, "POST / HTTP/1.1\r\nExpect: 100-continue\r\n"
-                                          "Content-Length: 101\r\n\r\n")
+  EXPECT_EQ(SplitResponse(Exchange(port_,
+                                   "POST / HTTP/1.1\r\nExpect: 100-continue\r\n"
+                                   "Content-Length: 101\r\n\r\n")
                               .bytes)
                 .status_line,
             "HTTP/1.1 503 Service Unavailable");

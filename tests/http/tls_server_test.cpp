@@ -106,8 +106,7 @@ TEST_F(TlsServerTest, EveryKindOfRequestGetsTheSameBytesOverTls) {
            body,
        "HTTP/1.1 200 OK"},
       {"POST /echo HTTP/1.1\r\nContent-Length: 5000\r\n\r\n", "HTTP/1.1 413"},
-      {"GET /text HTTP/1.1\r\nX: " + std::string(kMaxLineLength, 'x') + "\r\n\r\n",
-       "HTTP/1.1 400"},
+      {"GET /text HTTP/1.1\r\nX: " + std::string(kMaxLineLength, 'x') + "\r\n\r\n", "HTTP/1.1 400"},
       {"GET /missing HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
       {"BREW /pot HTTP/1.1\r\n\r\n", ""},
       {"\x01\x02 nonsense\r\n\r\n", ""},
@@ -253,12 +252,13 @@ TEST_F(TlsServerTest, Tls12OffersOnlyEcdheWithAeadCiphers) {
     const char* ciphers;
     bool agreed;
   };
-  for (const Case c : {Case{"ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256", true},
-                       Case{"ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305", true},
-                       Case{"ECDHE-ECDSA-AES128-SHA:ECDHE-RSA-AES128-SHA:ECDHE-RSA-AES256-SHA384:"
-                            "ECDHE-ECDSA-AES256-SHA384",
-                            false},
-                       Case{"AES128-GCM-SHA256:AES256-GCM-SHA384:DHE-RSA-AES128-GCM-SHA256", false}}) {
+  for (const Case c :
+       {Case{"ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256", true},
+        Case{"ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305", true},
+        Case{"ECDHE-ECDSA-AES128-SHA:ECDHE-RSA-AES128-SHA:ECDHE-RSA-AES256-SHA384:"
+             "ECDHE-ECDSA-AES256-SHA384",
+             false},
+        Case{"AES128-GCM-SHA256:AES256-GCM-SHA384:DHE-RSA-AES128-GCM-SHA256", false}}) {
     SCOPED_TRACE(c.ciphers);
     ClientContext client = NewClientContext();
     SSL_CTX_set_max_proto_version(client.get(), TLS1_2_VERSION);
