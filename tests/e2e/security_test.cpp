@@ -80,6 +80,10 @@ TEST_F(SecurityTest, ControlBytesInThePathNeverNameAFile) {
     EXPECT_EQ(response.body.find("ran"), std::string::npos) << target;
   }
   EXPECT_EQ(Request(Port(), "GET /planted.txt HTTP/1.1").body, "<% echo (\"ran as a script\") %>");
+  // A long path is logged cut, with the count of what was left out.
+  Request(Port(), "GET /" + std::string(1100, 'p') + " HTTP/1.1");
+  ASSERT_TRUE(server->WaitForLog(" /" + std::string(1023, 'p') + "...(77 more bytes) received"))
+      << server->Stdout().substr(0, 4000);
 }
 
 // Control bytes in a request line never reach the log: the request is refused before it is
