@@ -59,11 +59,15 @@ inline bool CheckRequestParser(std::string_view input) {
     return false;
   }
   if (status != TParseStatus::kComplete) return true;
+  // A request handed on never carries a control byte in its target, so the path that names a
+  // file is the path every rule looked at.
+  if (!IsCleanTarget(a.Line.Target)) return false;
   try {
     const THTTPRequestInfo info = THTTPRequestInfo::FromParsed(whole.TakeRequest(), "", true);
     if (info.Document.empty() || (info.Document.front() != '/' && info.Document != "*")) {
       return false;
     }
+    if (base::HasControlBytes(info.Document)) return false;
     for (std::size_t i = 0; i < info.Cookies.Count(); ++i) (void)info.Cookies[i].CookieText();
   } catch (const EHTTPUnsupportedAuthorisationScheme&) {
   }

@@ -3,6 +3,7 @@
 #include "event_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "base/control_bytes.h"
@@ -10,9 +11,20 @@
 #include "log_prefix.h"
 
 namespace orvelle::app {
+namespace {
 
-TEventLog::TEventLog(std::filesystem::path log_file, SettingReader get_setting, Clock clock)
+base::UniqueFd OpenForAppend(const std::filesystem::path& file) {
+  // O_NONBLOCK: a FIFO in place of the file must not hang the logging thread.
+  return base::UniqueFd(::open(
+      file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
+}
+
+}  // namespace
+
+TEventLog::TEventLog(std::filesystem::path log_file, SettingReader get_setting, Clock clock,
+                     std::uint64_t rotate_bytes)
     : log_file_(std::move(log_file)),
+      rotate_bytes_(rotate_bytes),
       get_setting_(std::move(get_setting)),
       clock_(clock ? std::move(clock) : Clock(LocalTimeNow)) {}
 
@@ -49,16 +61,30 @@ std::size_t TEventLog::MemoTextLength() const {
 
 void TEventLog::LogToFile(const std::string& line) {
   if (get_setting_("Log to file") != "yes") return;
-  if (!AppendToFile(line)) AppendMemo(Prefix() + "Not saved to file: " + line);
+  if (AppendToFile(line)) {
+    file_failing_ = false;
+    return;
+  }
+  // Once per spell: a full disk must not push every other line out of the memo.
+  if (file_failing_) return;
+  file_failing_ = true;
+  AppendMemo(Prefix() + "Not saved to file: " + line);
 }
 
-bool TEventLog::AppendToFile(const std::string& line) const {
-  base::UniqueFd file(::open(
-      log_file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644));
-  if (!file.Valid()) return false;
-  // O_NONBLOCK above: a FIFO in place of the file must not hang the logging thread.
-  // One write call for the line and its CR LF keeps concurrent appenders from interleaving.
+bool TEventLog::AppendToFile(const std::string& line) {
   const std::string bytes = line + "\r\n";
+  base::UniqueFd file = OpenForAppend(log_file_);
+  if (!file.Valid()) return false;
+  // Anyone may send request lines, so the file is bounded; only a plain file is moved aside.
+  struct stat info {};
+  if (::fstat(file.Get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+      static_cast<std::uint64_t>(info.st_size) + bytes.size() > rotate_bytes_) {
+    file = base::UniqueFd();
+    RotateLogFiles(log_file_);
+    file = OpenForAppend(log_file_);
+    if (!file.Valid()) return false;
+  }
+  // One write call for the line and its CR LF keeps concurrent appenders from interleaving.
   return ::write(file.Get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 

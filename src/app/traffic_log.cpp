@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/log_rotation.h"
 #include "base/traffic_text.h"
 
 namespace orvelle::app {
@@ -22,10 +23,6 @@ std::string AsciiColumn(std::string_view bytes) {
     if (c < 0x20 || c > 0x7E) c = '.';
   }
   return out;
-}
-
-std::filesystem::path Numbered(const std::filesystem::path& file, int number) {
-  return std::filesystem::path(file.string() + "." + std::to_string(number));
 }
 
 }  // namespace
@@ -119,12 +116,7 @@ bool TrafficLog::EnsureOpen() {
 void TrafficLog::Rotate() {
   fd_ = base::UniqueFd();
   size_ = 0;
-  for (int number = kKeptFiles - 1; number >= 1; --number) {
-    ::rename(Numbered(file_, number).c_str(), Numbered(file_, number + 1).c_str());
-  }
-  if (::rename(file_.c_str(), Numbered(file_, 1).c_str()) != 0 && errno != ENOENT) {
-    Fail("cannot rotate", errno);
-  }
+  if (const int error = RotateLogFiles(file_, kKeptFiles); error != 0) Fail("cannot rotate", error);
 }
 
 void TrafficLog::Fail(const char* what, int error) {

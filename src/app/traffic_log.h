@@ -12,6 +12,7 @@
 #include <string_view>
 #include <thread>
 
+#include "app/log_rotation.h"
 #include "base/traffic_ring.h"
 #include "base/unique_fd.h"
 
@@ -27,9 +28,9 @@ std::string TrafficLogLines(const base::TrafficRecord& record);
 class TrafficLog {
  public:
   // Big enough for days of an instrument's chatter, small enough to open in an editor.
-  static constexpr std::uint64_t kDefaultRotateBytes = std::uint64_t{16} << 20;
+  static constexpr std::uint64_t kDefaultRotateBytes = kLogRotateBytes;
   // FILE.1 .. FILE.3 are kept; the oldest goes.
-  static constexpr int kKeptFiles = 3;
+  static constexpr int kKeptFiles = kKeptLogFiles;
 
   using Reporter = std::function<void(std::string_view)>;
 

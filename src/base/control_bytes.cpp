@@ -35,4 +35,10 @@ std::string EscapeControlBytes(std::string_view text) {
   return out;
 }
 
+std::string CutForLog(std::string_view text, std::size_t limit) {
+  if (text.size() <= limit) return std::string(text);
+  return std::string(text.substr(0, limit)) + "...(" + std::to_string(text.size() - limit) +
+         " more bytes)";
+}
+
 }  // namespace orvelle::base

@@ -1,6 +1,7 @@
 // Text that travels from clients and devices into logs, consoles and windows, made inert.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,5 +14,9 @@ std::string EscapeControlBytes(std::string_view text);
 
 // True when the text holds a byte that EscapeControlBytes would rewrite.
 bool HasControlBytes(std::string_view text);
+
+// The text itself when it has at most `limit` bytes; else its first `limit` bytes followed by
+// "...(N more bytes)", so a client cannot make one log line as long as it likes.
+std::string CutForLog(std::string_view text, std::size_t limit);
 
 }  // namespace orvelle::base

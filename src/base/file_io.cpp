@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "base/c_string.h"
 #include "base/unique_fd.h"
 
 namespace orvelle::base {
@@ -24,6 +25,8 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 }  // namespace
 
 std::string ReadFileBytes(const std::filesystem::path& path, struct stat* info_out) {
+  // A NUL would make the open name a shorter path than the caller checked.
+  if (!FitsCString(path.native())) ThrowReadError(path, ENOENT);
   UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!file.Valid()) ThrowReadError(path, errno);
   // Sized from the file, so a page costs one read and no zero-filled chunk; a file that grows

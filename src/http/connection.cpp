@@ -68,17 +68,29 @@ std::chrono::milliseconds TTCPConnection::ReadWait() const {
 }
 
 bool TTCPConnection::CompleteHead() {
-  THead expected = THead::kPending;
-  return head_.compare_exchange_strong(expected, THead::kComplete, std::memory_order_acq_rel) ||
-         expected == THead::kComplete;
+  TStage expected = TStage::kHead;
+  return stage_.compare_exchange_strong(expected, TStage::kBody, std::memory_order_acq_rel) ||
+         expected == TStage::kBody || expected == TStage::kComplete;
+}
+
+bool TTCPConnection::CompleteRequest() {
+  TStage expected = stage_.load(std::memory_order_acquire);
+  while (expected == TStage::kHead || expected == TStage::kBody) {
+    if (stage_.compare_exchange_weak(expected, TStage::kComplete, std::memory_order_acq_rel))
+      return true;
+  }
+  return expected == TStage::kComplete;
 }
 
 bool TTCPConnection::Evict() {
-  THead expected = THead::kPending;
-  if (!head_.compare_exchange_strong(expected, THead::kEvicted, std::memory_order_acq_rel))
-    return false;
-  Abort();
-  return true;
+  TStage expected = stage_.load(std::memory_order_acquire);
+  while (expected == TStage::kHead || expected == TStage::kBody) {
+    if (stage_.compare_exchange_weak(expected, TStage::kEvicted, std::memory_order_acq_rel)) {
+      Abort();
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string_view TTCPConnection::ReceiveChunk() {

@@ -74,15 +74,24 @@ class TTCPConnection {
   void ReadDeadline(TClock::time_point deadline) { read_deadline_ = deadline; }
   TClock::time_point AcceptedAt() const { return accepted_at_; }
   const TConnectionTimeouts& Timeouts() const { return timeouts_; }
-  // The request's line and headers are in: the connection can no longer be evicted. False when
-  // it was evicted first; it is then closed and must not be answered.
+  // The request's line and headers are in; its body may still be due, and until it is in the
+  // connection can still be evicted. False when it was evicted first; it is then closed and
+  // must not be answered.
   bool CompleteHead();
-  // Gives the slot of a connection whose request's head is not in yet to a newcomer: wakes its
-  // reads, which find the connection closed. False when the head is in (or it was evicted).
-  // Safe to call from another thread.
+  // The whole request is in: the connection can no longer be evicted. False when it was evicted
+  // first, as for CompleteHead.
+  bool CompleteRequest();
+  // Gives the slot of a connection whose request is not in yet to a newcomer: wakes its reads,
+  // which find the connection closed. False when the request is in (or it was evicted). Safe to
+  // call from another thread.
   bool Evict();
-  // Whether Evict may still succeed; only a hint, as the owner may complete the head meanwhile.
-  bool HeadPending() const { return head_.load(std::memory_order_relaxed) == THead::kPending; }
+  // Whether Evict may still succeed, and whether the head is still missing; only hints, as the
+  // owner may move on meanwhile.
+  bool RequestPending() const {
+    const TStage stage = stage_.load(std::memory_order_relaxed);
+    return stage == TStage::kHead || stage == TStage::kBody;
+  }
+  bool HeadPending() const { return stage_.load(std::memory_order_relaxed) == TStage::kHead; }
   // Drops the bytes received so far, once a caller has consumed what ReceiveChunk returned.
   void DiscardInput() { input_.clear(); }
   // A line up to LF (one CR before it removed); throws EConnClosedGracefully when the peer
@@ -123,7 +132,7 @@ class TTCPConnection {
   void OnFirstWait(std::function<void()> hook) { first_wait_ = std::move(hook); }
 
  private:
-  enum class THead : std::uint8_t { kPending, kComplete, kEvicted };
+  enum class TStage : std::uint8_t { kHead, kBody, kComplete, kEvicted };
 
   void NoteWait();
   std::chrono::milliseconds ReadWait() const;
@@ -148,7 +157,7 @@ class TTCPConnection {
   TConnectionTimeouts timeouts_;
   const TClock::time_point accepted_at_ = TClock::now();
   TClock::time_point read_deadline_ = TClock::time_point::max();
-  std::atomic<THead> head_{THead::kPending};  // written by the worker and by an evicting acceptor
+  std::atomic<TStage> stage_{TStage::kHead};  // written by the worker and by an evicting acceptor
   std::string input_;                         // received and not yet consumed
   std::string held_;                          // written with `more`, not yet sent
   bool closed_ = false;

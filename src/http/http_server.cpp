@@ -8,6 +8,8 @@
 
 #include <cerrno>
 
+#include "base/ascii_text.h"
+#include "base/c_string.h"
 #include "http/exceptions.h"
 #include "http/https_redirect.h"
 #include "http/status_text.h"
@@ -37,6 +39,10 @@ void AnnounceClose(THTTPResponseInfo& response) {
   response.Headers.SetValue("Connection", "close");
 }
 
+// A browser told once over TLS that this host speaks only TLS never tries the plain port again
+// for a year, so no one on the way can keep it on plain HTTP.
+constexpr std::string_view kStrictTransport = "max-age=31536000";
+
 // The moment the body bytes received so far fall below the minimum rate: the next ones must
 // come before it.
 TTCPConnection::TClock::time_point BodyDeadline(TTCPConnection::TClock::time_point start,
@@ -52,7 +58,9 @@ TTCPConnection::TClock::time_point BodyDeadline(TTCPConnection::TClock::time_poi
 }  // namespace
 
 THTTPServer::THTTPServer(TServerLimits limits, std::string mime_types_path)
-    : TTCPServer(limits), mime_table_(std::move(mime_types_path)) {
+    : TTCPServer(limits),
+      mime_table_(std::move(mime_types_path)),
+      bodies_(limits.MaxBodiesInMemory) {
   DefaultPort = 80;
   DeferAccept = true;      // an HTTP client speaks first
   EvictUnfinished = true;  // a request's head is marked complete by ReadRequest
@@ -65,7 +73,8 @@ THTTPServer::~THTTPServer() {
 void THTTPServer::DoExecute(TPeerThread& thread) {
   TTCPConnection& connection = thread.Connection();
   TParseStatus status;
-  TParsedRequest request = ReadRequest(thread, status);
+  TBodyShare share(bodies_);  // held until the answer is written, as the body is
+  TParsedRequest request = ReadRequest(thread, status, share);
   // One response per connection: whatever is written from here on is followed by the close.
   connection.HoldUntilClose();
   const bool understood = status == TParseStatus::kComplete || status == TParseStatus::kOtherMethod;
@@ -91,6 +100,9 @@ void THTTPServer::DoExecute(TPeerThread& thread) {
     case TParseStatus::kTooLarge:
       AnswerStatus(connection, 413);
       break;
+    case TParseStatus::kBodyRefused:
+      AnswerStatus(connection, 503);
+      break;
     case TParseStatus::kMalformedCommand:
       connection.Disconnect();
       throw EHTTPErrorParsingCommand();
@@ -104,7 +116,8 @@ void THTTPServer::DoExecute(TPeerThread& thread) {
 
 // The head must be in by a fixed time after the accept, and the body must keep up a minimum
 // rate; either way a client cannot hold its slot by sending little and often.
-TParsedRequest THTTPServer::ReadRequest(TPeerThread& thread, TParseStatus& status) {
+TParsedRequest THTTPServer::ReadRequest(TPeerThread& thread, TParseStatus& status,
+                                        TBodyShare& share) {
   TTCPConnection& connection = thread.Connection();
   const TConnectionTimeouts& timeouts = connection.Timeouts();
   TRequestParser parser(Limits().Request, static_cast<bool>(OnCommandGet));
@@ -117,17 +130,44 @@ TParsedRequest THTTPServer::ReadRequest(TPeerThread& thread, TParseStatus& statu
     status = TParseStatus::kClosedEarly;
     return {};
   }
-  if (parser.Status() == TParseStatus::kNeedMore) {
-    const auto body_start = TTCPConnection::TClock::now();
-    while (parser.Status() == TParseStatus::kNeedMore) {
-      connection.ReadDeadline(BodyDeadline(body_start, timeouts, parser.Request().Body.size()));
-      FeedParser(connection, parser);
-    }
+  if (parser.Status() == TParseStatus::kNeedMore && !ReadBody(connection, parser, share)) {
+    status = TParseStatus::kBodyRefused;
+    return parser.TakeRequest();
+  }
+  if (!connection.CompleteRequest()) {
+    // Evicted for a newcomer while the body came in.
+    status = TParseStatus::kClosedEarly;
+    return {};
   }
   // A handler reading on (another method's conversation) is bound only by the idle time.
   connection.ReadDeadline(TTCPConnection::TClock::time_point::max());
   status = parser.Status();
   return parser.TakeRequest();
+}
+
+// False, reading nothing more, when the bodies being read already hold all the memory they may:
+// the newcomer is turned away rather than anyone's memory grown. A client that waits for leave
+// to send its body gets it only here, once the body is certain to be read.
+bool THTTPServer::ReadBody(TTCPConnection& connection, TRequestParser& parser, TBodyShare& share) {
+  const std::int64_t length = ContentLengthOf(parser.Request().Headers);
+  // A body of unknown length is taken in steps, each before its bytes are kept.
+  const auto due = [&] {
+    if (length >= 0) return static_cast<std::size_t>(length);
+    return std::min(parser.Request().Body.size() + kReceiveChunk,
+                    static_cast<std::size_t>(Limits().Request.MaxBodySize));
+  };
+  if (!share.GrowTo(due())) return false;
+  if (base::EqualsIgnoreCase(parser.Request().Headers.Value("Expect"), "100-continue")) {
+    connection.Write("HTTP/1.1 100 Continue\r\n\r\n");
+  }
+  const TConnectionTimeouts& timeouts = connection.Timeouts();
+  const auto body_start = TTCPConnection::TClock::now();
+  while (parser.Status() == TParseStatus::kNeedMore) {
+    connection.ReadDeadline(BodyDeadline(body_start, timeouts, parser.Request().Body.size()));
+    FeedParser(connection, parser);
+    if (!share.GrowTo(due())) return false;
+  }
+  return true;
 }
 
 void THTTPServer::FeedParser(TTCPConnection& connection, TRequestParser& parser) {
@@ -145,7 +185,7 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
   THTTPRequestInfo request_info =
       THTTPRequestInfo::FromParsed(std::move(request), connection.Binding().PeerIP, ParseParams);
   THTTPResponseInfo response(connection);
-  AnnounceClose(response);
+  Prepare(connection, response);
   try {
     OnCommandGet(thread, request_info, response);
   } catch (const std::exception& e) {
@@ -159,9 +199,19 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
   if (body_due && request_info.Command != "HEAD") response.SendBody();
 }
 
+// Set before the handler runs, so it is in place however the header gets sent.
+void THTTPServer::Prepare(TTCPConnection& connection, THTTPResponseInfo& response) const {
+  AnnounceClose(response);
+  // Only when the plain port serves nothing: a browser that uses both ports keeps one session.
+  if (connection.Secure() && RedirectToHttps) {
+    response.SecureCookies = true;
+    response.LateHeaders.SetValue("Strict-Transport-Security", kStrictTransport);
+  }
+}
+
 void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
   THTTPResponseInfo response(connection);
-  AnnounceClose(response);
+  Prepare(connection, response);
   response.StatusCode(status_code);
   response.ContentType = "text/plain";
   response.ContentText = response.StatusText;
@@ -214,6 +264,8 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
                                    const std::string& file_name) {
   if (ResponseInfo.ContentType.empty())
     ResponseInfo.ContentType = mime_table_.FileMimeType(file_name);
+  // A NUL would make the open name a shorter path than the caller checked.
+  if (!base::FitsCString(file_name)) throw EFOpenError(file_name, ENOENT);
   // O_NONBLOCK: opening a FIFO must not hang the thread; it is refused below as not a file.
   base::UniqueFd file(::open(file_name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!file.Valid()) throw EFOpenError(file_name, errno);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "http/body_budget.h"
 #include "http/mime_table.h"
 #include "http/request_info.h"
 #include "http/response_info.h"
@@ -25,12 +26,16 @@ class THTTPServer : public TTCPServer {
 
   bool ParseParams = true;
   // Every request that comes in on a plain binding is answered with a permanent redirect to
-  // the same path on the first TLS binding. Set before activation.
+  // the same path on the first TLS binding, and every answer over TLS tells the browser to use
+  // nothing else (Strict-Transport-Security) and sets its cookies Secure. Set before activation.
   bool RedirectToHttps = false;
 
   // Assign before activation.
   TCommandGetEvent OnCommandGet;
   TCommandOtherEvent OnCommandOther;
+
+  // Memory the request bodies being read now have been granted, all connections together.
+  std::size_t BodyBytesHeld() const { return bodies_.Held(); }
 
   // Sends the header and the whole file as the response; returns the bytes of the file sent.
   // Throws EFOpenError before sending anything when the file cannot be opened.
@@ -42,14 +47,17 @@ class THTTPServer : public TTCPServer {
   void RejectConnection(TSocketHandle& socket) override;
 
  private:
-  TParsedRequest ReadRequest(TPeerThread& thread, TParseStatus& status);
+  TParsedRequest ReadRequest(TPeerThread& thread, TParseStatus& status, TBodyShare& share);
+  bool ReadBody(TTCPConnection& connection, TRequestParser& parser, TBodyShare& share);
   static void FeedParser(TTCPConnection& connection, TRequestParser& parser);
   void Answer(TPeerThread& thread, TParsedRequest request);
+  void Prepare(TTCPConnection& connection, THTTPResponseInfo& response) const;
   void AnswerStatus(TTCPConnection& connection, int status_code);
   void AnswerRedirect(TTCPConnection& connection, const TParsedRequest& request);
   int HttpsPort();
 
   TMimeTable mime_table_;
+  TBodyBudget bodies_;  // request bodies being read, all connections together
 };
 
 }  // namespace orvelle::http

@@ -16,7 +16,44 @@ bool IsBlankLine(std::string_view line) {
   return std::all_of(line.begin(), line.end(), [](char c) { return c == ' '; });
 }
 
+bool IsControlByte(unsigned char byte) {
+  return byte < 0x20 || byte == 0x7F;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  const char lower = static_cast<char>(c | 0x20);
+  if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
+  return -1;
+}
+
+// Bodies are read by length only: a request that frames its body any other way would be read
+// differently here than by a proxy in front, so it is refused.
+bool HasTransferEncoding(const THeaderList& headers) {
+  return std::any_of(headers.Lines().begin(), headers.Lines().end(), [](const std::string& line) {
+    std::string_view name = THeaderList::NameOf(line);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    return base::EqualsIgnoreCase(name, "Transfer-Encoding");
+  });
+}
+
 }  // namespace
+
+bool IsCleanTarget(std::string_view target) {
+  for (char c : target) {
+    if (IsControlByte(static_cast<unsigned char>(c))) return false;
+  }
+  const std::string_view path = target.substr(0, target.find('?'));
+  for (std::size_t i = 0; i + 2 < path.size(); ++i) {
+    if (path[i] != '%') continue;
+    const int high = HexDigit(path[i + 1]);
+    const int low = HexDigit(path[i + 2]);
+    if (high >= 0 && low >= 0 && IsControlByte(static_cast<unsigned char>(high * 16 + low))) {
+      return false;
+    }
+  }
+  return true;
+}
 
 std::optional<TRequestLine> ParseRequestLine(std::string_view line) {
   const auto last_blank = line.rfind(' ');
@@ -119,6 +156,8 @@ void TRequestParser::OnRequestLine(std::string_view line) {
   if (!standard_methods_ || (m != "GET" && m != "POST" && m != "HEAD")) {
     return Finish(TParseStatus::kOtherMethod);
   }
+  // The path must reach the script rule and the file system as one and the same string.
+  if (!IsCleanTarget(request_.Line.Target)) return Finish(TParseStatus::kBadRequest);
   stage_ = Stage::kHeaders;
 }
 
@@ -129,6 +168,7 @@ void TRequestParser::OnHeaderLine(std::string_view line) {
 }
 
 void TRequestParser::StartBody() {
+  if (HasTransferEncoding(request_.Headers)) return Finish(TParseStatus::kBadRequest);
   const std::int64_t length = ContentLengthOf(request_.Headers);
   if (length > limits_.MaxBodySize) return Finish(TParseStatus::kTooLarge);
   if (length > 0) {

@@ -16,8 +16,9 @@ namespace orvelle::http {
 inline constexpr std::size_t kMaxLineLength = 16 * 1024;
 // Browsers send a few dozen; more is an attack on memory or CPU.
 inline constexpr std::size_t kMaxHeaderLines = 200;
-// Bodies are kept in memory as ParamText, so they must have a ceiling.
-inline constexpr std::int64_t kMaxBodySize = 64LL * 1024 * 1024;
+// Bodies are kept in memory as ParamText, so they must have a ceiling; form posts and uploads to
+// a page are far smaller, and a thousand connections at this size still fit in memory.
+inline constexpr std::int64_t kMaxBodySize = 1024 * 1024;
 
 struct TRequestLimits {
   std::size_t MaxLineLength = kMaxLineLength;
@@ -35,6 +36,10 @@ struct TRequestLine {
 // target). Returns nothing when the line has no blank at all.
 std::optional<TRequestLine> ParseRequestLine(std::string_view line);
 
+// False when the request target holds a control byte (0x00-0x1F, 0x7F), raw anywhere or
+// percent-encoded in its path: such a target is refused before it can name a file.
+bool IsCleanTarget(std::string_view target);
+
 // The "Content-Length" value as a number: -1 when missing or not a number, INT64_MAX when it is
 // a number too large to represent.
 std::int64_t ContentLengthOf(const THeaderList& headers);
@@ -51,8 +56,10 @@ enum class TParseStatus {
   kOtherMethod,       // the request line named another method; headers are not read
   kMalformedCommand,  // the request line has no blank: no response is due
   kClosedEarly,       // input ended before the request was complete: no response is due
-  kBadRequest,        // a line or the header count is over its limit: answer 400
+  kBadRequest,        // a line or the header count is over its limit, or a control byte in
+                      // the target: answer 400
   kTooLarge,          // the body is over its limit: answer 413
+  kBodyRefused,       // never the parser's: the server will not read this body now (503)
 };
 
 class TRequestParser {

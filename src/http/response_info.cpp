@@ -56,9 +56,12 @@ std::string THTTPResponseInfo::HeaderBlock() const {
   std::string block =
       "HTTP/1.1 " + std::to_string(status_code_) + " " + OneLine(StatusText) + "\r\n";
   for (std::size_t i = 0; i < Cookies.Count(); ++i) {
-    block += "Set-Cookie: " + OneLine(Cookies[i].CookieText()) + "\r\n";
+    TCookie cookie = Cookies[i];
+    cookie.Secure = cookie.Secure || SecureCookies;
+    block += "Set-Cookie: " + OneLine(cookie.CookieText()) + "\r\n";
   }
   for (const std::string& line : Headers.Lines()) block += OneLine(line) + "\r\n";
+  for (const std::string& line : LateHeaders.Lines()) block += OneLine(line) + "\r\n";
   block += "\r\n";
   return block;
 }

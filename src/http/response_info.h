@@ -27,6 +27,11 @@ class THTTPResponseInfo {
   std::unique_ptr<std::istream> ContentStream;
   std::string ContentText;
   bool HeaderSent = false;
+  // Header lines sent after all the others, so the lines above keep their places.
+  THeaderList LateHeaders;
+  // Every cookie goes out with its Secure flag: the response travels over TLS, and a cookie set
+  // there must never be sent back in the clear.
+  bool SecureCookies = false;
 
   int StatusCode() const { return status_code_; }
   // Sets the code and the matching StatusText.

@@ -56,9 +56,10 @@ class TTCPServer {
   // request. Wrong where the server greets first, so off unless an owner turns it on.
   bool DeferAccept = false;
   // When MaxConnections are live, a newcomer takes the slot of the connection that has waited
-  // longest without its request's head (TTCPConnection::CompleteHead); only when every one has
-  // it is the newcomer turned away. For protocols whose reader marks the head, so off unless an
-  // owner turns it on.
+  // longest without its request's head (TTCPConnection::CompleteHead), else of the oldest one
+  // still sending its body; only when every request is in is the newcomer turned away. For
+  // protocols whose reader marks the request (CompleteRequest), so off unless an owner turns it
+  // on.
   bool EvictUnfinished = false;
 
   // Events; assign them before activation.

@@ -356,15 +356,23 @@ bool TThreadMgrDefault::HasSlotLocked(const TAcceptor& acceptor) {
 }
 
 // Called with mutex_ held. The evicted connection's worker wakes and ends it; until then it
-// still counts as live, but its slot is the newcomer's.
+// still counts as live, but its slot is the newcomer's. A connection still without its head goes
+// first; only when none is left does one still sending its body go, the oldest of them, so a
+// flood of withheld uploads cannot keep new clients out.
 bool TThreadMgrDefault::EvictOldestLocked() {
-  // Each failed eviction is of a connection whose head just came in, which is not tried again.
+  // Each failed eviction is of a connection whose request just came in, which is not tried again.
   for (std::size_t attempt = 0; attempt <= live_.size(); ++attempt) {
     TPeerThread* oldest = nullptr;
+    bool oldest_head = false;
     for (const auto& peer : live_) {
-      if (peer->evicted_ || !peer->Connection().HeadPending()) continue;
-      if (!oldest || peer->Connection().AcceptedAt() < oldest->Connection().AcceptedAt())
+      const TTCPConnection& connection = peer->Connection();
+      if (peer->evicted_ || !connection.RequestPending()) continue;
+      const bool head = connection.HeadPending();
+      if (!oldest || (head && !oldest_head) ||
+          (head == oldest_head && connection.AcceptedAt() < oldest->Connection().AcceptedAt())) {
         oldest = peer.get();
+        oldest_head = head;
+      }
     }
     if (!oldest) return false;
     if (oldest->Connection().Evict()) {

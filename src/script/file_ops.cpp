@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "base/c_string.h"
 #include "base/file_io.h"
 #include "base/unique_fd.h"
 
@@ -33,7 +34,7 @@ constexpr mode_t kNewFileMode = 0666;
 
 // A NUL byte would cut the path short at the system call and name another file.
 bool UsablePath(const std::string& path) {
-  return path.find('\0') == std::string::npos;
+  return base::FitsCString(path);
 }
 
 // Never blocks on a FIFO or a device: open does not wait for the other end, and the callers

@@ -8,6 +8,8 @@
 #include <string>
 #include <system_error>
 
+#include "base/c_string.h"
+
 namespace orvelle::serial {
 namespace fs = std::filesystem;
 namespace {
@@ -45,6 +47,11 @@ bool IsSerialDevice(const struct stat& info, const fs::path& sysfs_root) {
 
 SerialDeviceLookup LookUpSerialDevice(const fs::path& path, const fs::path& sysfs_root) {
   SerialDeviceLookup result;
+  // A NUL would let the look and the open stop at a shorter path than the name given.
+  if (!base::FitsCString(path.native())) {
+    result.error = ENOENT;
+    return result;
+  }
   std::error_code error;
   result.device = fs::canonical(path, error);
   struct stat info {};

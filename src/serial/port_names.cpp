@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/ascii_text.h"
+#include "base/c_string.h"
 #include "base/unique_fd.h"
 
 namespace orvelle::serial {
@@ -89,6 +90,11 @@ fs::path ResolvePortName(std::string_view name) {
 }
 
 base::UniqueFd OpenExclusive(const fs::path& path) {
+  // A NUL would make the open name another device than the one resolved.
+  if (!base::FitsCString(path.native())) {
+    errno = ENOENT;
+    return base::UniqueFd();
+  }
   base::UniqueFd fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.Valid()) return fd;
   // flock keeps out every other opener, root included; TIOCEXCL also keeps out plain opens

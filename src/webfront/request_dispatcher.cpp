@@ -2,6 +2,7 @@
 // the answer.
 #include "request_dispatcher.h"
 
+#include "base/control_bytes.h"
 #include "credentials.h"
 #include "cross_site.h"
 #include "own_endpoints.h"
@@ -12,6 +13,9 @@ namespace orvelle::webfront {
 namespace {
 // A user name in a log line is cut here; it comes from the client.
 constexpr std::size_t kMaxLoggedUser = 64;
+// A request path in a log line is cut here: longer than any real page's path, short enough that
+// a client without credentials cannot fill the disk with a few requests.
+constexpr std::size_t kMaxLoggedPath = 1024;
 }  // namespace
 
 TRequestDispatcher::TRequestDispatcher(DispatcherSetup setup) : setup_(std::move(setup)) {}
@@ -21,8 +25,9 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
                                               http::THTTPResponseInfo& ResponseInfo) {
   const http::TSocketHandle& binding = AThread.Connection().Binding();
   const Peer peer{binding.PeerIP, binding.PeerPort};
-  setup_.context.AddLog("Command " + RequestInfo.Command + " " + RequestInfo.Document +
-                        " received from " + peer.ip + ":" + std::to_string(peer.port));
+  setup_.context.AddLog("Command " + RequestInfo.Command + " " +
+                        base::CutForLog(RequestInfo.Document, kMaxLoggedPath) + " received from " +
+                        peer.ip + ":" + std::to_string(peer.port));
   const std::filesystem::path path = MapDocument(setup_.web_folder, RequestInfo.Document);
   const bool inside = IsInsideFolder(path, setup_.web_folder);
   // Decided on the path that is served, not the raw one: "/x.ovs/../log.txt" is the plain file
@@ -67,8 +72,8 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
 bool TRequestDispatcher::RefusedAsCrossSite(const http::THTTPRequestInfo& request,
                                             const Peer& peer) {
   if (setup_.allow_cross_site || !IsCrossSiteRequest(request)) return false;
-  setup_.context.AddLog("Cross-site request refused: " + request.Command + " " + request.Document +
-                        " from " + peer.ip);
+  setup_.context.AddLog("Cross-site request refused: " + request.Command + " " +
+                        base::CutForLog(request.Document, kMaxLoggedPath) + " from " + peer.ip);
   return true;
 }
 

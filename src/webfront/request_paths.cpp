@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "base/ascii_text.h"
+#include "base/c_string.h"
 
 namespace orvelle::webfront {
 
@@ -29,6 +30,8 @@ bool IsExistingFile(const std::filesystem::path& path) {
 }
 
 bool IsExistingFile(const std::filesystem::path& path, struct stat& info) {
+  // A NUL would make stat look at a shorter path than the rules saw: no such file.
+  if (!base::FitsCString(path.native())) return false;
   return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 

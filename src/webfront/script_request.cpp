@@ -35,7 +35,10 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     return;
   }
   std::string holder;
-  std::optional<ScriptSlot::Claim> claim = slot_.TryClaim(path.string(), holder);
+  // Held under its request path: the busy and aborted pages must not show where the server's
+  // files lie on its disk.
+  std::optional<ScriptSlot::Claim> claim =
+      slot_.TryClaim(PathBelowFolder(path, setup_.web_folder), holder);
   if (!claim) {
     response.ContentText = BusyPage(holder);
     return;

@@ -164,5 +164,38 @@ TEST_F(EventLogTest, ConcurrentLinesStayWholeAndInTheSameOrder) {
   EXPECT_EQ(ReadFile(home.LogFile()), expected);
 }
 
+// Rotated before a line would pass the bound: log.txt.1 the newest, three kept, lines whole.
+TEST_F(EventLogTest, FileIsRotatedAtItsBoundKeepingThree) {
+  const std::string prefix = "Mar 1, 2026 ; 09:05 ";
+  const std::size_t line_size = prefix.size() + 8 + 2;  // "line NNN" and CR LF
+  TEventLog small(
+      home.LogFile(), [](std::string_view) { return std::string("yes"); },
+      [] { return At(2026, 3, 1, 9, 5); }, 3 * line_size);
+  for (int i = 100; i < 114; ++i) small.AddLog("line " + std::to_string(i));
+  const auto lines = [&](int from, int to) {
+    std::string text;
+    for (int i = from; i < to; ++i) text += prefix + "line " + std::to_string(i) + "\r\n";
+    return text;
+  };
+  EXPECT_EQ(ReadFile(home.LogFile()), lines(112, 114));
+  EXPECT_EQ(ReadFile(home.LogFile().string() + ".1"), lines(109, 112));
+  EXPECT_EQ(ReadFile(home.LogFile().string() + ".2"), lines(106, 109));
+  EXPECT_EQ(ReadFile(home.LogFile().string() + ".3"), lines(103, 106));
+  EXPECT_FALSE(fs::exists(home.LogFile().string() + ".4"));
+}
+
+// A full disk costs one memo line per spell, and logging goes on.
+TEST_F(EventLogTest, FullDiskIsReportedOnceAndLoggingGoesOn) {
+  TEventLog full(
+      "/dev/full", [](std::string_view) { return std::string("yes"); },
+      [] { return At(2026, 3, 1, 9, 5); });
+  for (int i = 0; i < 5; ++i) EXPECT_NO_THROW(full.AddLog("line " + std::to_string(i)));
+  const std::vector<std::string> memo = full.Memo();
+  ASSERT_EQ(memo.size(), 6u);
+  EXPECT_EQ(memo[1], "Mar 1, 2026 ; 09:05 Not saved to file: Mar 1, 2026 ; 09:05 line 0");
+  EXPECT_EQ(memo[5], "Mar 1, 2026 ; 09:05 line 4");
+  EXPECT_TRUE(fs::exists("/dev/full")) << "a device is never rotated away";
+}
+
 }  // namespace
 }  // namespace orvelle::app

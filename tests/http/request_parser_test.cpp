@@ -62,6 +62,15 @@ TEST(RequestParserTest, OutcomesDoNotDependOnHowTheBytesAreChunked) {
        "", "", ""},
       {"POST / HTTP/1.1\r\nContent-Length: 11\r\n\r\n", false, TParseStatus::kTooLarge, "", "", "",
        ""},
+      // A control byte in the target, raw or encoded in the path, never reaches a handler.
+      {std::string("GET /a.txt\0.ovs HTTP/1.1\r\n\r\n", 28), false, TParseStatus::kBadRequest, "",
+       "", "", ""},
+      {"GET /a\tb HTTP/1.1\r\n\r\n", false, TParseStatus::kBadRequest, "", "", "", ""},
+      {"GET /?q=\x7f HTTP/1.1\r\n\r\n", false, TParseStatus::kBadRequest, "", "", "", ""},
+      {"GET /a%00.ovs HTTP/1.1\r\n\r\n", false, TParseStatus::kBadRequest, "", "", "", ""},
+      {"GET /a%1f%7F HTTP/1.1\r\n\r\n", false, TParseStatus::kBadRequest, "", "", "", ""},
+      {"GET /a%20%41?x=%00 HTTP/1.1\r\n\r\n", false, TParseStatus::kComplete, "GET",
+       "/a%20%41?x=%00", "HTTP/1.1", ""},
   };
   std::mt19937 random(20240601);
   for (const ParseCase& c : cases) {

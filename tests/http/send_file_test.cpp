@@ -79,13 +79,17 @@ TEST_F(SendFileTest, PresetContentTypeIsKept) {
 }
 
 TEST_F(SendFileTest, FilesThatCannotBeOpenedBecome500BeforeAnythingIsSent) {
-  for (const std::string& path : {(dir_.Path() / "missing.txt").string(), dir_.Path().string()}) {
+  dir_.Write("real.txt", "never sent by a longer name");
+  // A NUL would make the open stop at the name of a file that exists.
+  const std::string cut = (dir_.Path() / "real.txt").string() + std::string("\0.ovs", 5);
+  for (const std::string& path :
+       {(dir_.Path() / "missing.txt").string(), dir_.Path().string(), cut}) {
     SCOPED_TRACE(path);
     server_.Active(false);
     Serve(path, true);
     const Response response = SplitResponse(Exchange(port_, "GET / HTTP/1.1\r\n\r\n").bytes);
     EXPECT_EQ(response.status_line, "HTTP/1.1 500 Internal Server Error");
-    EXPECT_THAT(response.body, HasSubstr(path));
+    EXPECT_THAT(response.body, HasSubstr(path.substr(0, path.find('\0'))));
   }
 }
 

@@ -153,8 +153,15 @@ TEST(ThreadPoolTest, FirstWaitHookRunsOnceWhenTheClientKeepsTheConnectionWaiting
   connection->DiscardInput();
   EXPECT_EQ(calls, 0) << "no wait was needed";
   for (const char* late : {"late", "later"}) {
-    std::thread sender([client, late] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The first time only once the reader is about to wait: a fixed delay may pass before the
+    // reader gets there on a busy machine. The second time a delay lets it wait again, most
+    // likely; whether it does or not, the hook must not run again.
+    std::thread sender([client, late, &calls] {
+      if (calls == 0) {
+        Eventually([&calls] { return calls > 0; });
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
       SendAll(client, late);
     });
     EXPECT_EQ(connection->ReceiveChunk(), late);

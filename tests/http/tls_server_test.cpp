@@ -106,8 +106,7 @@ TEST_F(TlsServerTest, EveryKindOfRequestGetsTheSameBytesOverTls) {
            body,
        "HTTP/1.1 200 OK"},
       {"POST /echo HTTP/1.1\r\nContent-Length: 5000\r\n\r\n", "HTTP/1.1 413"},
-      {"GET /text HTTP/1.1\r\nX: " + std::string(kMaxLineLength, 'x') + "\r\n\r\n",
-       "HTTP/1.1 400"},
+      {"GET /text HTTP/1.1\r\nX: " + std::string(kMaxLineLength, 'x') + "\r\n\r\n", "HTTP/1.1 400"},
       {"GET /missing HTTP/1.1\r\n\r\n", "HTTP/1.1 200 OK"},
       {"BREW /pot HTTP/1.1\r\n\r\n", ""},
       {"\x01\x02 nonsense\r\n\r\n", ""},
@@ -218,6 +217,59 @@ TEST_F(TlsServerTest, PlainBindingRedirectsWhenHttpsOnly) {
   EXPECT_EQ(plain.body, "Permanent Redirect");
   const Response other = SplitResponse(Exchange(ports_.plain, "BREW /pot HTTP/1.1\r\n\r\n").bytes);
   EXPECT_EQ(other.Header("Location"), "https://127.0.0.1:" + std::to_string(ports_.tls) + "/pot");
+  EXPECT_EQ(SplitResponse(OverTls("GET /text HTTP/1.1\r\n\r\n").read.bytes).body, "text for GET");
+}
+
+// With HTTPS only, TLS answers keep every line they had and add the transport rule last; cookies
+// set there are never sent back in the clear.
+TEST_F(TlsServerTest, HttpsOnlyAddsTransportRuleLastAndSecureCookies) {
+  Start();
+  const std::string before = OverTls("GET /cookie HTTP/1.1\r\n\r\n").read.bytes;
+  server_->Active(false);
+  server_->RedirectToHttps = true;
+  server_->Active(true);
+  for (const char* request : {"GET /cookie HTTP/1.1\r\n\r\n", "GET /x%00 HTTP/1.1\r\n\r\n"}) {
+    SCOPED_TRACE(request);
+    const Response secure = SplitResponse(OverTls(request).read.bytes);
+    ASSERT_FALSE(secure.headers.empty());
+    EXPECT_EQ(secure.headers.back(), "Strict-Transport-Security: max-age=31536000");
+  }
+  const Response cookie = SplitResponse(OverTls("GET /cookie HTTP/1.1\r\n\r\n").read.bytes);
+  Response expected = SplitResponse(before);
+  expected.headers[0] += "; Secure";
+  expected.headers.push_back("Strict-Transport-Security: max-age=31536000");
+  EXPECT_EQ(cookie.headers, expected.headers);
+  // The plain port only redirects, and says nothing of the transport rule.
+  EXPECT_EQ(SplitResponse(Exchange(ports_.plain, "GET /cookie HTTP/1.1\r\n\r\n").bytes)
+                .Header("Strict-Transport-Security"),
+            "<none>");
+}
+
+// TLS 1.2 agrees only on forward-secret AEAD suites; a client offering nothing else is refused.
+TEST_F(TlsServerTest, Tls12OffersOnlyEcdheWithAeadCiphers) {
+  Start();
+  struct Case {
+    const char* ciphers;
+    bool agreed;
+  };
+  for (const Case c :
+       {Case{"ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256", true},
+        Case{"ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305", true},
+        Case{"ECDHE-ECDSA-AES128-SHA:ECDHE-RSA-AES128-SHA:ECDHE-RSA-AES256-SHA384:"
+             "ECDHE-ECDSA-AES256-SHA384",
+             false},
+        Case{"AES128-GCM-SHA256:AES256-GCM-SHA384:DHE-RSA-AES128-GCM-SHA256", false}}) {
+    SCOPED_TRACE(c.ciphers);
+    ClientContext client = NewClientContext();
+    SSL_CTX_set_max_proto_version(client.get(), TLS1_2_VERSION);
+    ASSERT_EQ(SSL_CTX_set_cipher_list(client.get(), c.ciphers), 1);
+    const TlsResult result = TlsExchange(client.get(), ports_.tls, "GET /text HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(result.handshake, c.agreed);
+    if (c.agreed) {
+      EXPECT_EQ(SplitResponse(result.read.bytes).body, "text for GET");
+    }
+  }
+  // TLS 1.3 as before.
   EXPECT_EQ(SplitResponse(OverTls("GET /text HTTP/1.1\r\n\r\n").read.bytes).body, "text for GET");
 }
 

@@ -111,6 +111,8 @@ TEST(LookUpSerialDeviceTest, RealFilesAgainstTheRealSysfs) {
       {fifo, false, fifo, 0},
       {folder.Path(), false, folder.Path(), 0},
       {folder.Path() / "missing", false, {}, ENOENT},
+      // A NUL would make the look stop at the device's own name.
+      {fs::path(pty.Path() + std::string("\0x", 2)), false, {}, ENOENT},
   };
   for (const auto& c : cases) {
     const SerialDeviceLookup found = LookUpSerialDevice(c.path);

@@ -27,26 +27,29 @@ void Nap() {
 TEST(DeviceReturnWatchTest, FollowsFoldersThatComeBack) {
   TempFolder folder;
   const fs::path device = folder.Path() / "serial" / "by-id" / "dev0";
-  std::atomic<bool> seen{false};
+  const fs::path levels[] = {device.parent_path().parent_path(), device.parent_path(), device};
+  // How many of the levels down to the device a check found: a step is known to be looked at
+  // once a check has seen it, whatever checks earlier changes still cause meanwhile.
+  std::atomic<int> found{0};
   DeviceReturnWatch watch([&] {
     std::error_code error;
-    seen.store(fs::exists(device, error));
-    return seen.load() ? Outcome::kDone : Outcome::kWait;
+    int there = 0;
+    while (there < 3 && fs::exists(levels[there], error)) ++there;
+    found.store(there);
+    return there == 3 ? Outcome::kDone : Outcome::kWait;
   });
   // Twice: the second time the folders that were watched have been removed under the watch.
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
     fs::remove_all(folder.Path() / "serial");
-    seen.store(false);
     watch.Watch(device);
-    for (const fs::path& step : {device.parent_path().parent_path(), device.parent_path()}) {
-      const std::uint64_t before = watch.Checks();
-      fs::create_directory(step);
-      ASSERT_TRUE(WaitUntil([&] { return watch.Checks() > before; }, Nap));
-      EXPECT_FALSE(seen.load());
+    ASSERT_TRUE(WaitUntil([&] { return found.load() == 0; }, Nap));
+    for (int step = 0; step < 2; ++step) {
+      fs::create_directory(levels[step]);
+      ASSERT_TRUE(WaitUntil([&] { return found.load() == step + 1; }, Nap)) << step;
     }
     std::ofstream(device) << "x";
-    EXPECT_TRUE(WaitUntil([&] { return seen.load(); }, Nap));
+    EXPECT_TRUE(WaitUntil([&] { return found.load() == 3; }, Nap));
   }
 }
 
