@@ -5,8 +5,10 @@
 #include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/tls_options.h"
+#include "webfront/host_rule.h"
 
 namespace orvelle::app {
 
@@ -15,9 +17,10 @@ struct StartArguments {
   bool port_given = false;
   std::string bind;  // empty: every interface
   bool demo = false;
+  std::vector<std::string> allowed_hosts;  // --allow-host, each a name or "*.domain"
 };
 
-// Registers --port, --bind and --demo; call PortOverride after parsing.
+// Registers --port, --bind, --allow-host and --demo; call PortOverride after parsing.
 inline void AddStartOptions(CLI::App& app, StartArguments& args) {
   app.add_option("--port", args.port,
                  "Override the \"Server port\" setting (0: any free port, shown in the log)")
@@ -29,6 +32,20 @@ inline void AddStartOptions(CLI::App& app, StartArguments& args) {
                  "reaches the server can use the serial port)")
       ->type_name("ADDRESS")
       ->check(CLI::ValidIPV4);
+  app.add_option("--allow-host", args.allowed_hosts,
+                 "Also serve requests addressed to this host NAME (repeatable; *.example.org "
+                 "allows every name under it). IP addresses, localhost and this machine's own "
+                 "names are always served; other names get 421, so a page on a name that "
+                 "resolves to this machine cannot reach it")
+      ->type_name("NAME")
+      ->check(
+          [](const std::string& name) {
+            return webfront::IsAllowedHostPattern(name)
+                       ? std::string()
+                       : "not a host name or *.domain: " + name;
+          },
+          "NAME")
+      ->take_all();
   app.add_flag("--demo", args.demo,
                "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
                "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");

@@ -143,5 +143,6 @@ int main(int argc, char** argv) {
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;
+  server.allowed_hosts = start.allowed_hosts;
   return orvelle::cli::RunServer(server);
 }

@@ -27,6 +27,8 @@ class THTTPServer : public TTCPServer {
   // Every request that comes in on a plain binding is answered with a permanent redirect to
   // the same path on the first TLS binding. Set before activation.
   bool RedirectToHttps = false;
+  // Every response ends its header with the browser guards (see THTTPResponseInfo::Guarded).
+  bool GuardHeaders = false;
 
   // Assign before activation.
   TCommandGetEvent OnCommandGet;

@@ -5,15 +5,23 @@
 
 #include "http/connection.h"
 #include "http/exceptions.h"
+#include "base/ascii_text.h"
 #include "http/status_text.h"
 
 namespace orvelle::http {
 namespace {
 
+using base::EqualsIgnoreCase;
+
 // CR or LF inside a value would let it start a header line of its own (response splitting).
 std::string OneLine(std::string text) {
   std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
   return text;
+}
+
+bool IsHtml(std::string_view content_type) {
+  const std::string_view type = content_type.substr(0, content_type.find(';'));
+  return EqualsIgnoreCase(type, "text/html") || EqualsIgnoreCase(type, "application/xhtml+xml");
 }
 
 }  // namespace
@@ -59,6 +67,13 @@ std::string THTTPResponseInfo::HeaderBlock() const {
     block += "Set-Cookie: " + OneLine(Cookies[i].CookieText()) + "\r\n";
   }
   for (const std::string& line : Headers.Lines()) block += OneLine(line) + "\r\n";
+  if (Guarded) {
+    // Another site must not show our pages in a frame and trick a click on them.
+    if (IsHtml(ContentType)) {
+      block += "Content-Security-Policy: frame-ancestors 'self'\r\nX-Frame-Options: SAMEORIGIN\r\n";
+    }
+    block += kNoSniffLine;
+  }
   block += "\r\n";
   return block;
 }

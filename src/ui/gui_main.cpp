@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
   options.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
   options.port = orvelle::app::PortOverride(start);
   options.listen_ip = start.bind;
+  options.allowed_hosts = start.allowed_hosts;
   try {
     orvelle::app::ApplyTls(tls, options);
   } catch (const orvelle::http::ETlsError& error) {

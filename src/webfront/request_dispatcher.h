@@ -9,6 +9,7 @@
 
 #include "dispatcher_context.h"
 #include "event_stream.h"
+#include "host_rule.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "login_throttle.h"
@@ -38,6 +39,9 @@ struct DispatcherSetup {
   OwnEndpoints own_endpoints = {};  // what /.orvelle/... answers with
   // What passed the port, streamed at /.orvelle/events; null: that path is not served.
   base::TrafficRing* traffic = nullptr;
+  // Host names (and "*.domain" wildcards) served besides IP literals, localhost and this
+  // machine's own names.
+  std::vector<std::string> allowed_hosts = {};
 };
 
 class TRequestDispatcher {
@@ -59,8 +63,12 @@ class TRequestDispatcher {
   // 429).
   bool Admitted(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
                 const Peer& peer);
-  // Logs and returns true for a browser request on behalf of another site (unless allowed).
-  bool RefusedAsCrossSite(const http::THTTPRequestInfo& request, const Peer& peer);
+  // The Host rule; false when the response is filled (400 or 421).
+  bool HostAccepted(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
+                    const Peer& peer);
+  // Logs and answers a script or endpoint request that another site's page made.
+  void RefuseCrossSite(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
+                       const Peer& peer);
   void ServeStatic(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
                    http::THTTPResponseInfo& response, std::filesystem::path path, const Peer& peer);
   void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
@@ -69,6 +77,7 @@ class TRequestDispatcher {
   void NoteScript(std::string_view what, std::string_view document);
 
   DispatcherSetup setup_;
+  HostRule host_rule_;
   ScriptSlot slot_;
   LoginThrottle throttle_;
   PageCache page_cache_;
