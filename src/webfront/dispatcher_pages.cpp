@@ -50,7 +50,7 @@ std::string ContinueLink(std::string_view path, std::string_view query) {
   // "//host" would leave this server: the path always starts with exactly one "/".
   while (path.starts_with('/')) path.remove_prefix(1);
   std::string link = "/";
-  AppendEncoded(link, path, "/");
+  AppendEncoded(link, path, "/%");
   if (!query.empty()) {
     link.push_back('?');
     AppendEncoded(link, query, "=&%+");

@@ -82,7 +82,7 @@ TEST(ContinuePageTest, TheLinkStaysOnThisServer) {
       {"//evil.example/x.ovs", "", "/evil.example/x.ovs"},
       {"/\\\\evil.example/x.ovs", "", "/%5C%5Cevil.example/x.ovs"},
       {"/a b\"><script>.ovs", "n=<1>&m=\"x\"", "/a%20b%22%3E%3Cscript%3E.ovs?n=%3C1%3E&m=%22x%22"},
-      {"/x.ovs", "a=%41+b", "/x.ovs?a=%41+b"},
+      {"/%22x.ovs", "a=%41+b", "/%22x.ovs?a=%41+b"},
   };
   for (const auto& [path, query, link] : cases) {
     EXPECT_EQ(ContinueLink(path, query), link) << path;
