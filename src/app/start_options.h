@@ -40,11 +40,11 @@ inline void AddStartOptions(CLI::App& app, StartArguments& args) {
       ->type_name("NAME")
       ->check(
           [](const std::string& name) {
-            return webfront::IsAllowedHostPattern(name)
-                       ? std::string()
-                       : "not a host name or *.domain: " + name;
+            return webfront::IsAllowedHostPattern(name) ? std::string()
+                                                        : "not a host name or *.domain: " + name;
           },
-          "NAME")
+          "")
+      ->expected(1)
       ->take_all();
   app.add_flag("--demo", args.demo,
                "Also run a simulated instrument on a pseudo-terminal and point the RS232 "

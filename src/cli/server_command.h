@@ -22,8 +22,8 @@ struct ServerCommandOptions {
   bool allow_cross_site = false;    // serve script pages to requests made by other sites
   app::TlsArguments tls;            // HTTPS beside the plain port
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
-  std::filesystem::path traffic_log = {};      // --traffic-log: every traffic record appended here
-  std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
+  std::filesystem::path traffic_log = {};       // --traffic-log: every traffic record appended here
+  std::optional<app::MqttSettings> mqtt = {};   // --mqtt: the broker bridge
   std::vector<std::string> allowed_hosts = {};  // --allow-host: names served besides our own
 };
 

@@ -200,10 +200,10 @@ void THTTPServer::RejectConnection(TSocketHandle& socket) {
   // A TLS client can only be answered after a handshake, which this worker must not wait for.
   if (socket.Tls) return socket.CloseSocket();
   const std::string text = StatusText(503);
-  const std::string answer = "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" +
-                             "Content-Type: text/plain\r\n" +
-                             "Content-Length: " + std::to_string(text.size()) + "\r\n" +
-                             std::string(GuardHeaders ? kNoSniffLine : std::string_view()) + "\r\n" + text;
+  const std::string answer =
+      "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" + "Content-Type: text/plain\r\n" +
+      "Content-Length: " + std::to_string(text.size()) + "\r\n" +
+      std::string(GuardHeaders ? kNoSniffLine : std::string_view()) + "\r\n" + text;
   // The accepting worker must never block on a client: whatever does not fit at once is dropped.
   ::send(socket.Handle(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::shutdown(socket.Handle(), SHUT_WR);

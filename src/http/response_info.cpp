@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
+#include "base/ascii_text.h"
 #include "http/connection.h"
 #include "http/exceptions.h"
-#include "base/ascii_text.h"
 #include "http/status_text.h"
 
 namespace orvelle::http {

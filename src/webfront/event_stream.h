@@ -67,7 +67,7 @@ class EventStream {
   base::TrafficRing* ring_;  // null: the program records no traffic
   DispatcherContext& context_;
   std::mutex seats_mutex_;
-  std::size_t viewers_ = 0;                               // seats taken
+  std::size_t viewers_ = 0;                                  // seats taken
   std::unordered_map<std::string, std::size_t> by_address_;  // seats taken per client address
 };
 

@@ -53,8 +53,8 @@ std::string CanonicalName(const std::string& host) {
 std::string HostNameOf(std::string_view host) {
   std::string_view name = host;
   if (name.starts_with('[')) {
-    name = name.substr(0, name.find(']') == std::string_view::npos ? name.size()
-                                                                     : name.find(']') + 1);
+    name =
+        name.substr(0, name.find(']') == std::string_view::npos ? name.size() : name.find(']') + 1);
   } else {
     name = name.substr(0, name.find(':'));
   }

@@ -132,9 +132,10 @@ bool TRequestDispatcher::Admitted(const http::THTTPRequestInfo& request,
                             std::to_string(LoginThrottle::kBlockTime.count()) + " s");
     }
     if (verdict.everyone_blocked) {
-      setup_.context.AddLog("Too many failed logins from all addresses together; addresses "
-                            "without a recent sign-in refused for " +
-                            std::to_string(LoginThrottle::kBlockTime.count()) + " s");
+      setup_.context.AddLog(
+          "Too many failed logins from all addresses together; addresses "
+          "without a recent sign-in refused for " +
+          std::to_string(LoginThrottle::kBlockTime.count()) + " s");
     }
   }
   response.ContentText = kAuthenticationPage;

@@ -53,7 +53,7 @@ class SessionGate {
   TokenSource tokens_;
   mutable std::mutex mutex_;  // test-and-restart of the timer and the counter are one step
   std::int32_t session_counter_ = 0;
-  std::string session_token_;  // the live session's cookie value
+  std::string session_token_;         // the live session's cookie value
   std::uint64_t session_number_ = 0;  // counts the sessions started, to tell them apart
 };
 

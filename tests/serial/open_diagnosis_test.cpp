@@ -208,12 +208,15 @@ TEST(OpenDiagnosisTest, GroupAdviceOnlyForAGroupThatMayOpenTheDevice) {
       {{0, 0, 020600}, outsider, ", and only its owner may open it" + udev + join},
       {{0, 0, 020660}, outsider, ", and its group root is a system group" + udev + join},
       {{0, 5, 020660}, in_dialout, ", and its group " + system_group + " is a system group" + udev},
-      {{0, dialout, 020660}, outsider,
+      {{0, dialout, 020660},
+       outsider,
        ", who is not in group dialout; fix: sudo usermod -aG dialout orvelle, then restart the "
        "server"},
-      {{0, staff, 020660}, late,
+      {{0, staff, 020660},
+       late,
        ", who joined group 1500 after this server started; fix: restart the server"},
-      {{0, dialout, 020600}, in_dialout,
+      {{0, dialout, 020600},
+       in_dialout,
        ", in group dialout, but the mode gives that group no read and write access; fix: sudo "
        "chmod g+rw /dev/ttyUSB0 (or a udev rule that sets it)"},
       {{0, staff, 020640}, outsider, ", and only its owner may open it" + udev + join},
