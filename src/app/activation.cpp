@@ -63,6 +63,8 @@ void ServerMain::PrepareBinding() {
 }
 
 void ServerMain::StartServer() {
+  // The names the Host rule serves besides this machine's own, as they stand at this start.
+  dispatcher_.AllowHosts(options_.allowed_hosts);
   try {
     server_.Active(true);
     session_.NewCounter(DrawSessionCounter());

@@ -16,7 +16,20 @@ constexpr std::size_t kMaxLoggedUser = 64;
 }  // namespace
 
 TRequestDispatcher::TRequestDispatcher(DispatcherSetup setup)
-    : setup_(std::move(setup)), host_rule_(MachineNames(), setup_.allowed_hosts) {}
+    : setup_(std::move(setup)),
+      machine_names_(MachineNames()),
+      host_rule_(std::make_shared<const HostRule>(machine_names_, setup_.allowed_hosts)) {}
+
+void TRequestDispatcher::AllowHosts(std::vector<std::string> names) {
+  auto rule = std::make_shared<const HostRule>(machine_names_, std::move(names));
+  std::lock_guard lock(host_rule_mutex_);
+  host_rule_ = std::move(rule);
+}
+
+std::shared_ptr<const HostRule> TRequestDispatcher::CurrentHostRule() {
+  std::lock_guard lock(host_rule_mutex_);
+  return host_rule_;
+}
 
 void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
                                               http::THTTPRequestInfo& RequestInfo,
@@ -79,7 +92,7 @@ bool TRequestDispatcher::HostAccepted(const http::THTTPRequestInfo& request,
     response.ContentText = FileNotFoundPage(response.StatusText);
     return false;
   }
-  if (request.Host.empty() || host_rule_.Allows(request.Host)) return true;
+  if (request.Host.empty() || CurrentHostRule()->Allows(request.Host)) return true;
   const std::string name = HostNameOf(request.Host.substr(0, kMaxHostName + 1));
   const std::string advice = IsAllowedHostPattern(name)
                                  ? "start the server with --allow-host " + name + " to serve it"

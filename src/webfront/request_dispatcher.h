@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -52,6 +54,9 @@ class TRequestDispatcher {
                             http::THTTPResponseInfo& ResponseInfo);
 
   ScriptSlot& Slot() { return slot_; }
+  // Replaces the names served besides IP literals, localhost and this machine's own (the
+  // setup's allowed_hosts at first); safe while requests are served.
+  void AllowHosts(std::vector<std::string> names);
 
  private:
   struct Peer {
@@ -77,7 +82,11 @@ class TRequestDispatcher {
   void NoteScript(std::string_view what, std::string_view document);
 
   DispatcherSetup setup_;
-  HostRule host_rule_;
+  std::shared_ptr<const HostRule> CurrentHostRule();
+
+  std::vector<std::string> machine_names_;  // looked up once: the lookup may ask the resolver
+  std::mutex host_rule_mutex_;
+  std::shared_ptr<const HostRule> host_rule_;
   ScriptSlot slot_;
   LoginThrottle throttle_;
   PageCache page_cache_;
