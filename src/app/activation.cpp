@@ -21,6 +21,8 @@ constexpr int kMaxPort = 65535;
 constexpr int kFirstUnprivilegedPort = 1024;
 // The socket error number of EACCES, what binding a privileged port without the right gives.
 constexpr int kAccessDenied = 10013;
+// The password config.ini is created with; anyone who read the documentation knows it.
+constexpr std::string_view kShippedPassword = "kelp";
 
 std::int32_t DrawSessionCounter() {
   std::mt19937 generator(
@@ -61,6 +63,8 @@ void ServerMain::PrepareBinding() {
 }
 
 void ServerMain::StartServer() {
+  // The names the Host rule serves besides this machine's own, as they stand at this start.
+  dispatcher_.AllowHosts(options_.allowed_hosts);
   try {
     server_.Active(true);
     session_.NewCounter(DrawSessionCounter());
@@ -118,6 +122,11 @@ void ServerMain::LogListening() {
     AddLog(
         "Warning: authentication is on but HTTPS is not configured, so passwords travel in "
         "clear text (see --https-port).");
+  }
+  // The shipped password is in every copy of the documentation; an empty one is no better.
+  const std::string password = GetSetting("Auth password");
+  if (GetSetting("Auth require") == "yes" && (password.empty() || password == kShippedPassword)) {
+    AddLog("Auth password is the shipped default: anyone can sign in; set your own in config.ini");
   }
 }
 

@@ -73,7 +73,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
                    options_.allow_cross_site,
                    {[this] { return port_report_.Json(port_access_.WaitingFor()); }},
                    &traffic_,
-                   &api_port_}),
+                   &api_port_,
+                   options_.allowed_hosts}),
       server_(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);
@@ -95,6 +96,7 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
   SetUpPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
   server_.ParseParams = false;
+  server_.GuardHeaders = true;
   server_.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
                                 http::THTTPResponseInfo& response) {
     dispatcher_.HTTPServerCommandGet(thread, request, response);

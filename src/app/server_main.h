@@ -54,6 +54,9 @@ struct ServerOptions {
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
   std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
   std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
+  // Host names served besides IP literals, localhost and this machine's names ("*.domain"
+  // wildcards allowed).
+  std::vector<std::string> allowed_hosts;
 };
 
 class ServerMain final : public webfront::DispatcherContext {

@@ -8,8 +8,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/tls_options.h"
+#include "webfront/host_rule.h"
 
 namespace orvelle::app {
 
@@ -41,9 +43,10 @@ struct StartArguments {
   bool port_given = false;
   std::string bind;  // empty: every interface
   bool demo = false;
+  std::vector<std::string> allowed_hosts;  // --allow-host, each a name or "*.domain"
 };
 
-// Registers --port, --bind and --demo; call PortOverride after parsing.
+// Registers --port, --bind, --allow-host and --demo; call PortOverride after parsing.
 inline void AddStartOptions(CLI::App& app, StartArguments& args) {
   app.add_option("--port", args.port,
                  "Override the \"Server port\" setting for this run, never saved (0 to 65535; "
@@ -68,6 +71,20 @@ inline void AddStartOptions(CLI::App& app, StartArguments& args) {
             return "not an IPv4 or IPv6 address, nor localhost: " + value;
           },
           "ADDRESS"));
+  app.add_option("--allow-host", args.allowed_hosts,
+                 "Also serve requests addressed to this host NAME (repeatable; *.example.org "
+                 "allows every name under it). IP addresses, localhost and this machine's own "
+                 "names are always served; other names get 421, so a page on a name that "
+                 "resolves to this machine cannot reach it")
+      ->type_name("NAME")
+      ->check(
+          [](const std::string& name) {
+            return webfront::IsAllowedHostPattern(name) ? std::string()
+                                                        : "not a host name or *.domain: " + name;
+          },
+          "")
+      ->expected(1)
+      ->take_all();
   app.add_flag("--demo", args.demo,
                "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
                "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");

@@ -50,8 +50,9 @@ int main(int argc, char** argv) {
   orvelle::app::AddStartOptions(app, start);
   bool allow_cross_site = false;
   app.add_flag("--allow-cross-site", allow_cross_site,
-               "Run script pages and /.orvelle/ endpoints also for requests that a page on "
-               "another site makes the browser send (refused with 403 by default)");
+               "Run script pages and /.orvelle/ endpoints also for requests that a page of "
+               "another origin makes the browser send (refused with 403 by default; a link "
+               "followed from there gets a page to continue from)");
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(app, tls);
   std::string make_cert;
@@ -159,5 +160,6 @@ int main(int argc, char** argv) {
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;
   server.home_note = chosen.note;
+  server.allowed_hosts = start.allowed_hosts;
   return orvelle::cli::RunServer(server);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/mqtt_settings.h"
 #include "app/tls_options.h"
@@ -24,6 +25,7 @@ struct ServerCommandOptions {
   std::filesystem::path traffic_log = {};      // --traffic-log: every traffic record appended here
   std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
   std::string home_note = {};  // why the home is where it is (no --home given), for the log
+  std::vector<std::string> allowed_hosts = {};  // --allow-host: names served besides our own
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

@@ -185,6 +185,7 @@ void THTTPServer::Answer(TPeerThread& thread, TParsedRequest request) {
   THTTPRequestInfo request_info =
       THTTPRequestInfo::FromParsed(std::move(request), connection.Binding().PeerIP, ParseParams);
   THTTPResponseInfo response(connection);
+  response.Guarded = GuardHeaders;
   Prepare(connection, response);
   try {
     OnCommandGet(thread, request_info, response);
@@ -211,6 +212,7 @@ void THTTPServer::Prepare(TTCPConnection& connection, THTTPResponseInfo& respons
 
 void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
   THTTPResponseInfo response(connection);
+  response.Guarded = GuardHeaders;
   Prepare(connection, response);
   response.StatusCode(status_code);
   response.ContentType = "text/plain";
@@ -223,6 +225,7 @@ void THTTPServer::AnswerStatus(TTCPConnection& connection, int status_code) {
 // The body is fixed text: nothing of the request is reflected but the checked Location.
 void THTTPServer::AnswerRedirect(TTCPConnection& connection, const TParsedRequest& request) {
   THTTPResponseInfo response(connection);
+  response.Guarded = GuardHeaders;
   AnnounceClose(response);
   response.StatusCode(308);
   response.StatusText = "Permanent Redirect";
@@ -247,9 +250,10 @@ void THTTPServer::RejectConnection(TSocketHandle& socket) {
   // A TLS client can only be answered after a handshake, which this worker must not wait for.
   if (socket.Tls) return socket.CloseSocket();
   const std::string text = StatusText(503);
-  const std::string answer = "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" +
-                             "Content-Type: text/plain\r\n" +
-                             "Content-Length: " + std::to_string(text.size()) + "\r\n\r\n" + text;
+  const std::string answer =
+      "HTTP/1.1 503 " + text + "\r\nConnection: close\r\n" + "Content-Type: text/plain\r\n" +
+      "Content-Length: " + std::to_string(text.size()) + "\r\n" +
+      std::string(GuardHeaders ? kNoSniffLine : std::string_view()) + "\r\n" + text;
   // The accepting worker must never block on a client: whatever does not fit at once is dropped.
   ::send(socket.Handle(), answer.data(), answer.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
   ::shutdown(socket.Handle(), SHUT_WR);

@@ -29,6 +29,8 @@ class THTTPServer : public TTCPServer {
   // the same path on the first TLS binding, and every answer over TLS tells the browser to use
   // nothing else (Strict-Transport-Security) and sets its cookies Secure. Set before activation.
   bool RedirectToHttps = false;
+  // Every response ends its header with the browser guards (see THTTPResponseInfo::Guarded).
+  bool GuardHeaders = false;
 
   // Assign before activation.
   TCommandGetEvent OnCommandGet;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "base/ascii_text.h"
 #include "http/connection.h"
 #include "http/exceptions.h"
 #include "http/status_text.h"
@@ -10,10 +11,17 @@
 namespace orvelle::http {
 namespace {
 
+using base::EqualsIgnoreCase;
+
 // CR or LF inside a value would let it start a header line of its own (response splitting).
 std::string OneLine(std::string text) {
   std::erase_if(text, [](char c) { return c == '\r' || c == '\n'; });
   return text;
+}
+
+bool IsHtml(std::string_view content_type) {
+  const std::string_view type = content_type.substr(0, content_type.find(';'));
+  return EqualsIgnoreCase(type, "text/html") || EqualsIgnoreCase(type, "application/xhtml+xml");
 }
 
 }  // namespace
@@ -62,6 +70,13 @@ std::string THTTPResponseInfo::HeaderBlock() const {
   }
   for (const std::string& line : Headers.Lines()) block += OneLine(line) + "\r\n";
   for (const std::string& line : LateHeaders.Lines()) block += OneLine(line) + "\r\n";
+  if (Guarded) {
+    // Another site must not show our pages in a frame and trick a click on them.
+    if (IsHtml(ContentType)) {
+      block += "Content-Security-Policy: frame-ancestors 'self'\r\nX-Frame-Options: SAMEORIGIN\r\n";
+    }
+    block += kNoSniffLine;
+  }
   block += "\r\n";
   return block;
 }

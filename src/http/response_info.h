@@ -5,6 +5,7 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http/cookies.h"
 #include "http/header_list.h"
@@ -12,6 +13,9 @@
 namespace orvelle::http {
 
 class TTCPConnection;
+
+// A browser must take a body for the type it was sent as, never guess another from its bytes.
+inline constexpr std::string_view kNoSniffLine = "X-Content-Type-Options: nosniff\r\n";
 
 class THTTPResponseInfo {
  public:
@@ -32,6 +36,9 @@ class THTTPResponseInfo {
   // Every cookie goes out with its Secure flag: the response travels over TLS, and a cookie set
   // there must never be sent back in the clear.
   bool SecureCookies = false;
+  // Ends the header with "X-Content-Type-Options: nosniff" and, for an HTML body, lines that
+  // let only pages of this origin frame it; after every other line, whose order stays.
+  bool Guarded = false;
 
   int StatusCode() const { return status_code_; }
   // Sets the code and the matching StatusText.

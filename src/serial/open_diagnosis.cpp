@@ -60,32 +60,44 @@ bool Contains(const std::vector<gid_t>& groups, gid_t gid) {
   return std::find(groups.begin(), groups.end(), gid) != groups.end();
 }
 
+// The first group id that is not a system group's (Debian's policy), bar the serial group.
+constexpr gid_t kFirstUserGroup = 100;
+
+gid_t SerialGroupId() {
+  std::vector<char> buffer(kNameBuffer);
+  group entry{};
+  group* found = nullptr;
+  if (::getgrnam_r(kSerialGroup, &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+    return found->gr_gid;
+  }
+  return static_cast<gid_t>(-1);
+}
+
+// A group this server may be told to join: never root, nor another system group.
+bool JoinableGroup(gid_t gid) {
+  return gid != 0 && (gid >= kFirstUserGroup || gid == SerialGroupId());
+}
+
+std::string UdevAdvice(const fs::path& device, const Identity& who) {
+  std::string advice = fmt::format(
+      "; fix: a udev rule in /etc/udev/rules.d/ such as SUBSYSTEM==\"tty\", KERNEL==\"{}\", "
+      "GROUP=\"{}\", MODE=\"0660\", then plug the device in again",
+      device.filename().string(), kSerialGroup);
+  const gid_t serial = SerialGroupId();
+  if (!Contains(who.process_groups, serial)) {
+    advice += fmt::format(", and sudo usermod -aG {} {}, then restart the server", kSerialGroup,
+                          who.user);
+  }
+  return advice;
+}
+
 std::string PermissionReason(const fs::path& device, const Identity& who) {
   struct stat info {};
   if (::stat(device.c_str(), &info) != 0) {
     return fmt::format("permission denied: {} cannot be looked at by {}", device.string(),
                        who.user);
   }
-  const std::string group = GroupName(info.st_gid);
-  const std::string head =
-      fmt::format("permission denied: {} belongs to {}:{} with mode {:04o}; this server runs as {}",
-                  device.string(), UserName(info.st_uid), group, info.st_mode & 07777, who.user);
-  if (Contains(who.process_groups, info.st_gid)) {
-    return head + fmt::format(
-                      ", in group {}, but the mode gives that group no read and write "
-                      "access; fix: sudo chmod g+rw {} (or a udev rule that sets it)",
-                      group, device.string());
-  }
-  if (Contains(who.member_groups, info.st_gid)) {
-    return head + fmt::format(
-                      ", who joined group {} after this server started; fix: restart "
-                      "the server",
-                      group);
-  }
-  return head + fmt::format(
-                    ", who is not in group {}; fix: sudo usermod -aG {} {}, then "
-                    "restart the server",
-                    group, group, who.user);
+  return DescribePermission(device, {info.st_uid, info.st_gid, info.st_mode}, who);
 }
 
 std::string ReadComm(const fs::path& process) {
@@ -201,6 +213,45 @@ Identity ProcessIdentity() {
     who.member_groups.assign(members.begin(), members.begin() + member_count);
   }
   return who;
+}
+
+std::string DescribePermission(const fs::path& device, const DeviceAccess& access,
+                               const Identity& who) {
+  const std::string group = GroupName(access.group);
+  const std::string head =
+      fmt::format("permission denied: {} belongs to {}:{} with mode {:04o}; this server runs as {}",
+                  device.string(), UserName(access.owner), group, access.mode & 07777, who.user);
+  const bool group_rw = (access.mode & 0060) == 0060;
+  const bool joinable = JoinableGroup(access.group);
+  if (joinable && !group_rw && Contains(who.process_groups, access.group)) {
+    return head + fmt::format(
+                      ", in group {}, but the mode gives that group no read and write "
+                      "access; fix: sudo chmod g+rw {} (or a udev rule that sets it)",
+                      group, device.string());
+  }
+  if (joinable && group_rw && Contains(who.process_groups, access.group)) {
+    return head + fmt::format(
+                      ", in group {}, which may read and write it; an access list or a "
+                      "security module refuses it",
+                      group);
+  }
+  if (joinable && group_rw && Contains(who.member_groups, access.group)) {
+    return head + fmt::format(
+                      ", who joined group {} after this server started; fix: restart "
+                      "the server",
+                      group);
+  }
+  if (joinable && group_rw) {
+    return head + fmt::format(
+                      ", who is not in group {}; fix: sudo usermod -aG {} {}, then "
+                      "restart the server",
+                      group, group, who.user);
+  }
+  const bool others_rw = (access.mode & 0006) == 0006;
+  const std::string why = !group_rw && !others_rw
+                              ? ", and only its owner may open it"
+                              : fmt::format(", and its group {} is a system group", group);
+  return head + why + UdevAdvice(device, who);
 }
 
 std::string DiagnoseOpenFailure(const fs::path& device, int error, const SystemRoots& roots,

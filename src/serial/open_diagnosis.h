@@ -31,6 +31,23 @@ struct Identity {
 // This process's identity, read afresh (group files may have changed since the start).
 Identity ProcessIdentity();
 
+// Who may open a device: its owner, group and permission bits.
+struct DeviceAccess {
+  uid_t owner = 0;
+  gid_t group = 0;
+  mode_t mode = 0;
+};
+
+// The group that serial devices are given to on this distribution.
+inline constexpr const char* kSerialGroup = "dialout";
+
+// The permission-denied line for `device` with the given access: advice to join the device's
+// group only when that group may read and write it and is the serial group or not a system group
+// (gid 100 and up); for a device no such group may open, a udev rule that gives it to the serial
+// group.
+std::string DescribePermission(const std::filesystem::path& device, const DeviceAccess& access,
+                               const Identity& who);
+
 // One line on why opening `device` failed with errno `error`, and what to do about it.
 std::string DiagnoseOpenFailure(const std::filesystem::path& device, int error,
                                 const SystemRoots& roots, const Identity& who);

@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
   }
   options.port = orvelle::app::PortOverride(start);
   options.listen_ip = start.bind;
+  options.allowed_hosts = start.allowed_hosts;
   try {
     orvelle::app::ApplyTls(tls, options);
   } catch (const orvelle::http::ETlsError& error) {

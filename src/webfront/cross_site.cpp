@@ -21,22 +21,21 @@ bool SameAuthority(std::string_view a, std::string_view b) {
   return !a.empty() && base::EqualsIgnoreCase(a, b);
 }
 
-bool IsPlainNavigation(const http::THTTPRequestInfo& request) {
-  return request.Command == "GET" &&
-         base::EqualsIgnoreCase(request.Headers.Value("Sec-Fetch-Mode"), "navigate") &&
-         request.ParamText.empty();
-}
-
 }  // namespace
 
 bool IsCrossSiteRequest(const http::THTTPRequestInfo& request) {
   const std::string site = request.Headers.Value("Sec-Fetch-Site");
   if (!site.empty()) {
-    return base::EqualsIgnoreCase(site, "cross-site") && !IsPlainNavigation(request);
+    return base::EqualsIgnoreCase(site, "cross-site") || base::EqualsIgnoreCase(site, "same-site");
   }
   if (request.Headers.Extract("Origin").empty()) return false;
   return !SameAuthority(OriginAuthority(request.Headers.Value("Origin")),
                         request.Headers.Value("Host"));
+}
+
+bool IsTopLevelNavigation(const http::THTTPRequestInfo& request) {
+  return request.Command == "GET" &&
+         base::EqualsIgnoreCase(request.Headers.Value("Sec-Fetch-Dest"), "document");
 }
 
 }  // namespace orvelle::webfront

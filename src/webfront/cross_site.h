@@ -1,4 +1,4 @@
-// Whether a request was sent by a browser on behalf of another site. Such a request may carry
+// Whether a request was sent by a browser on behalf of another origin. Such a request may carry
 // the visitor's credentials and session cookie, so it must not drive a script page.
 #pragma once
 
@@ -6,11 +6,15 @@
 
 namespace orvelle::webfront {
 
-// True when the browser says the request comes from another site ("Sec-Fetch-Site:
-// cross-site"), except a plain top-level navigation (GET, "Sec-Fetch-Mode: navigate", no query,
-// no body), so a link to a page still works. A browser without fetch metadata is judged by its
-// "Origin": one whose host and port differ from "Host" is cross-site. A request with neither
-// header (a program, not a browser) is not.
+// True when the browser says a page of another origin made the request ("Sec-Fetch-Site:
+// cross-site" or "same-site": another port of this host or a sibling name is another origin
+// too). A browser without fetch metadata is judged by its "Origin": one whose host and port
+// differ from "Host" is another origin. A request with neither header (a program, not a
+// browser) is not.
 bool IsCrossSiteRequest(const http::THTTPRequestInfo& request);
+
+// True for a GET that loads a whole tab or window ("Sec-Fetch-Dest: document"): a link the
+// visitor followed, which may be offered a page to continue from. A frame is never one.
+bool IsTopLevelNavigation(const http::THTTPRequestInfo& request);
 
 }  // namespace orvelle::webfront

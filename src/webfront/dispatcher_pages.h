@@ -29,5 +29,13 @@ std::string BusyPage(std::string_view running_script);
 std::string AbortedPage(std::string_view path);
 // A missing static file, or any other error status; the heading is the response's status text.
 std::string FileNotFoundPage(std::string_view status_text);
+// A link from another site led here: names the page and offers a same-origin link to it.
+// `path` is the request's path and `query` its query, both as sent (percent-encoded); both are
+// hostile.
+std::string ContinuePage(std::string_view path, std::string_view query);
+// The same-origin link ContinuePage offers: every byte of `path` but letters, digits, "-._~",
+// "/" and "%" percent-encoded, one leading "/", and the query's bytes beyond those and "=&+"
+// encoded too; never a link to another host.
+std::string ContinueLink(std::string_view path, std::string_view query);
 
 }  // namespace orvelle::webfront

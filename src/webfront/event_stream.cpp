@@ -55,23 +55,44 @@ struct FellBehind : std::exception {
   const char* what() const noexcept override { return "fell behind the traffic ring"; }
 };
 
-// Counts a viewer for as long as it lives, unless the count was full.
+// Thrown when the session the stream was opened under is no longer the live one.
+struct SessionEnded : std::exception {
+  const char* what() const noexcept override { return "its session ended"; }
+};
+
+}  // namespace
+
+// Holds one viewer's seat for as long as it lives, unless the seats were full (in all, or for
+// its address).
 class ViewerSeat {
  public:
-  explicit ViewerSeat(std::atomic<std::size_t>& count) : count_(count) {
-    taken_ = count_.fetch_add(1) < kMaxViewers;
+  ViewerSeat(EventStream& stream, std::string address)
+      : stream_(stream), address_(std::move(address)) {
+    std::lock_guard lock(stream_.seats_mutex_);
+    std::size_t& mine = stream_.by_address_[address_];
+    taken_ = stream_.viewers_ < kMaxViewers && mine < kMaxViewersPerAddress;
+    if (taken_) {
+      ++stream_.viewers_;
+      ++mine;
+    } else if (mine == 0) {
+      stream_.by_address_.erase(address_);
+    }
   }
-  ~ViewerSeat() { count_.fetch_sub(1); }
+  ~ViewerSeat() {
+    if (!taken_) return;
+    std::lock_guard lock(stream_.seats_mutex_);
+    --stream_.viewers_;
+    if (--stream_.by_address_[address_] == 0) stream_.by_address_.erase(address_);
+  }
   ViewerSeat(const ViewerSeat&) = delete;
   ViewerSeat& operator=(const ViewerSeat&) = delete;
   bool Taken() const { return taken_; }
 
  private:
-  std::atomic<std::size_t>& count_;
+  EventStream& stream_;
+  std::string address_;
   bool taken_ = false;
 };
-
-}  // namespace
 
 std::string JsonText(std::string_view bytes) {
   std::string out;
@@ -111,7 +132,7 @@ std::optional<std::uint64_t> ParseEventId(std::string_view text) {
 }
 
 void EventStream::Serve(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
-                        http::THTTPResponseInfo& response) {
+                        http::THTTPResponseInfo& response, std::function<bool()> still_current) {
   response.ContentType = "text/plain";
   if (ring_ == nullptr) {
     response.StatusCode(404);
@@ -124,9 +145,10 @@ void EventStream::Serve(http::TPeerThread& thread, const http::THTTPRequestInfo&
     response.ContentText = response.StatusText;
     return;
   }
-  const ViewerSeat seat(viewers_);
+  const ViewerSeat seat(*this, request.ClientIP);
   if (!seat.Taken()) {
     response.StatusCode(503);
+    response.Headers.SetValue("Retry-After", std::to_string(kViewerRetryAfter.count()));
     response.ContentText = "Too many viewers of the live traffic; try again later.";
     return;
   }
@@ -146,17 +168,19 @@ void EventStream::Serve(http::TPeerThread& thread, const http::THTTPRequestInfo&
   response.SendHeader();
   try {
     connection.Write("retry: 2000\n\n");
-    Stream(thread, from);
+    Stream(thread, from, still_current);
   } catch (const std::exception& e) {
     context_.AddLog("Live traffic viewer " + request.ClientIP + " dropped: " + e.what());
   }
 }
 
-void EventStream::Stream(http::TPeerThread& thread, std::uint64_t from) {
+void EventStream::Stream(http::TPeerThread& thread, std::uint64_t from,
+                         const std::function<bool()>& still_current) {
   http::TTCPConnection& connection = thread.Connection();
   auto last_write = std::chrono::steady_clock::now();
   bool replay = true;  // the first read may start before the ring; later ones must not
   while (!thread.StopRequested() && !PeerGone(connection)) {
+    if (still_current && !still_current()) throw SessionEnded();
     base::TrafficRing::Batch batch = ring_->ReadFrom(from, kViewerCheck, thread.StopToken());
     std::string out;
     if (batch.missed) {

@@ -4,13 +4,15 @@
 // dropped, and its browser reconnects with Last-Event-ID.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "base/traffic_ring.h"
 #include "dispatcher_context.h"
@@ -24,6 +26,10 @@ inline constexpr std::string_view kEventStreamPath = "/.orvelle/events";
 
 // Each viewer holds a worker thread; the pool must stay free for pages.
 inline constexpr std::size_t kMaxViewers = 32;
+// Seats one client address may hold, so one client cannot take them all.
+inline constexpr std::size_t kMaxViewersPerAddress = 8;
+// What a turned-away viewer is told to wait before trying again.
+inline constexpr std::chrono::seconds kViewerRetryAfter{10};
 // A comment this often keeps proxies and browsers from closing a quiet stream.
 inline constexpr std::chrono::seconds kKeepAlive{15};
 // A viewer whose socket takes nothing for this long is dropped.
@@ -47,17 +53,27 @@ class EventStream {
   EventStream(base::TrafficRing* ring, DispatcherContext& context)
       : ring_(ring), context_(context) {}
 
+  // `still_current`, when set, is asked as the stream goes on; once it says false (the
+  // session the stream was opened under has ended) the stream ends.
   void Serve(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
-             http::THTTPResponseInfo& response);
+             http::THTTPResponseInfo& response, std::function<bool()> still_current = {});
   // Viewers watching now.
-  std::size_t Viewers() const { return viewers_.load(); }
+  std::size_t Viewers() {
+    std::lock_guard hold(seats_mutex_);
+    return viewers_;
+  }
 
  private:
-  void Stream(http::TPeerThread& thread, std::uint64_t from);
+  friend class ViewerSeat;
+
+  void Stream(http::TPeerThread& thread, std::uint64_t from,
+              const std::function<bool()>& still_current);
 
   base::TrafficRing* ring_;  // null: the program records no traffic
   DispatcherContext& context_;
-  std::atomic<std::size_t> viewers_{0};
+  std::mutex seats_mutex_;
+  std::size_t viewers_ = 0;                                  // seats taken
+  std::unordered_map<std::string, std::size_t> by_address_;  // seats taken per client address
 };
 
 }  // namespace orvelle::webfront

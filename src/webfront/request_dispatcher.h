@@ -4,11 +4,14 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "dispatcher_context.h"
 #include "event_stream.h"
+#include "host_rule.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "login_throttle.h"
@@ -41,6 +44,9 @@ struct DispatcherSetup {
   base::TrafficRing* traffic = nullptr;
   // The port as the programs' JSON API reaches it; null: there is no such API.
   ApiPort* api_port = nullptr;
+  // Host names (and "*.domain" wildcards) served besides IP literals, localhost and this
+  // machine's own names.
+  std::vector<std::string> allowed_hosts = {};
 };
 
 class TRequestDispatcher {
@@ -51,6 +57,9 @@ class TRequestDispatcher {
                             http::THTTPResponseInfo& ResponseInfo);
 
   ScriptSlot& Slot() { return slot_; }
+  // Replaces the names served besides IP literals, localhost and this machine's own (the
+  // setup's allowed_hosts at first); safe while requests are served.
+  void AllowHosts(std::vector<std::string> names);
 
  private:
   struct Peer {
@@ -62,8 +71,12 @@ class TRequestDispatcher {
   // 429).
   bool Admitted(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
                 const Peer& peer);
-  // Logs and returns true for a browser request on behalf of another site (unless allowed).
-  bool RefusedAsCrossSite(const http::THTTPRequestInfo& request, const Peer& peer);
+  // The Host rule; false when the response is filled (400 or 421).
+  bool HostAccepted(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
+                    const Peer& peer);
+  // Logs and answers a script or endpoint request that another site's page made.
+  void RefuseCrossSite(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
+                       const Peer& peer);
   void ServeStatic(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
                    http::THTTPResponseInfo& response, std::filesystem::path path, const Peer& peer);
   void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
@@ -72,6 +85,11 @@ class TRequestDispatcher {
   void NoteScript(std::string_view what, std::string_view document);
 
   DispatcherSetup setup_;
+  std::shared_ptr<const HostRule> CurrentHostRule();
+
+  std::vector<std::string> machine_names_;  // looked up once: the lookup may ask the resolver
+  std::mutex host_rule_mutex_;
+  std::shared_ptr<const HostRule> host_rule_;
   ScriptSlot slot_;
   LoginThrottle throttle_;
   PageCache page_cache_;

@@ -25,10 +25,13 @@ SessionGate::SessionGate(DispatcherContext& context, SessionTimer& timer,
       tokens_(tokens ? std::move(tokens) : TokenSource(base::RandomToken)) {}
 
 bool SessionGate::Admit(const http::TCookieCollection& request_cookies,
-                        http::TCookieCollection& response_cookies) {
+                        http::TCookieCollection& response_cookies, bool may_start,
+                        std::uint64_t* session) {
   std::unique_lock lock(mutex_);
   if (!timer_.Enabled()) {
+    if (!may_start) return false;
     StartSession(response_cookies);
+    if (session) *session = session_number_;
     lock.unlock();
     context_.AddLog("User session started.");
     return true;
@@ -36,13 +39,20 @@ bool SessionGate::Admit(const http::TCookieCollection& request_cookies,
   const auto cookie = LastCookieValue(request_cookies, kSessionCookieName);
   if (!cookie || !ConstantTimeEquals(*cookie, session_token_)) return false;
   timer_.Restart();
+  if (session) *session = session_number_;
   return true;
+}
+
+bool SessionGate::IsCurrent(std::uint64_t session) const {
+  std::lock_guard lock(mutex_);
+  return !session_token_.empty() && session == session_number_;
 }
 
 void SessionGate::StartSession(http::TCookieCollection& response_cookies) {
   http::TCookie& cookie = response_cookies.Add();
   cookie.Name = std::string(kSessionCookieName);
   session_token_ = tokens_();
+  ++session_number_;
   cookie.Value = session_token_;
   // Page scripts have no business with it, and other sites must not make the browser send it.
   cookie.HttpOnly = true;

@@ -25,9 +25,14 @@ class SessionGate {
               std::chrono::milliseconds minute = std::chrono::minutes(1), TokenSource tokens = {});
 
   // Applies the rule to one request: true lets it pass (after adding the session cookie to
-  // `response_cookies` when a session starts); false means the one-session page.
+  // `response_cookies` when a session starts); false means the one-session page. With
+  // `may_start` false (a request another site's page made) no session starts. `session`, when
+  // given, receives the number of the session the request passed under.
   bool Admit(const http::TCookieCollection& request_cookies,
-             http::TCookieCollection& response_cookies);
+             http::TCookieCollection& response_cookies, bool may_start = true,
+             std::uint64_t* session = nullptr);
+  // True while the session numbered `session` is the live one.
+  bool IsCurrent(std::uint64_t session) const;
 
   // The timer fired: ends the live session and moves the counter on.
   void Expire();
@@ -48,7 +53,8 @@ class SessionGate {
   TokenSource tokens_;
   mutable std::mutex mutex_;  // test-and-restart of the timer and the counter are one step
   std::int32_t session_counter_ = 0;
-  std::string session_token_;  // the live session's cookie value
+  std::string session_token_;         // the live session's cookie value
+  std::uint64_t session_number_ = 0;  // counts the sessions started, to tell them apart
 };
 
 // The value of the last cookie named name (any case), if any.

@@ -29,10 +29,18 @@ struct Event {
 // A raw viewer: one socket, the request sent at once, events parsed as they are read.
 class Viewer {
  public:
-  explicit Viewer(int port, const std::string& last_id = {}, int receive_buffer = 0) {
+  // `source`: the loopback address the viewer connects from (any 127.x.y.z), or the default.
+  explicit Viewer(int port, const std::string& last_id = {}, int receive_buffer = 0,
+                  const char* source = nullptr) {
     fd_ = base::UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (receive_buffer > 0) {
       ::setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    }
+    if (source != nullptr) {
+      sockaddr_in from{};
+      from.sin_family = AF_INET;
+      ::inet_pton(AF_INET, source, &from.sin_addr);
+      ::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&from), sizeof from);
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -51,7 +59,10 @@ class Viewer {
     if (::poll(&p, 1, static_cast<int>(limit.count())) <= 0) return true;
     char buffer[65536];
     const ssize_t n = ::recv(fd_.Get(), buffer, sizeof buffer, 0);
-    if (n <= 0) return false;
+    if (n <= 0) {
+      closed_ = true;
+      return false;
+    }
     raw_.append(buffer, static_cast<std::size_t>(n));
     Parse();
     return true;
@@ -73,6 +84,7 @@ class Viewer {
   }
   const std::vector<Event>& Events() const { return events_; }
   const std::string& Head() const { return head_; }
+  bool Closed() const { return closed_; }  // the server ended the stream
 
  private:
   void Parse() {
@@ -97,6 +109,7 @@ class Viewer {
 
   base::UniqueFd fd_;
   bool connected_ = false;
+  bool closed_ = false;
   std::string raw_;
   std::string head_;
   std::vector<Event> events_;
@@ -221,28 +234,54 @@ TEST(EventStream, ViewersShareOneOrderTheStalledOneIsDroppedAndResumeMissesNothi
   EXPECT_NE(foreign.Events().front().data.find("\"missed\":true"), std::string::npos);
 }
 
-TEST(EventStream, AtMostThirtyTwoViewers) {
+// One address holds at most 8 seats, all together 32; a turned-away viewer is told when to
+// try again.
+TEST(EventStream, AtMostEightViewersPerAddressAndThirtyTwoInAll) {
   TempHome home;
   ServerProcess server(home);
   ASSERT_GT(server.Port(), 0) << server.Stderr();
+  const auto head_in = [](const Viewer& v) { return !v.Head().empty(); };
   std::vector<std::unique_ptr<Viewer>> viewers;
-  for (int i = 0; i < 32; ++i) {
-    viewers.push_back(std::make_unique<Viewer>(server.Port()));
-    ASSERT_TRUE(viewers.back()->ReadUntil([](const Viewer& v) { return !v.Head().empty(); }));
-    ASSERT_NE(viewers.back()->Head().find(" 200 "), std::string::npos) << i;
+  for (const char* source : {"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+    for (int i = 0; i < 8; ++i) {
+      viewers.push_back(std::make_unique<Viewer>(server.Port(), "", 0, source));
+      ASSERT_TRUE(viewers.back()->ReadUntil(head_in));
+      ASSERT_NE(viewers.back()->Head().find(" 200 "), std::string::npos) << source << " " << i;
+    }
+    if (viewers.size() == 8) {
+      Viewer ninth(server.Port(), "", 0, source);
+      ninth.ReadUntil(head_in);
+      EXPECT_NE(ninth.Head().find(" 503 "), std::string::npos) << ninth.Head();
+      EXPECT_NE(ninth.Head().find("\r\nRetry-After: 10\r\n"), std::string::npos) << ninth.Head();
+    }
   }
-  Viewer one_more(server.Port());
-  one_more.ReadUntil([](const Viewer& v) { return !v.Head().empty(); });
+  Viewer one_more(server.Port(), "", 0, "127.0.0.5");
+  one_more.ReadUntil(head_in);
   EXPECT_NE(one_more.Head().find(" 503 "), std::string::npos) << one_more.Head();
   viewers.pop_back();  // a seat comes free once its viewer has gone
   bool admitted = false;
   for (int tries = 0; tries < 50 && !admitted; ++tries) {
-    Viewer again(server.Port());
-    again.ReadUntil([](const Viewer& v) { return !v.Head().empty(); });
+    Viewer again(server.Port(), "", 0, "127.0.0.4");
+    again.ReadUntil(head_in);
     admitted = again.Head().find(" 200 ") != std::string::npos;
     if (!admitted) std::this_thread::sleep_for(100ms);
   }
   EXPECT_TRUE(admitted);
+}
+
+// With the session rule on, a stream ends with the session it was opened under.
+TEST(EventStream, StreamEndsWhenItsSessionEnds) {
+  TempHome home;
+  home.Config("Use session=yes\r\nSession expire=1\r\n");
+  ServerProcess server(home, 0, {"--session-minute-ms", "300"});
+  ASSERT_GT(server.Port(), 0) << server.Stderr();
+  Viewer viewer(server.Port());
+  ASSERT_TRUE(viewer.ReadUntil([](const Viewer& v) { return !v.Head().empty(); }));
+  ASSERT_NE(viewer.Head().find(" 200 "), std::string::npos) << viewer.Head();
+  EXPECT_TRUE(server.WaitForLog("User session expired"));
+  viewer.ReadUntil([](const Viewer& v) { return v.Closed(); });
+  EXPECT_TRUE(viewer.Closed());
+  EXPECT_TRUE(server.WaitForLog("Live traffic viewer 127.0.0.1 dropped: its session ended"));
 }
 
 }  // namespace

@@ -32,7 +32,7 @@ constexpr int kPollTries = 1500;
 constexpr int kStartAttempts = 5;
 
 http::testing::Response Request(int port, const std::string& line, const std::string& extra = "") {
-  return SplitResponse(Exchange(port, line + "\r\nHost: x\r\n" + extra + "\r\n").bytes);
+  return SplitResponse(Exchange(port, line + "\r\nHost: localhost\r\n" + extra + "\r\n").bytes);
 }
 
 // The running page is named by its request path, never by where it lies on the server's disk.

@@ -24,7 +24,8 @@ constexpr const char* kNotFound =
 http::testing::Response Get(const ServerProcess& server, const std::string& target,
                             const std::string& method = "GET", const std::string& extra = "") {
   return SplitResponse(
-      Exchange(server.Port(), method + " " + target + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n")
+      Exchange(server.Port(),
+               method + " " + target + " HTTP/1.1\r\nHost: localhost\r\n" + extra + "\r\n")
           .bytes);
 }
 

@@ -130,17 +130,11 @@ TEST(OpenDiagnosisTest, EachReasonSaysWhyAndWhatToDo) {
     std::vector<std::string> want;  // pieces the reason holds, in this order
   };
   std::vector<Case> cases = {
-      {"permission, not in the group",
+      // A pseudo-terminal belongs to the system group tty, which can only write to it.
+      {"permission, a system group that may not read",
        [&] { return DiagnoseOpenFailure(pty, EACCES, roots, outsider); },
        {"permission denied: " + pty.string(), ":" + group + " with mode 0", "runs as orvelle",
-        "not in group " + group, "fix: sudo usermod -aG " + group + " orvelle, then restart"}},
-      {"permission, joined the group after the start",
-       [&] { return DiagnoseOpenFailure(pty, EPERM, roots, joined_late); },
-       {"permission denied", "joined group " + group + " after this server started",
-        "fix: restart the server"}},
-      {"permission, the group has no rights",
-       [&] { return DiagnoseOpenFailure(pty, EACCES, roots, in_group); },
-       {"permission denied", "in group " + group, "sudo chmod g+rw " + pty.string()}},
+        "only its owner may open it", "fix: a udev rule", "KERNEL==\"" + pty.filename().string()}},
       {"busy, held and locked by a process",
        [&] {
          // The holder's pid is only known here, so it is put in the text the table expects.
@@ -176,7 +170,7 @@ TEST(OpenDiagnosisTest, EachReasonSaysWhyAndWhatToDo) {
     cases.push_back({"permission, checked as an unprivileged process",
                      [&] { return AsNobody(pty, roots); },
                      {"permission denied: " + pty.string(), "runs as nobody",
-                      "not in group " + group, "sudo usermod -aG " + group + " nobody"}});
+                      "only its owner may open it", "GROUP=\"dialout\", MODE=\"0660\""}});
   }
   for (const Case& c : cases) {
     const std::string reason = c.reason();
@@ -188,6 +182,52 @@ TEST(OpenDiagnosisTest, EachReasonSaysWhyAndWhatToDo) {
     }
   }
   EXPECT_EQ(ProbeOpenFailure(dev + "/ttyUSB0", roots, outsider), "");
+}
+
+// Joining the device's group is advised only for a group that may read and write it and is not
+// root or another system group; a device only its owner may open gets the udev rule.
+TEST(OpenDiagnosisTest, GroupAdviceOnlyForAGroupThatMayOpenTheDevice) {
+  const group* serial = ::getgrnam(kSerialGroup);
+  const gid_t dialout = serial ? serial->gr_gid : 20;
+  const gid_t staff = 1500;  // a group of ordinary users
+  const Identity outsider{1234, "orvelle", {1234}, {1234}};
+  const Identity in_dialout{1234, "orvelle", {1234, dialout}, {1234, dialout}};
+  const Identity late{1234, "orvelle", {1234}, {1234, staff}};
+  const group* five = ::getgrgid(5);  // a system group (tty on Debian)
+  const std::string system_group = five ? five->gr_name : "5";
+  struct Case {
+    DeviceAccess access;
+    const Identity& who;
+    std::string want;  // the text after "runs as orvelle"
+  };
+  const std::string udev =
+      "; fix: a udev rule in /etc/udev/rules.d/ such as SUBSYSTEM==\"tty\", KERNEL==\"ttyUSB0\", "
+      "GROUP=\"dialout\", MODE=\"0660\", then plug the device in again";
+  const std::string join = ", and sudo usermod -aG dialout orvelle, then restart the server";
+  const Case cases[] = {
+      {{0, 0, 020600}, outsider, ", and only its owner may open it" + udev + join},
+      {{0, 0, 020660}, outsider, ", and its group root is a system group" + udev + join},
+      {{0, 5, 020660}, in_dialout, ", and its group " + system_group + " is a system group" + udev},
+      {{0, dialout, 020660},
+       outsider,
+       ", who is not in group dialout; fix: sudo usermod -aG dialout orvelle, then restart the "
+       "server"},
+      {{0, staff, 020660},
+       late,
+       ", who joined group 1500 after this server started; fix: restart the server"},
+      {{0, dialout, 020600},
+       in_dialout,
+       ", in group dialout, but the mode gives that group no read and write access; fix: sudo "
+       "chmod g+rw /dev/ttyUSB0 (or a udev rule that sets it)"},
+      {{0, staff, 020640}, outsider, ", and only its owner may open it" + udev + join},
+  };
+  for (const Case& c : cases) {
+    const std::string reason = DescribePermission("/dev/ttyUSB0", c.access, c.who);
+    const std::string runs_as = "runs as orvelle";
+    const auto at = reason.find(runs_as);
+    ASSERT_NE(at, std::string::npos) << reason;
+    EXPECT_EQ(reason.substr(at + runs_as.size()), c.want) << reason;
+  }
 }
 
 }  // namespace

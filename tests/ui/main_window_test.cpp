@@ -129,7 +129,7 @@ class MainWindowTest : public QObject {
     const int port = window.Core().ListeningPort();
     QVERIFY(port > 0);
     const auto response =
-        SplitResponse(Exchange(port, "GET /a.txt HTTP/1.1\r\nHost: x\r\n\r\n").bytes);
+        SplitResponse(Exchange(port, "GET /a.txt HTTP/1.1\r\nHost: localhost\r\n\r\n").bytes);
     QCOMPARE(QString::fromStdString(response.status_line), QString("HTTP/1.1 200 OK"));
     QCOMPARE(QString::fromStdString(response.body), QString("static"));
     // The request thread's log line reaches the view through the main loop.
@@ -290,10 +290,12 @@ class MainWindowTest : public QObject {
     QVERIFY2(window.Core().Active(), qPrintable(window.Log().toPlainText()));
     const int port = window.Core().ListeningPort();
     http::testing::ReadResult long_request;
-    std::jthread client(
-        [&] { long_request = Exchange(port, "GET /long.ovs HTTP/1.1\r\nHost: x\r\n\r\n"); });
+    std::jthread client([&] {
+      long_request = Exchange(port, "GET /long.ovs HTTP/1.1\r\nHost: localhost\r\n\r\n");
+    });
     QVERIFY(WaitUntil([&] {
-      return SplitResponse(Exchange(port, "GET /probe.ovs HTTP/1.1\r\nHost: x\r\n\r\n").bytes)
+      return SplitResponse(
+                 Exchange(port, "GET /probe.ovs HTTP/1.1\r\nHost: localhost\r\n\r\n").bytes)
                  .body.find("Another script is running") != std::string::npos;
     }));
     // Stopping waits for the request threads, so close returns only once the script has ended.
@@ -307,9 +309,9 @@ class MainWindowTest : public QObject {
     // The script slot is free again.
     window.acActivateExecute();
     QVERIFY2(window.Core().Active(), qPrintable(window.Log().toPlainText()));
-    const auto after = SplitResponse(
-        Exchange(window.Core().ListeningPort(), "GET /abort.ovs HTTP/1.1\r\nHost: x\r\n\r\n")
-            .bytes);
+    const auto after = SplitResponse(Exchange(window.Core().ListeningPort(),
+                                              "GET /abort.ovs HTTP/1.1\r\nHost: localhost\r\n\r\n")
+                                         .bytes);
     QVERIFY(after.body.find("No script running") != std::string::npos);
   }
 

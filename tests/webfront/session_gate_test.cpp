@@ -119,6 +119,30 @@ TEST_F(SessionGateTest, ExpiryMovesCounterAndNextSessionGetsIt) {
   EXPECT_FALSE(gate.Admit(Cookies({{"Orvelle", "token1"}}), none));
 }
 
+// A request another site's page made never starts a session; a stream knows when the session
+// it was opened under has ended.
+TEST_F(SessionGateTest, CrossSiteStartsNoSessionAndEndedSessionsAreNotCurrent) {
+  http::TCookieCollection out;
+  std::uint64_t session = 0;
+  EXPECT_FALSE(gate.Admit({}, out, false, &session));
+  EXPECT_FALSE(timer.enabled);
+  EXPECT_EQ(out.Count(), 0u);
+  ASSERT_TRUE(gate.Admit({}, out, true, &session));
+  EXPECT_TRUE(gate.IsCurrent(session));
+  std::uint64_t same = 0;
+  http::TCookieCollection none;
+  EXPECT_TRUE(gate.Admit(Cookies({{"Orvelle", "token1"}}), none, false, &same));
+  EXPECT_EQ(same, session);
+  timer.restarted_since_fire = false;  // the timer fires with no request since
+  gate.Expire();
+  EXPECT_FALSE(gate.IsCurrent(session));
+  ASSERT_TRUE(gate.Admit({}, out, true, &same));
+  EXPECT_FALSE(gate.IsCurrent(session));
+  EXPECT_TRUE(gate.IsCurrent(same));
+  gate.Close();
+  EXPECT_FALSE(gate.IsCurrent(same));
+}
+
 TEST_F(SessionGateTest, ExpiryIgnoredWhenRestartedAfterFiring) {
   http::TCookieCollection out;
   ASSERT_TRUE(gate.Admit({}, out));
