@@ -65,6 +65,7 @@ void ServerMain::StartServer() {
     server_.Active(true);
     session_.NewCounter(DrawSessionCounter());
     LogListening();
+    OpenPortAtStart();
   } catch (const http::EServerException& error) {
     active_ = false;
     AddLog(
@@ -101,6 +102,14 @@ void ServerMain::LogListening() {
     AddLog(
         "Warning: authentication is on but HTTPS is not configured, so passwords travel in "
         "clear text (see --https-port).");
+  }
+}
+
+// After the listeners, so a device that streams at once is already served to pages and viewers.
+void ServerMain::OpenPortAtStart() {
+  if (!options_.open_at_start) return;
+  if (port_access_.OpenAtStart(*options_.open_at_start)) {
+    AddLog("Serial port opened at start: " + port_access_.IsOpenText());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "base/ascii_text.h"
 #include "serial/port_names.h"
 
 namespace orvelle::app {
@@ -28,9 +29,7 @@ PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& p
       pump_(pump),
       traffic_(traffic),
       log_(std::move(log)),
-      watch_([this] {
-        return FollowDevice();
-      }) {
+      watch_([this] { return FollowDevice(); }) {
   // Called on the event thread, or under lock_ by CheckConnected: so it only wakes the watch,
   // whose thread then takes lock_ itself.
   port_.OnLost = [this] { watch_.Wake(); };
@@ -54,12 +53,53 @@ PortAccess::~PortAccess() {
 // In the order the statement sets them; a failure leaves the earlier settings assigned.
 void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
   port_.SetPort(request.port);
+  ApplyLineSettings(request);
+  port_.Open();
+}
+
+void PortAccess::ApplyLineSettings(const OpenRequest& request) {
   port_.SetBaudRate(ParseBaudRate(request.baud_rate));
   port_.SetDataBits(ParseDataBits(request.data_bits));
   port_.SetParityBits(ParseParity(request.parity));
   port_.SetStopBits(ParseStopBits(request.stop_bits));
   port_.SetFlowControlMode(ParseFlowControl(request.flow_control));
-  port_.Open();
+}
+
+// The path is taken from the name as written: an upper-cased name of a device that is not there
+// cannot be matched to its real spelling, and the watch needs that spelling to see it appear.
+bool PortAccess::OpenAtStart(const OpenRequest& request) {
+  std::lock_guard hold(lock_);
+  StopWaitingLocked();
+  ForgetOpenedLocked();
+  const std::filesystem::path path = ResolvePortName(request.port);
+  OpenRequest upper = request;
+  upper.port = base::AsciiUpper(request.port);
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) {
+    try {
+      ApplyOpenRequest(upper);
+    } catch (const std::exception&) {
+      return false;  // the port's open-failure report has said why
+    }
+    opened_name_ = port_.Port();
+    opened_path_ = ResolvePortName(opened_name_);
+    return true;
+  }
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+    port_.MarkLost();  // a device that refuses the purge is let go as if unplugged
+    port_.ReleaseLostDevice();
+  }
+  port_.SetPort(upper.port);
+  ApplyLineSettings(upper);
+  opened_name_ = port_.Port();
+  opened_path_ = path;
+  waiting_ = true;
+  never_opened_ = true;
+  Log("not there yet; waiting for it");
+  watch_.Watch(opened_path_);
+  return false;
 }
 
 // A script that opens a port no longer waits for the old device, but one that fails to open the
@@ -68,6 +108,7 @@ void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
 bool PortAccess::OpenPort(const OpenRequest& request) {
   std::lock_guard hold(lock_);
   const bool was_waiting = waiting_;
+  const bool was_first = never_opened_;
   StopWaitingLocked();
   bool opened = false;
   try {
@@ -78,8 +119,9 @@ bool PortAccess::OpenPort(const OpenRequest& request) {
   if (port_.Connected()) {
     opened_name_ = port_.Port();
     opened_path_ = ResolvePortName(opened_name_);
-  } else if (was_waiting && port_.Lost() && port_.Port() == opened_name_) {
+  } else if (was_waiting && (port_.Lost() || was_first) && port_.Port() == opened_name_) {
     waiting_ = true;
+    never_opened_ = was_first;
     watch_.Watch(opened_path_);
   } else {
     ForgetOpenedLocked();
@@ -227,15 +269,21 @@ Outcome PortAccess::TryReopenLocked() {
       !std::filesystem::exists(opened_path_, error)) {
     return Outcome::kWait;
   }
+  const bool first = never_opened_;
   try {
-    port_.Reopen();
+    // A first open announces itself (buffer, traffic record, broker status) as openport's does.
+    if (first) {
+      port_.Open();
+    } else {
+      port_.Reopen();
+    }
   } catch (const ESerialPort& failure) {
     return PassingRefusal(failure.SystemCode()) ? Outcome::kRetry : Outcome::kWait;
   } catch (const std::exception&) {
     return Outcome::kWait;
   }
   StopWaitingLocked();
-  Log("device back, reopened with the same settings");
+  Log(first ? "device there, opened" : "device back, reopened with the same settings");
   return Outcome::kDone;
 }
 
@@ -252,6 +300,7 @@ void PortAccess::ForgetOpenedLocked() {
 void PortAccess::StopWaitingLocked() {
   if (!waiting_) return;
   waiting_ = false;
+  never_opened_ = false;
   watch_.Forget();
 }
 

@@ -34,6 +34,11 @@ class PortAccess final : public script::SerialAccess {
   PortAccess& operator=(const PortAccess&) = delete;
 
   bool OpenPort(const OpenRequest& request) override;
+  // The port the server opens when it starts: `request.port` as the administrator wrote it
+  // (upper-cased here, as openport does). Opened as openport opens it; a device that is not
+  // there yet is waited for like one that went away, and opened when it appears. False when it
+  // is not open now.
+  bool OpenAtStart(const OpenRequest& request);
   bool ClosePort() override;
   bool Send(std::string_view bytes) override;
   bool FlushReceived() override;
@@ -48,6 +53,7 @@ class PortAccess final : public script::SerialAccess {
 
  private:
   void ApplyOpenRequest(const OpenRequest& request);
+  void ApplyLineSettings(const OpenRequest& request);
   bool WaitForNews(std::uint64_t seen);
   // On the watch's thread: takes note of a lost device, or reopens the one that came back.
   serial::DeviceReturnWatch::Outcome FollowDevice();
@@ -68,6 +74,7 @@ class PortAccess final : public script::SerialAccess {
   std::string opened_name_;            // guarded by lock_: the port name the port opened
   std::filesystem::path opened_path_;  // guarded by lock_: the device path it stood for then
   bool waiting_ = false;               // guarded by lock_: for that path to come back
+  bool never_opened_ = false;          // guarded by lock_: the wait is for a start's first open
   serial::DeviceReturnWatch watch_;    // last: its thread stops before what it uses goes
 };
 

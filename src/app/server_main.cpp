@@ -3,6 +3,7 @@
 
 #include <chrono>
 
+#include "app/config_keys.h"
 #include "app/main_loop_sync.h"
 
 namespace orvelle::app {
@@ -101,12 +102,25 @@ ServerMain::~ServerMain() {
 
 std::string ServerMain::LoadSettings() {
   std::string message;
+  if (!options_.config_file.empty()) {
+    // A file given by path belongs to its administrator (a conffile): read, never written.
+    if (!settings_.Load(ConfigPath())) {
+      settings_.SetLines({});
+      settings_.DefaultFill();
+      message = ConfigStore::kLoadErrorMessage;
+      AddLog(message);
+    }
+    ReportUnknownKeys();
+    if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
+    return message;
+  }
   const auto outcome = settings_.LoadOrCreate(ConfigPath(), message);
   if (!message.empty()) AddLog(message);
   // The defined message reads like a failure; a first start is not one.
   if (outcome == ConfigStore::StartOutcome::kCreatedDefaults) {
     AddLog("Created " + ConfigPath().string() + " with the default settings.");
   }
+  ReportUnknownKeys();
   if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
   return message;
 }
@@ -122,7 +136,15 @@ std::string ServerMain::ReloadSettings() {
 }
 
 bool ServerMain::SaveSettings() {
-  return settings_.Save(ConfigPath());
+  return options_.config_file.empty() && settings_.Save(ConfigPath());
+}
+
+void ServerMain::ReportUnknownKeys() {
+  if (reported_keys_) return;
+  reported_keys_ = true;
+  for (const std::string& line : UnknownKeyReport(settings_.Lines(), ConfigPath().string())) {
+    AddLog(line);
+  }
 }
 
 // The port as the core keeps it. Its receive and error handlers only append to the locked

@@ -36,8 +36,10 @@ namespace orvelle::app {
 
 struct ServerOptions {
   std::filesystem::path home;  // holds config.ini and web/
-  std::optional<int> port;     // replaces "Server port" in memory, never in the file
-  std::string listen_ip;       // --bind: empty means all interfaces
+  // --config: the configuration is read from here and never written; empty: HOME/config.ini.
+  std::filesystem::path config_file = {};
+  std::optional<int> port;  // replaces "Server port" in memory, never in the file
+  std::string listen_ip;    // --bind: empty means all interfaces
   std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
   TEventLog::LineSink console;  // sees every log line, greeting lines included
   // name=value lines that every script page gets after its request parameters (--demo's
@@ -52,6 +54,8 @@ struct ServerOptions {
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
   std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
   std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
+  // Opened at every start, as openport opens it (the port name as written); none: no port.
+  std::optional<script::SerialAccess::OpenRequest> open_at_start = {};
 };
 
 class ServerMain final : public webfront::DispatcherContext {
@@ -67,9 +71,12 @@ class ServerMain final : public webfront::DispatcherContext {
   // Loads config.ini again (a front end does it once it is shown). On failure the list stays as it
   // is and the message the user must see (already logged) is returned.
   std::string ReloadSettings();
-  // Writes the list to config.ini; false when the file could not be written.
+  // Writes the list to config.ini; false when the file could not be written, or is a --config
+  // file, which the server never writes.
   bool SaveSettings();
-  std::filesystem::path ConfigPath() const { return options_.home / "config.ini"; }
+  std::filesystem::path ConfigPath() const {
+    return options_.config_file.empty() ? options_.home / "config.ini" : options_.config_file;
+  }
 
   // Start when stopped, stop when running.
   void StartOrStop();
@@ -109,6 +116,8 @@ class ServerMain final : public webfront::DispatcherContext {
   void PrepareBinding();
   void StartServer();
   void LogListening();
+  void OpenPortAtStart();
+  void ReportUnknownKeys();
   void ExplainPrivilegedPort(const http::EServerException& error);
   void StopServer();
   void OnOtherCommand(const std::string& command);
@@ -144,6 +153,7 @@ class ServerMain final : public webfront::DispatcherContext {
   std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
   bool active_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
+  bool reported_keys_ = false;      // unknown keys are reported at the first load only
   http::THTTPServer server_;        // last: its threads stop before anything they use is freed
 };
 

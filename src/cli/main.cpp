@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "app/mqtt_settings.h"
+#include "app/settings_file.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
 #include "check_command.h"
@@ -45,6 +46,16 @@ int main(int argc, char** argv) {
   std::string home;
   app.add_option("--home", home,
                  "Folder holding config.ini and web/ (default: the executable's folder)");
+  std::string config_file;
+  app.add_option("--config", config_file,
+                 "Read the settings from FILE instead of HOME/config.ini; the server never "
+                 "writes it. Every key=value line counts; lines starting with # are comments")
+      ->type_name("FILE");
+  std::string instance;
+  app.add_option("--instance", instance,
+                 "This gateway's NAME (orvelle@NAME.service gives it): the MQTT name unless "
+                 "\"MQTT name\" or --mqtt-name says otherwise")
+      ->type_name("NAME");
   orvelle::app::StartArguments start;
   orvelle::app::AddStartOptions(app, start);
   bool allow_cross_site = false;
@@ -122,6 +133,14 @@ int main(int argc, char** argv) {
   }
   if (!make_cert.empty()) return MakeCertificate(make_cert);
   if (check_cmd->parsed()) return orvelle::cli::RunCheck(check_pages);
+  render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
+  const std::filesystem::path settings_file =
+      config_file.empty() ? render.home / "config.ini" : std::filesystem::path(config_file);
+  if (const int code =
+          orvelle::app::ApplySettingsFile(app, settings_file, !config_file.empty(), "orvelle"))
+    return code;
+  if (mqtt.name.empty()) mqtt.name = instance;
   std::optional<orvelle::app::MqttSettings> mqtt_settings;
   if (!mqtt.url.empty()) {
     try {
@@ -133,8 +152,6 @@ int main(int argc, char** argv) {
     if (mqtt_backoff_ms > 0)
       mqtt_settings->backoff_first = std::chrono::milliseconds(mqtt_backoff_ms);
   }
-  render.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
-  if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
   orvelle::cli::ServerCommandOptions server{
       render.home, orvelle::app::PortOverride(start),
       start.bind,  std::chrono::milliseconds(session_minute_ms),
@@ -143,5 +160,7 @@ int main(int argc, char** argv) {
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;
+  server.config_file = config_file;
+  server.open_at_start = orvelle::app::OpenAtStart(start);
   return orvelle::cli::RunServer(server);
 }

@@ -23,6 +23,8 @@ struct ServerCommandOptions {
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
   std::filesystem::path traffic_log = {};      // --traffic-log: every traffic record appended here
   std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
+  std::filesystem::path config_file = {};      // --config: read, never written
+  std::optional<script::SerialAccess::OpenRequest> open_at_start = {};  // --open-port
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

@@ -13,10 +13,11 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/demo_device.h"
 #include "app/main_loop.h"
+#include "app/settings_file.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
-#include "app/demo_device.h"
 #include "base/unique_fd.h"
 #include "loop_driver.h"
 #include "main_window.h"
@@ -70,6 +71,11 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  const std::filesystem::path home_folder =
+      home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  if (const int code =
+          orvelle::app::ApplySettingsFile(cli, home_folder / "config.ini", false, "orvelle-gui"))
+    return code;
   orvelle::base::UniqueFd shutdown_signals = BlockShutdownSignals();
 
   QApplication application(argc, argv);
@@ -77,8 +83,9 @@ int main(int argc, char** argv) {
   orvelle::app::MainLoop loop;
   orvelle::ui::LoopDriver driver(loop);
   orvelle::app::ServerOptions options;
-  options.home = home.empty() ? ExecutableFolder() : std::filesystem::path(home);
+  options.home = home_folder;
   options.port = orvelle::app::PortOverride(start);
+  options.open_at_start = orvelle::app::OpenAtStart(start);
   options.listen_ip = start.bind;
   try {
     orvelle::app::ApplyTls(tls, options);
