@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "message_box.h"
+#include "option_keys_dialog.h"
 
 namespace orvelle::ui {
 namespace {
@@ -173,6 +174,7 @@ TFrmSettings::TFrmSettings(app::ServerMain& main, QWidget* parent)
   layout->setContentsMargins(2, 2, 2, 6);
   layout->addWidget(VLE_);
   layout->addWidget(ShowPassword);
+  layout->addWidget(OptionKeysButton(main_.Settings(), this, [this] { Refill(); }));
   layout->addWidget(BitBtn1, 0, Qt::AlignHCenter);
   connect(BitBtn1, &QPushButton::clicked, this, &TFrmSettings::BitBtn1Click);
   connect(VLE_, &QTableWidget::itemChanged, this, &TFrmSettings::CellEdited);
