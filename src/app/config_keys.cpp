@@ -50,14 +50,10 @@ std::string NameOf(const CLI::Option& option) {
   return name;
 }
 
-void CheckNeeds(CLI::App& app) {
-  for (const OptionKey& row : kOptionKeys) {
-    const CLI::Option* option = app.get_option_no_throw(std::string(row.option));
-    if (option == nullptr || option->count() == 0) continue;
-    for (const CLI::Option* needed : option->get_needs()) {
-      if (needed->count() == 0) {
-        throw ConfigValueError(NameOf(*option) + " needs " + NameOf(*needed));
-      }
+void CheckNeeds(const OptionNeeds& needs) {
+  for (const auto& [option, needed] : needs) {
+    if (option->count() > 0 && needed->count() == 0) {
+      throw OptionNeedsError(NameOf(*option) + " needs " + NameOf(*needed));
     }
   }
 }
@@ -100,14 +96,26 @@ bool IsCommentOrBlank(std::string_view line) {
 
 }  // namespace
 
-void ApplyOptionKeys(CLI::App& app, const std::function<std::string(std::string_view)>& lookup) {
+OptionNeeds DeferOptionNeeds(CLI::App& app) {
+  OptionNeeds needs;
+  for (const OptionKey& row : kOptionKeys) {
+    CLI::Option* option = app.get_option_no_throw(std::string(row.option));
+    if (option == nullptr) continue;
+    for (CLI::Option* needed : option->get_needs()) needs.emplace_back(option, needed);
+  }
+  for (const auto& [option, needed] : needs) option->remove_needs(needed);
+  return needs;
+}
+
+void ApplyOptionKeys(CLI::App& app, const OptionNeeds& needs,
+                     const std::function<std::string(std::string_view)>& lookup) {
   for (const OptionKey& row : kOptionKeys) {
     CLI::Option* option = app.get_option_no_throw(std::string(row.option));
     if (option == nullptr || option->count() > 0) continue;  // the command line wins
     const std::string value = lookup(row.key);
     if (!value.empty()) GiveValue(*option, row, value);
   }
-  CheckNeeds(app);
+  CheckNeeds(needs);
 }
 
 std::vector<std::string_view> KnownKeys() {

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orvelle::app {
@@ -48,11 +49,25 @@ class ConfigValueError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// An option set (by the command line or the file) without one it needs; what() names both.
+class OptionNeedsError : public ConfigValueError {
+ public:
+  using ConfigValueError::ConfigValueError;
+};
+
+// Pairs of an option and an option it needs (--cert needs --https-port).
+using OptionNeeds = std::vector<std::pair<CLI::Option*, CLI::Option*>>;
+
+// Takes the table's options' needs off the parser, to be called before parsing: the file may give
+// a companion that the command line leaves out. ApplyOptionKeys checks them after the file.
+OptionNeeds DeferOptionNeeds(CLI::App& app);
+
 // Gives every option of `app` that the command line left out the value its key has, read with
 // `lookup` (GetSetting's rule: first line wins, empty when absent; an empty value sets nothing).
-// Rows whose option `app` does not have are skipped. Then checks that every option set needs
-// only options that are set too. Throws ConfigValueError.
-void ApplyOptionKeys(CLI::App& app, const std::function<std::string(std::string_view)>& lookup);
+// Rows whose option `app` does not have are skipped. Then checks that every option set has what
+// it needs. Throws ConfigValueError.
+void ApplyOptionKeys(CLI::App& app, const OptionNeeds& needs,
+                     const std::function<std::string(std::string_view)>& lookup);
 
 // Every key the server reads: the ten defined ones, then the table's.
 std::vector<std::string_view> KnownKeys();

@@ -8,15 +8,19 @@
 
 namespace orvelle::app {
 
-int ApplySettingsFile(CLI::App& app, const std::filesystem::path& file, bool required,
-                      std::string_view program) {
+int ApplySettingsFile(CLI::App& app, const OptionNeeds& needs, const std::filesystem::path& file,
+                      bool required, std::string_view program) {
   ConfigStore settings;
   if (!settings.Load(file) && required) {
     std::cerr << program << ": cannot read the configuration file " << file.string() << "\n";
     return 1;
   }
   try {
-    ApplyOptionKeys(app, [&settings](std::string_view key) { return settings.GetSetting(key); });
+    ApplyOptionKeys(app, needs,
+                    [&settings](std::string_view key) { return settings.GetSetting(key); });
+  } catch (const OptionNeedsError& error) {
+    std::cerr << program << ": " << error.what() << "\n";
+    return 2;
   } catch (const ConfigValueError& error) {
     std::cerr << program << ": " << file.string() << ": " << error.what() << "\n";
     return 2;

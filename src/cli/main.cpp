@@ -121,6 +121,8 @@ int main(int argc, char** argv) {
       "check", "Report quirks in script pages without running them: one line per finding");
   check_cmd->add_option("pages", check_pages, "The page files")->required();
 
+  // The file may give a companion the command line leaves out (--cert of --https-port).
+  const orvelle::app::OptionNeeds needs = orvelle::app::DeferOptionNeeds(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -137,8 +139,8 @@ int main(int argc, char** argv) {
   if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
   const std::filesystem::path settings_file =
       config_file.empty() ? render.home / "config.ini" : std::filesystem::path(config_file);
-  if (const int code =
-          orvelle::app::ApplySettingsFile(app, settings_file, !config_file.empty(), "orvelle"))
+  if (const int code = orvelle::app::ApplySettingsFile(app, needs, settings_file,
+                                                       !config_file.empty(), "orvelle"))
     return code;
   if (mqtt.name.empty()) mqtt.name = instance;
   std::optional<orvelle::app::MqttSettings> mqtt_settings;

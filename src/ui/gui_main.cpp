@@ -54,6 +54,8 @@ int main(int argc, char** argv) {
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(cli, tls);
   cli.allow_extras();  // Qt's own options (-platform, -style, ...) pass through to Qt
+  // The file may give a companion the command line leaves out (--cert of --https-port).
+  const orvelle::app::OptionNeeds needs = orvelle::app::DeferOptionNeeds(cli);
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -73,8 +75,8 @@ int main(int argc, char** argv) {
   }
   const std::filesystem::path home_folder =
       home.empty() ? ExecutableFolder() : std::filesystem::path(home);
-  if (const int code =
-          orvelle::app::ApplySettingsFile(cli, home_folder / "config.ini", false, "orvelle-gui"))
+  if (const int code = orvelle::app::ApplySettingsFile(cli, needs, home_folder / "config.ini",
+                                                       false, "orvelle-gui"))
     return code;
   orvelle::base::UniqueFd shutdown_signals = BlockShutdownSignals();
 

@@ -13,9 +13,8 @@
 
 namespace orvelle::ui {
 
+// Without Q_OBJECT: it has no signals or slots of its own.
 class OptionKeysDialog final : public QDialog {
-  Q_OBJECT
-
  public:
   OptionKeysDialog(app::ConfigStore& settings, QWidget* parent);
   QTableWidget& Grid() { return *grid_; }

@@ -33,8 +33,9 @@ struct Options {
     argv.insert(argv.begin(), "orvelle");
     std::vector<const char*> args;
     for (const std::string& arg : argv) args.push_back(arg.c_str());
+    const OptionNeeds needs = DeferOptionNeeds(app);
     app.parse(static_cast<int>(args.size()), args.data());
-    ApplyOptionKeys(app, [&file](std::string_view key) {
+    ApplyOptionKeys(app, needs, [&file](std::string_view key) {
       const auto found = file.find(std::string(key));
       return found == file.end() ? std::string() : found->second;
     });
