@@ -137,6 +137,7 @@ grep -qxF "orvelle: the service orvelle.service serves http://127.0.0.1:80/ on 1
   fail "the install did not say what it did and where"
 }
 grep -qF "orvelle: its settings are $CONF" "$work/install.log" || fail "the install names no settings"
+grep '^orvelle: ' "$work/install.log"
 ok "the install says what it did, the URL and the settings"
 
 not_owned="$(find "$HOME_DIR" \( ! -user orvelle -o ! -group orvelle \) -print)"
@@ -289,7 +290,7 @@ start="$(unit_line ExecStart)"
 runuser -u orvelle -- $start >"$work/instance.log" 2>&1 &
 instance_runuser=$!
 ibase="http://127.0.0.1:$INSTANCE_PORT"
-wait_for get -o /dev/null "$ibase/" || {
+wait_for get -o /dev/null "$ibase/" 2>/dev/null || {
   cat "$work/instance.log" >&2
   fail "the instance does not answer on its port $INSTANCE_PORT"
 }
