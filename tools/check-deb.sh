@@ -334,6 +334,18 @@ cmp "$SHIPPED/web/help/quirks.ovs" "$HOME_DIR/web/help/quirks.ovs" ||
   fail "a page copied on reinstall is not owned by orvelle"
 ok "edits kept, missing page restored"
 
+step "an upgrade from an install that kept config.ini in the home keeps its choices"
+printf 'Server port=8077\r\nAuth require=yes\r\n' >"$HOME_DIR/config.ini"
+chown orvelle:orvelle "$HOME_DIR/config.ini"
+apt_get install --reinstall "./$server_deb"
+[ ! -e "$HOME_DIR/config.ini" ] && [ -f "$HOME_DIR/config.ini.moved-to-etc" ] ||
+  fail "config.ini was not moved aside"
+[ "$(grep -v '^#' "$CONF" | head -n 3 | tr '\n' '|')" = "Bind address=|Server port=8077|Auth require=yes|" ] ||
+  fail "config.ini's lines do not lead $CONF: $(head -n 4 "$CONF")"
+grep -q "serves http://.*:8077/ on every interface, with sign-in\.$" "$work/apt.log" ||
+  fail "the upgrade's note: $(grep '^orvelle: ' "$work/apt.log")"
+ok "config.ini's settings lead the conffile, listening where they did"
+
 step "remove keeps the homes and settings, purge deletes them and the user"
 apt_get remove orvelle-gui orvelle
 [ ! -e /usr/bin/orvelle ] || fail "remove left /usr/bin/orvelle"

@@ -20,7 +20,8 @@ struct StartArguments {
   std::string open_port_settings{kDefaultLineSettings};
 };
 
-// Registers --port, --bind and --demo; call PortOverride after parsing.
+// Registers --port, --bind, --demo, --open-port and --open-port-settings; call PortOverride and
+// OpenAtStart after parsing.
 inline void AddStartOptions(CLI::App& app, StartArguments& args) {
   app.add_option("--port", args.port,
                  "Override the \"Server port\" setting (0: any free port, shown in the log)")
