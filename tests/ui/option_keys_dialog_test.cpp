@@ -8,6 +8,16 @@
 #include "app/config_keys.h"
 
 namespace orvelle::ui {
+namespace {
+
+int RowOf(QTableWidget& grid, const QString& key) {
+  for (int row = 0; row < grid.rowCount(); ++row) {
+    if (grid.item(row, 0)->text() == key) return row;
+  }
+  qFatal("no row %s", qPrintable(key));
+}
+
+}  // namespace
 
 class OptionKeysDialogTest : public QObject {
   Q_OBJECT
@@ -19,12 +29,14 @@ class OptionKeysDialogTest : public QObject {
     OptionKeysDialog dialog(settings, nullptr);
     QTableWidget& grid = dialog.Grid();
     QCOMPARE(grid.rowCount(), static_cast<int>(app::kOptionKeys.size()));
-    QCOMPARE(grid.item(0, 0)->text(), QString("Bind address"));
-    QCOMPARE(grid.item(0, 1)->text(), QString("--bind"));
-    QCOMPARE(grid.item(0, 2)->text(), QString("127.0.0.1"));
-    for (int row = 1; row < grid.rowCount(); ++row) QVERIFY(grid.item(row, 2)->text().isEmpty());
-    QVERIFY(!(grid.item(0, 0)->flags() & Qt::ItemIsEditable));
-    QVERIFY(grid.item(0, 2)->flags() & Qt::ItemIsEditable);
+    const int bind = RowOf(grid, "Bind address");
+    QCOMPARE(grid.item(bind, 1)->text(), QString("--bind"));
+    QCOMPARE(grid.item(bind, 2)->text(), QString("127.0.0.1"));
+    for (int row = 0; row < grid.rowCount(); ++row) {
+      if (row != bind) QVERIFY(grid.item(row, 2)->text().isEmpty());
+    }
+    QVERIFY(!(grid.item(bind, 0)->flags() & Qt::ItemIsEditable));
+    QVERIFY(grid.item(bind, 2)->flags() & Qt::ItemIsEditable);
   }
 
   void editsGoIntoTheListOnlyWhenChanged() {
@@ -32,15 +44,16 @@ class OptionKeysDialogTest : public QObject {
     settings.SetLines({"Server port=80", "bind ADDRESS=127.0.0.1"});
     OptionKeysDialog dialog(settings, nullptr);
     QTableWidget& grid = dialog.Grid();
-    grid.item(0, 2)->setText("");  // cleared: the line stays, with no value
-    grid.item(1, 2)->setText("");  // "HTTPS port" was not there and stays away
-    grid.item(10, 2)->setText("bench1");
+    const int name = RowOf(grid, "MQTT name");
+    grid.item(RowOf(grid, "Bind address"), 2)->setText("");  // cleared: the line stays, empty
+    grid.item(RowOf(grid, "HTTPS port"), 2)->setText("");    // was not there and stays away
+    grid.item(name, 2)->setText("bench1");
     const std::vector<std::string> expected = {"Server port=80",
                                                "bind ADDRESS=", "MQTT name=bench1"};
     QCOMPARE(settings.Lines(), expected);
-    grid.item(10, 2)->setText("two\nlines");
+    grid.item(name, 2)->setText("two\nlines");
     QCOMPARE(settings.Lines(), expected);
-    QCOMPARE(grid.item(10, 2)->text(), QString("bench1"));
+    QCOMPARE(grid.item(name, 2)->text(), QString("bench1"));
   }
 };
 
