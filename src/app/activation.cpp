@@ -69,6 +69,7 @@ void ServerMain::StartServer() {
     server_.Active(true);
     session_.NewCounter(DrawSessionCounter());
     LogListening();
+    OpenPortAtStart();
   } catch (const http::EServerException& error) {
     active_ = false;
     AddLog(
@@ -127,6 +128,14 @@ void ServerMain::LogListening() {
   const std::string password = GetSetting("Auth password");
   if (GetSetting("Auth require") == "yes" && (password.empty() || password == kShippedPassword)) {
     AddLog("Auth password is the shipped default: anyone can sign in; set your own in config.ini");
+  }
+}
+
+// After the listeners, so a device that streams at once is already served to pages and viewers.
+void ServerMain::OpenPortAtStart() {
+  if (!options_.open_at_start) return;
+  if (port_access_.OpenAtStart(*options_.open_at_start)) {
+    AddLog("Serial port opened at start: " + port_access_.IsOpenText());
   }
 }
 

@@ -132,6 +132,13 @@ void ConfigStore::DefaultFill() {
   lines_.insert(lines_.end(), kDefaultLines.begin(), kDefaultLines.end());
 }
 
+std::vector<std::string_view> ConfigStore::DefinedKeys() {
+  std::vector<std::string_view> keys;
+  for (std::string_view line : kDefaultLines)
+    keys.push_back(line.substr(0, line.find(kKeySeparator)));
+  return keys;
+}
+
 bool ConfigStore::Save(const std::filesystem::path& path) const {
   return ReplaceFile(path, script::JoinLines(Lines()));
 }

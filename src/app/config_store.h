@@ -32,6 +32,8 @@ class ConfigStore {
 
   // Appends the ten default entries in their fixed order.
   void DefaultFill();
+  // The keys of the ten default entries, in the same order.
+  static std::vector<std::string_view> DefinedKeys();
 
   // Writes every line followed by CR LF. The file is replaced in one step (temporary file in the
   // same folder, then rename), so a crash leaves either the old or the new file.

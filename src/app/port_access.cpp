@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "base/ascii_text.h"
 #include "serial/port_names.h"
 
 namespace orvelle::app {
@@ -64,12 +65,53 @@ PortAccess::~PortAccess() {
 void PortAccess::ApplyOpenRequest(const OpenRequest& request) {
   port_.SetPortAsWritten(request.written);
   port_.SetPort(request.port);
+  ApplyLineSettings(request);
+  port_.Open();
+}
+
+void PortAccess::ApplyLineSettings(const OpenRequest& request) {
   port_.SetBaudRate(ParseBaudRate(request.baud_rate));
   port_.SetDataBits(ParseDataBits(request.data_bits));
   port_.SetParityBits(ParseParity(request.parity));
   port_.SetStopBits(ParseStopBits(request.stop_bits));
   port_.SetFlowControlMode(ParseFlowControl(request.flow_control));
-  port_.Open();
+}
+
+// The path is taken from the name as written: an upper-cased name of a device that is not there
+// cannot be matched to its real spelling, and the watch needs that spelling to see it appear.
+bool PortAccess::OpenAtStart(const OpenRequest& request) {
+  std::lock_guard hold(lock_);
+  StopWaitingLocked();
+  ForgetOpenedLocked();
+  const std::filesystem::path path = ResolvePortName(request.port);
+  OpenRequest upper = request;
+  upper.port = base::AsciiUpper(request.port);
+  std::error_code error;
+  if (std::filesystem::exists(path, error)) {
+    try {
+      ApplyOpenRequest(upper);
+    } catch (const std::exception&) {
+      return false;  // the port's open-failure report has said why
+    }
+    opened_name_ = port_.Port();
+    opened_path_ = ResolvePortName(opened_name_);
+    return true;
+  }
+  try {
+    port_.Close();
+  } catch (const std::exception&) {
+    port_.MarkLost();  // a device that refuses the purge is let go as if unplugged
+    port_.ReleaseLostDevice();
+  }
+  port_.SetPort(upper.port);
+  ApplyLineSettings(upper);
+  opened_name_ = port_.Port();
+  opened_path_ = path;
+  waiting_ = true;
+  never_opened_ = true;
+  Log("not there yet; waiting for it");
+  watch_.Watch(opened_path_);
+  return false;
 }
 
 // A script that opens a port no longer waits for the old device, but one that fails to open the
@@ -83,6 +125,7 @@ bool PortAccess::OpenPort(const OpenRequest& request) {
 bool PortAccess::OpenPort(const OpenRequest& request, int& failure) {
   std::lock_guard hold(lock_);
   const bool was_waiting = waiting_;
+  const bool was_first = never_opened_;
   StopWaitingLocked();
   bool opened = false;
   failure = 0;
@@ -98,8 +141,9 @@ bool PortAccess::OpenPort(const OpenRequest& request, int& failure) {
     opened_path_ = ResolvePortName(opened_name_);
     opened_identity_ = IsStableName(opened_path_, roots_) ? DeviceIdentity{}
                                                           : IdentifyDevice(opened_path_, roots_);
-  } else if (was_waiting && port_.Lost() && port_.Port() == opened_name_) {
+  } else if (was_waiting && (port_.Lost() || was_first) && port_.Port() == opened_name_) {
     waiting_ = true;
+    never_opened_ = was_first;
     watch_.Watch(opened_path_);
   } else {
     ForgetOpenedLocked();
@@ -327,16 +371,29 @@ Outcome PortAccess::TryReopenLocked() {
       !std::filesystem::exists(opened_path_, error)) {
     return Outcome::kWait;
   }
-  if (const Outcome same = CheckIdentityLocked(); same != Outcome::kDone) return same;
+  const bool first = never_opened_;
+  // A start's first open has no device to compare with yet; it learns it here.
+  if (!first) {
+    if (const Outcome same = CheckIdentityLocked(); same != Outcome::kDone) return same;
+  }
   try {
-    port_.Reopen();
+    // A first open announces itself (buffer, traffic record, broker status) as openport's does.
+    if (first) {
+      port_.Open();
+    } else {
+      port_.Reopen();
+    }
   } catch (const ESerialPort& failure) {
     return PassingRefusal(failure.SystemCode()) ? Outcome::kRetry : Outcome::kWait;
   } catch (const std::exception&) {
     return Outcome::kWait;
   }
   StopWaitingLocked();
-  Log("device back, reopened with the same settings");
+  if (first) {
+    opened_identity_ = IsStableName(opened_path_, roots_) ? DeviceIdentity{}
+                                                          : IdentifyDevice(opened_path_, roots_);
+  }
+  Log(first ? "device there, opened" : "device back, reopened with the same settings");
   return Outcome::kDone;
 }
 
@@ -375,6 +432,7 @@ void PortAccess::StopWaitingLocked() {
   stranger_.clear();
   if (!waiting_) return;
   waiting_ = false;
+  never_opened_ = false;
   watch_.Forget();
 }
 

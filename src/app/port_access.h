@@ -40,6 +40,11 @@ class PortAccess final : public script::SerialAccess {
   PortAccess& operator=(const PortAccess&) = delete;
 
   bool OpenPort(const OpenRequest& request) override;
+  // The port the server opens when it starts: `request.port` as the administrator wrote it
+  // (upper-cased here, as openport does). Opened as openport opens it; a device that is not
+  // there yet is waited for like one that went away, and opened when it appears. False when it
+  // is not open now.
+  bool OpenAtStart(const OpenRequest& request);
   bool ClosePort() override;
   bool Send(std::string_view bytes) override;
   bool FlushReceived() override;
@@ -72,6 +77,7 @@ class PortAccess final : public script::SerialAccess {
   bool StillOpen();
   // Takes the first `count` of the bytes that arrived out of the buffer as the reply.
   void TakeReply(const std::string& arrived, std::size_t count, QueryReply& reply);
+  void ApplyLineSettings(const OpenRequest& request);
   // On the watch's thread: takes note of a lost device, or reopens the one that came back.
   serial::DeviceReturnWatch::Outcome FollowDevice();
   serial::DeviceReturnWatch::Outcome StartWaitingLocked();
@@ -97,6 +103,7 @@ class PortAccess final : public script::SerialAccess {
   serial::DeviceIdentity opened_identity_;  // guarded by lock_: empty for a stable name
   std::string stranger_;  // guarded by lock_: the other device under the name, logged already
   bool waiting_ = false;               // guarded by lock_: for that path to come back
+  bool never_opened_ = false;          // guarded by lock_: the wait is for a start's first open
   serial::DeviceReturnWatch watch_;    // last: its thread stops before what it uses goes
 };
 

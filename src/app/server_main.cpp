@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "app/home_folder.h"
+#include "app/config_keys.h"
 #include "app/main_loop_sync.h"
 #include "base/ascii_text.h"
 #include "serial/port_names.h"
@@ -114,12 +115,25 @@ ServerMain::~ServerMain() {
 
 std::string ServerMain::LoadSettings() {
   std::string message;
+  if (!options_.config_file.empty()) {
+    // A file given by path belongs to its administrator (a conffile): read, never written.
+    if (!settings_.Load(ConfigPath())) {
+      settings_.SetLines({});
+      settings_.DefaultFill();
+      message = ConfigStore::kLoadErrorMessage;
+      AddLog(message);
+    }
+    ReportUnknownKeys();
+    if (options_.port) settings_.SetValue("Server port", std::to_string(*options_.port));
+    return message;
+  }
   const auto outcome = settings_.LoadOrCreate(ConfigPath(), message);
   if (!message.empty()) AddLog(message);
   // The defined message reads like a failure; a first start is not one.
   if (outcome == ConfigStore::StartOutcome::kCreatedDefaults) {
     AddLog("Created " + ConfigPath().string() + " with the default settings.");
   }
+  ReportUnknownKeys();
   NoteLoadedLines();
   return message;
 }
@@ -164,6 +178,7 @@ std::vector<std::string> ServerMain::LinesToSave() const {
 
 // A file that already holds these lines keeps its bytes (its line ends, say).
 bool ServerMain::SaveSettings() {
+  if (!options_.config_file.empty()) return false;
   std::vector<std::string> lines = LinesToSave();
   ConfigStore on_disk;
   if (on_disk.Load(ConfigPath()) && on_disk.Lines() == lines) return true;
@@ -172,6 +187,14 @@ bool ServerMain::SaveSettings() {
   if (!to_write.Save(ConfigPath())) return false;
   loaded_lines_ = std::move(lines);
   return true;
+}
+
+void ServerMain::ReportUnknownKeys() {
+  if (reported_keys_) return;
+  reported_keys_ = true;
+  for (const std::string& line : UnknownKeyReport(settings_.Lines(), ConfigPath().string())) {
+    AddLog(line);
+  }
 }
 
 // The port as the core keeps it. Its receive and error handlers only append to the locked

@@ -40,6 +40,8 @@ struct ServerOptions {
   std::string home_note;       // why this home was chosen, logged at start; empty: nothing to say
   std::optional<int> port;     // replaces "Server port" in memory, never in the file
   std::string listen_ip;       // --bind: empty means all interfaces
+  // --config: the configuration is read from here and never written; empty: HOME/config.ini.
+  std::filesystem::path config_file = {};
   std::chrono::milliseconds session_minute = std::chrono::minutes(1);  // "Session expire" unit
   TEventLog::LineSink console;  // sees every log line, greeting lines included
   // name=value lines that every script page gets after its request parameters (--demo's
@@ -57,6 +59,8 @@ struct ServerOptions {
   // Host names served besides IP literals, localhost and this machine's names ("*.domain"
   // wildcards allowed).
   std::vector<std::string> allowed_hosts;
+  // Opened at every start, as openport opens it (the port name as written); none: no port.
+  std::optional<script::SerialAccess::OpenRequest> open_at_start = {};
 };
 
 class ServerMain final : public webfront::DispatcherContext {
@@ -75,8 +79,11 @@ class ServerMain final : public webfront::DispatcherContext {
   // Writes the list to config.ini, with the file's own values where the command line overrides
   // them in memory and the list still holds the override; writes nothing when the file holds
   // those lines already. False when the file could not be written.
+  // Never written when it is a --config file, which the server only reads.
   bool SaveSettings();
-  std::filesystem::path ConfigPath() const { return options_.home / "config.ini"; }
+  std::filesystem::path ConfigPath() const {
+    return options_.config_file.empty() ? options_.home / "config.ini" : options_.config_file;
+  }
 
   // Start when stopped, stop when running.
   void StartOrStop();
@@ -118,6 +125,8 @@ class ServerMain final : public webfront::DispatcherContext {
   void PrepareBinding();
   void StartServer();
   void LogListening();
+  void OpenPortAtStart();
+  void ReportUnknownKeys();
   void ExplainPrivilegedPort(const http::EServerException& error);
   void ExplainBusyPort(const http::EServerException& error);
   void StopServer();
@@ -157,6 +166,7 @@ class ServerMain final : public webfront::DispatcherContext {
   std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
   bool active_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
+  bool reported_keys_ = false;      // unknown keys are reported at the first load only
   http::THTTPServer server_;        // last: its threads stop before anything they use is freed
 };
 

@@ -1,5 +1,6 @@
-// The start options shared by orvelle and orvelle-gui: the port, the listening address and the
-// simulated instrument, in their command-line form, and the way --help shows options.
+// The start options shared by orvelle and orvelle-gui: the port, the listening address, the
+// simulated instrument and the serial port opened at start, in their command-line form, and the
+// way --help shows options.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/port_at_start.h"
 #include "app/tls_options.h"
 #include "webfront/host_rule.h"
 
@@ -44,9 +46,12 @@ struct StartArguments {
   std::string bind;  // empty: every interface
   bool demo = false;
   std::vector<std::string> allowed_hosts;  // --allow-host, each a name or "*.domain"
+  std::string open_port;  // empty: none
+  std::string open_port_settings{kDefaultLineSettings};
 };
 
-// Registers --port, --bind, --allow-host and --demo; call PortOverride after parsing.
+// Registers --port, --bind, --allow-host, --demo, --open-port and --open-port-settings; call
+// PortOverride and OpenAtStart after parsing.
 inline void AddStartOptions(CLI::App& app, StartArguments& args) {
   app.add_option("--port", args.port,
                  "Override the \"Server port\" setting for this run, never saved (0 to 65535; "
@@ -88,6 +93,23 @@ inline void AddStartOptions(CLI::App& app, StartArguments& args) {
   app.add_flag("--demo", args.demo,
                "Also run a simulated instrument on a pseudo-terminal and point the RS232 "
                "terminal page (terminal.ovs) at it; pages see its path in the variable demoport");
+  CLI::Option* open_port =
+      app.add_option("--open-port", args.open_port,
+                     "Open this serial PORT whenever the server starts, as openport opens it "
+                     "(a device that is not there yet is waited for)")
+          ->type_name("PORT");
+  app.add_option("--open-port-settings", args.open_port_settings,
+                 "Line settings for --open-port: BAUD DPS [FLOW], e.g. \"115200 8N1\" or "
+                 "\"9600 7E1 hardware\" (default: \"9600 8N1 none\")")
+      ->type_name("SETTINGS")
+      ->check(CLI::Validator([](std::string& text) { return LineSettingsProblem(text); }, "",
+                             "line settings"))
+      ->needs(open_port);
+}
+
+inline std::optional<script::SerialAccess::OpenRequest> OpenAtStart(const StartArguments& args) {
+  if (args.open_port.empty()) return std::nullopt;
+  return PortAtStart(args.open_port, args.open_port_settings);
 }
 
 inline std::optional<int> PortOverride(const StartArguments& args) {

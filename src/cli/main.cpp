@@ -8,6 +8,7 @@
 
 #include "app/home_folder.h"
 #include "app/mqtt_settings.h"
+#include "app/settings_file.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
 #include "check_command.h"
@@ -46,6 +47,16 @@ int main(int argc, char** argv) {
       "Folder holding config.ini and web/ (default: the executable's folder, or "
       "~/.local/share/orvelle when that cannot be written)";
   app.add_option("--home", home, kHomeHelp)->type_name("DIR");
+  std::string config_file;
+  app.add_option("--config", config_file,
+                 "Read the settings from FILE instead of HOME/config.ini; the server never "
+                 "writes it. Every key=value line counts; lines starting with # are comments")
+      ->type_name("FILE");
+  std::string instance;
+  app.add_option("--instance", instance,
+                 "This gateway's NAME (orvelle@NAME.service gives it): the MQTT name unless "
+                 "\"MQTT name\" or --mqtt-name says otherwise")
+      ->type_name("NAME");
   orvelle::app::StartArguments start;
   orvelle::app::AddStartOptions(app, start);
   bool allow_cross_site = false;
@@ -123,6 +134,8 @@ int main(int argc, char** argv) {
       ->required()
       ->type_name("PAGE|DIR");
 
+  // The file may give a companion the command line leaves out (--cert of --https-port).
+  const orvelle::app::OptionNeeds needs = orvelle::app::DeferOptionNeeds(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -135,6 +148,17 @@ int main(int argc, char** argv) {
   }
   if (!make_cert.empty()) return MakeCertificate(make_cert);
   if (check_cmd->parsed()) return orvelle::cli::RunCheck(check_pages);
+  const orvelle::app::HomeChoice chosen =
+      home.empty() ? orvelle::app::DefaultHome(orvelle::app::ExecutableFolder())
+                   : orvelle::app::HomeChoice{home, {}};
+  render.home = chosen.home;
+  if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
+  const std::filesystem::path settings_file =
+      config_file.empty() ? render.home / "config.ini" : std::filesystem::path(config_file);
+  if (const int code = orvelle::app::ApplySettingsFile(app, needs, settings_file,
+                                                       !config_file.empty(), "orvelle"))
+    return code;
+  if (mqtt.name.empty()) mqtt.name = instance;
   std::optional<orvelle::app::MqttSettings> mqtt_settings;
   if (!mqtt.url.empty()) {
     try {
@@ -146,11 +170,6 @@ int main(int argc, char** argv) {
     if (mqtt_backoff_ms > 0)
       mqtt_settings->backoff_first = std::chrono::milliseconds(mqtt_backoff_ms);
   }
-  const orvelle::app::HomeChoice chosen =
-      home.empty() ? orvelle::app::DefaultHome(orvelle::app::ExecutableFolder())
-                   : orvelle::app::HomeChoice{home, {}};
-  render.home = chosen.home;
-  if (render_cmd->parsed()) return orvelle::cli::RunRender(render);
   orvelle::cli::ServerCommandOptions server{
       render.home, orvelle::app::PortOverride(start),
       start.bind,  std::chrono::milliseconds(session_minute_ms),
@@ -161,5 +180,7 @@ int main(int argc, char** argv) {
   server.mqtt = mqtt_settings;
   server.home_note = chosen.note;
   server.allowed_hosts = start.allowed_hosts;
+  server.config_file = config_file;
+  server.open_at_start = orvelle::app::OpenAtStart(start);
   return orvelle::cli::RunServer(server);
 }

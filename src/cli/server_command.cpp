@@ -15,10 +15,10 @@
 #include <stdexcept>
 
 #include "app/console_writer.h"
+#include "app/demo_device.h"
 #include "app/main_loop.h"
 #include "app/server_main.h"
 #include "base/unique_fd.h"
-#include "app/demo_device.h"
 
 namespace orvelle::cli {
 namespace {
@@ -55,6 +55,8 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
   result.traffic_log = options.traffic_log;
   result.mqtt = options.mqtt;
   result.allowed_hosts = options.allowed_hosts;
+  result.config_file = options.config_file;
+  result.open_at_start = options.open_at_start;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
   result.roots = TestRoots();
   result.console = [&console](const std::string& line) { console.Write(line); };

@@ -16,6 +16,7 @@
 #include "app/demo_device.h"
 #include "app/home_folder.h"
 #include "app/main_loop.h"
+#include "app/settings_file.h"
 #include "app/start_options.h"
 #include "app/tls_options.h"
 #include "base/unique_fd.h"
@@ -51,6 +52,8 @@ int main(int argc, char** argv) {
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(cli, tls);
   cli.allow_extras();  // Qt's own options (-platform, -style, ...) pass through to Qt
+  // The file may give a companion the command line leaves out (--cert of --https-port).
+  const orvelle::app::OptionNeeds needs = orvelle::app::DeferOptionNeeds(cli);
   try {
     cli.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -68,6 +71,13 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
+  const orvelle::app::HomeChoice chosen =
+      home.empty() ? orvelle::app::DefaultHome(orvelle::app::ExecutableFolder())
+                   : orvelle::app::HomeChoice{home, {}};
+  const std::filesystem::path home_folder = chosen.home;
+  if (const int code = orvelle::app::ApplySettingsFile(cli, needs, home_folder / "config.ini",
+                                                       false, "orvelle-gui"))
+    return code;
   orvelle::base::UniqueFd shutdown_signals = BlockShutdownSignals();
 
   QApplication application(argc, argv);
@@ -75,15 +85,10 @@ int main(int argc, char** argv) {
   orvelle::app::MainLoop loop;
   orvelle::ui::LoopDriver driver(loop);
   orvelle::app::ServerOptions options;
-  if (home.empty()) {
-    const orvelle::app::HomeChoice chosen =
-        orvelle::app::DefaultHome(orvelle::app::ExecutableFolder());
-    options.home = chosen.home;
-    options.home_note = chosen.note;
-  } else {
-    options.home = home;
-  }
+  options.home = home_folder;
+  options.home_note = chosen.note;
   options.port = orvelle::app::PortOverride(start);
+  options.open_at_start = orvelle::app::OpenAtStart(start);
   options.listen_ip = start.bind;
   options.allowed_hosts = start.allowed_hosts;
   try {

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "message_box.h"
+#include "option_keys_dialog.h"
 
 namespace orvelle::ui {
 namespace {
@@ -182,6 +183,7 @@ TFrmSettings::TFrmSettings(app::ServerMain& main, QWidget* parent)
   layout->setContentsMargins(2, 2, 2, 6);
   layout->addWidget(VLE_);
   layout->addWidget(ShowPassword);
+  layout->addWidget(OptionKeysButton(main_.Settings(), this, [this] { Refill(); }));
   layout->addLayout(buttons);  // the layout owns it
   connect(BitBtn1, &QPushButton::clicked, this, &TFrmSettings::BitBtn1Click);
   connect(CancelButton, &QPushButton::clicked, this, &TFrmSettings::CancelClick);

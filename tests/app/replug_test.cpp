@@ -268,3 +268,41 @@ TEST_F(ReplugTest, ManyReplugsUnderTraffic) {
 
 }  // namespace
 }  // namespace orvelle::app
+
+namespace orvelle::app {
+namespace {
+
+// The port named at start, written in its real spelling: a device that is not there yet is
+// waited for with one log line and opened, with the open event, when it appears; after that it
+// is followed through a re-plug like any port openport opened.
+TEST_F(ReplugTest, PortOpenedAtStartWaitsForItsDevice) {
+  std::atomic<int> opens{0};
+  port.OnAfterOpen = [this, &opens] {
+    buffer.Clear();
+    ++opens;
+  };
+  EXPECT_FALSE(access.OpenAtStart({Link().string(), "19200", "7", "even", "2", "none"}));
+  EXPECT_EQ(LogCount(": not there yet; waiting for it"), 1);
+  EXPECT_EQ(access.IsOpenText(), "");
+
+  PtyPair& device = Plug();
+  ASSERT_TRUE(WaitUntil([&] { return !access.IsOpenText().empty(); }, Nap));
+  EXPECT_EQ(access.IsOpenText(), base::AsciiUpper(Link().string()) + " 19200 7 Even 2 None");
+  EXPECT_EQ(opens.load(), 1);
+  EXPECT_EQ(LogCount(": device there, opened"), 1);
+  device.Write("T=1");
+  ASSERT_TRUE(WaitUntil([&] { return Received() == "T=1"; }, Nap));
+
+  Unplug();
+  ASSERT_TRUE(WaitForLog(kGone, 1));
+  Plug();
+  ASSERT_TRUE(WaitForLog(kBack, 1));
+  EXPECT_EQ(LogCount(": not there yet; waiting for it"), 1);
+
+  // A device that is there is opened at once, without a wait.
+  EXPECT_TRUE(access.OpenAtStart({Link().string(), "9600", "8", "none", "1", "none"}));
+  EXPECT_EQ(access.IsOpenText(), base::AsciiUpper(Link().string()) + " 9600 8 None 1 None");
+}
+
+}  // namespace
+}  // namespace orvelle::app
