@@ -162,6 +162,11 @@ bool PortAccess::WaitForNews(std::uint64_t seen) {
   return buffer_.WaitForChange(seen, kLongestWait);
 }
 
+void PortAccess::Exclusive(const std::function<void(TSerialPort&)>& work) {
+  std::lock_guard hold(lock_);
+  work(port_);
+}
+
 std::string PortAccess::EnumPorts() {
   return serial::EnumPorts();
 }

@@ -43,6 +43,9 @@ class PortAccess final : public script::SerialAccess {
   std::string IsOpenText() override;
   void SetModemLine(ModemLine line, bool on) override;
   std::string ModemSignalText(ModemSignal signal) override;
+  // Runs `work` on the port under the lock that keeps port operations apart (network clients'
+  // settings, lines and writes).
+  void Exclusive(const std::function<void(serial::TSerialPort&)>& work);
   // How often the port has looked for a device that went away (see DeviceReturnWatch::Checks).
   std::uint64_t DeviceChecks() const { return watch_.Checks(); }
 

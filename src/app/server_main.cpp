@@ -82,6 +82,7 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
   }
   for (const char* line : kGreetings) log_.AddMemoLine(line);
   SetUpPort();
+  SetUpNetworkPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
   server_.ParseParams = false;
   server_.OnCommandGet = [this](http::TPeerThread& thread, http::THTTPRequestInfo& request,
@@ -95,6 +96,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
 }
 
 ServerMain::~ServerMain() {
+  receive_pump_.SetTap(nullptr);  // before the service it feeds goes
+  if (tcp_) tcp_->Stop();
   dispatcher_.Slot().AbortCurrent();
   if (server_.Active()) server_.Active(false);
 }
@@ -183,6 +186,15 @@ MqttSendOutcome ServerMain::SendFromBroker(std::string_view bytes) {
   if (!claim) return MqttSendOutcome::kBusy;
   if (port_access_.IsOpenText().empty()) return MqttSendOutcome::kClosed;
   return port_access_.Send(bytes) ? MqttSendOutcome::kSent : MqttSendOutcome::kFailed;
+}
+
+// Listeners start and stop with the server; the client sees every byte the pump delivers.
+void ServerMain::SetUpNetworkPort() {
+  if (!options_.tcp) return;
+  tcp_control_.emplace(port_access_, dispatcher_.Slot(), traffic_, options_.tcp_device,
+                       [this](std::string_view line) { AddLog(line); });
+  tcp_.emplace(*tcp_control_, *options_.tcp);
+  receive_pump_.SetTap([this](std::string_view bytes) { tcp_->Deliver(bytes); });
 }
 
 void ServerMain::OnPortError(serial::TSerialErrors) {

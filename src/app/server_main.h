@@ -17,6 +17,7 @@
 #include "app/main_loop.h"
 #include "app/mqtt_bridge.h"
 #include "app/mqtt_settings.h"
+#include "app/network_port_control.h"
 #include "app/port_access.h"
 #include "app/port_report.h"
 #include "app/program_host.h"
@@ -26,6 +27,8 @@
 #include "base/traffic_ring.h"
 #include "http/http_server.h"
 #include "http/tls_context.h"
+#include "netport/port_client_service.h"
+#include "netport/tcp_port_settings.h"
 #include "script/host.h"
 #include "serial/posted_sync.h"
 #include "serial/serial_port.h"
@@ -52,6 +55,8 @@ struct ServerOptions {
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
   std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
   std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
+  std::optional<netport::TcpPortSettings> tcp;  // network serial clients; none: no listeners
+  std::function<std::string()> tcp_device;      // the port they open when none is open
 };
 
 class ServerMain final : public webfront::DispatcherContext {
@@ -87,6 +92,8 @@ class ServerMain final : public webfront::DispatcherContext {
   std::size_t ReceivedSize() const { return receive_buffer_.Size(); }
   ConfigStore& Settings() { return settings_; }
   base::TrafficRing& Traffic() { return traffic_; }
+  // The network serial listeners, while the server runs with them (tests read the bound ports).
+  const netport::PortClientService* NetworkPort() const { return tcp_ ? &*tcp_ : nullptr; }
 
   std::string GetSetting(std::string_view key) override { return settings_.GetSetting(key); }
   void AddLog(std::string_view message) override { log_.AddLog(message); }
@@ -119,6 +126,7 @@ class ServerMain final : public webfront::DispatcherContext {
   void OnPortError(serial::TSerialErrors errors);
   void NoteModemSignal(int bit, const char* name, bool on);
   MqttSendOutcome SendFromBroker(std::string_view bytes);
+  void SetUpNetworkPort();
 
   MainLoop& loop_;
   ServerOptions options_;
@@ -142,6 +150,8 @@ class ServerMain final : public webfront::DispatcherContext {
   std::atomic<int> modem_signals_{0};  // the input lines as last recorded, one bit each
   std::optional<TrafficLog> traffic_log_;
   std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
+  std::optional<NetworkPortControl> tcp_control_;        // likewise
+  std::optional<netport::PortClientService> tcp_;  // its thread stops before what it uses goes
   bool active_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
   http::THTTPServer server_;        // last: its threads stop before anything they use is freed

@@ -13,6 +13,7 @@
 #include "http/self_signed.h"
 #include "render_command.h"
 #include "server_command.h"
+#include "tcp_options.h"
 
 namespace {
 
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
                "another site makes the browser send (refused with 403 by default)");
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(app, tls);
+  orvelle::cli::TcpArguments tcp;
+  orvelle::cli::AddTcpOptions(app, tcp);
   std::string make_cert;
   app.add_option("--make-cert", make_cert,
                  "Write a self-signed certificate and key for this machine (cert.pem, key.pem) "
@@ -121,6 +124,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!make_cert.empty()) return MakeCertificate(make_cert);
+  std::optional<orvelle::netport::TcpPortSettings> tcp_settings;
+  try {
+    tcp_settings = orvelle::cli::TcpSettings(tcp, start.bind);
+  } catch (const CLI::ValidationError& e) {
+    std::cerr << "orvelle: " << e.what() << " (see orvelle --help)\n";
+    return 2;
+  }
   if (check_cmd->parsed()) return orvelle::cli::RunCheck(check_pages);
   std::optional<orvelle::app::MqttSettings> mqtt_settings;
   if (!mqtt.url.empty()) {
@@ -143,5 +153,7 @@ int main(int argc, char** argv) {
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;
+  server.tcp = tcp_settings;
+  server.tcp_device = tcp.device;
   return orvelle::cli::RunServer(server);
 }

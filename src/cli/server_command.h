@@ -9,6 +9,7 @@
 
 #include "app/mqtt_settings.h"
 #include "app/tls_options.h"
+#include "netport/tcp_port_settings.h"
 
 namespace orvelle::cli {
 
@@ -23,6 +24,8 @@ struct ServerCommandOptions {
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
   std::filesystem::path traffic_log = {};      // --traffic-log: every traffic record appended here
   std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
+  std::optional<netport::TcpPortSettings> tcp = {};  // --rfc2217-port, --raw-port
+  std::string tcp_device = {};                       // --tcp-device
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a
