@@ -41,7 +41,7 @@ netport::LineSettings LineOf(const TSerialPort& port) {
 
 bool NetworkPortControl::WithSlot(const std::function<void()>& work) {
   std::string holder;
-  const std::optional<webfront::ScriptSlot::Claim> claim = slot_.TryClaim(kSlotHolder, holder);
+  const std::optional<webfront::ScriptSlot::Claim> claim = slot_.TryClaimShort(kSlotHolder, holder);
   if (!claim) return false;
   work();
   return true;

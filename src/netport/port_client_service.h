@@ -35,8 +35,9 @@ class PortClientService {
   // The client's bytes waiting for the slot; beyond this its socket is left unread (TCP then
   // holds the client back, not the port).
   static constexpr std::size_t kMaxPendingToPort = 64 * 1024;
-  // Bytes written in one turn of the slot, so a page asking for it meets a short turn.
-  static constexpr std::size_t kMaxTurnBytes = 4096;
+  // Bytes written in one turn of the slot: about a second at 9600 baud once the driver's queue
+  // is full, well inside what a page asking for the slot waits for a short turn.
+  static constexpr std::size_t kMaxTurnBytes = 1024;
   // Work that could not get the slot for this long is dropped with a log line.
   static constexpr std::chrono::seconds kMaxSlotWait{30};
   // How often a refused turn is tried again.

@@ -5,12 +5,33 @@ namespace orvelle::webfront {
 
 std::optional<ScriptSlot::Claim> ScriptSlot::TryClaim(const std::string& path,
                                                       std::string& holder) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  if (claimed_ && short_turn_) {
+    ++waiting_;
+    released_.wait_for(lock, kShortTurnWait, [this] { return !claimed_ || !short_turn_; });
+    --waiting_;
+  }
   if (claimed_) {
     holder = running_script_;
     return std::nullopt;
   }
+  return ClaimLocked(path, false);
+}
+
+std::optional<ScriptSlot::Claim> ScriptSlot::TryClaimShort(const std::string& holder_name,
+                                                           std::string& holder) {
+  std::lock_guard lock(mutex_);
+  if (claimed_ || waiting_ > 0) {
+    holder = running_script_;
+    return std::nullopt;
+  }
+  return ClaimLocked(holder_name, true);
+}
+
+std::optional<ScriptSlot::Claim> ScriptSlot::ClaimLocked(const std::string& path,
+                                                         bool short_turn) {
   claimed_ = true;
+  short_turn_ = short_turn;
   running_script_ = path;
   stop_ = std::stop_source();  // a fresh token: an abort of an earlier claim is not this one's
   return std::optional<Claim>(std::in_place, *this);
@@ -34,9 +55,13 @@ std::stop_token ScriptSlot::StopToken() const {
 }
 
 void ScriptSlot::Release() {
-  std::lock_guard lock(mutex_);
-  claimed_ = false;
-  running_script_.clear();
+  {
+    std::lock_guard lock(mutex_);
+    claimed_ = false;
+    short_turn_ = false;
+    running_script_.clear();
+  }
+  released_.notify_all();
 }
 
 ScriptSlot::Claim::~Claim() {

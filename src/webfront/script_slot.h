@@ -2,6 +2,8 @@
 // requests never share the page lines, the output list or the engine.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -14,9 +16,16 @@ class ScriptSlot {
  public:
   class Claim;
 
+  // A short turn (a network client's write) is waited for, this long at most, rather than
+  // answered with the busy page; a turn writes at most a few KiB.
+  static constexpr std::chrono::seconds kShortTurnWait{2};
+
   // The slot for the page at `path`, or nothing when a script holds it already.
   // `holder` receives the path of the script that holds it.
   std::optional<Claim> TryClaim(const std::string& path, std::string& holder);
+  // The slot for a short turn: refused while a script holds it or waits for it, so a stream of
+  // turns never keeps a page out.
+  std::optional<Claim> TryClaimShort(const std::string& holder_name, std::string& holder);
 
   // Tells the script in the slot to stop; its path, or nothing when the slot is free. A script
   // still being prepared is stopped before its first line.
@@ -29,8 +38,13 @@ class ScriptSlot {
   std::stop_token StopToken() const;
   void Release();
 
+  std::optional<Claim> ClaimLocked(const std::string& path, bool short_turn);
+
   mutable std::mutex mutex_;
+  std::condition_variable released_;
   bool claimed_ = false;
+  bool short_turn_ = false;  // the claim is a short turn, worth waiting for
+  int waiting_ = 0;          // claims waiting for a short turn to end
   std::string running_script_;  // RunningScript: shown on the busy page
   std::stop_source stop_;       // the current claim's: the abort page requests it
 };
