@@ -44,6 +44,11 @@ std::optional<std::string> ScriptSlot::AbortCurrent() {
   return running_script_;
 }
 
+int ScriptSlot::Waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
+}
+
 std::string ScriptSlot::RunningScript() const {
   std::lock_guard lock(mutex_);
   return running_script_;

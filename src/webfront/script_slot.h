@@ -31,6 +31,9 @@ class ScriptSlot {
   // still being prepared is stopped before its first line.
   std::optional<std::string> AbortCurrent();
 
+  // How many claims wait for a short turn to end.
+  int Waiting() const;
+
   // The path of the script holding the slot; empty when free.
   std::string RunningScript() const;
 
