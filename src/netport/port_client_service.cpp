@@ -124,16 +124,41 @@ void PortClientService::Stop() {
 }
 
 void PortClientService::Deliver(std::string_view bytes) {
+  bool wake = false;
   {
-    std::lock_guard hold(inbox_lock_);
-    if (!inbox_open_ || inbox_full_) return;
-    if (inbox_.size() + bytes.size() > kMaxBacklog) {
-      inbox_full_ = true;
-    } else {
-      inbox_.append(bytes);
-    }
+    std::lock_guard hold(outbox_lock_);
+    if (outbox_.fd < 0 || outbox_.full) return;
+    QueueLocked(bytes, outbox_.telnet);
+    wake = !outbox_.bytes.empty() || outbox_.full || outbox_.failed;
   }
-  Signal(wake_.Get());
+  if (wake) Signal(wake_.Get());
+}
+
+void PortClientService::QueueLocked(std::string_view bytes, bool escape) {
+  if (bytes.empty()) return;
+  if (outbox_.bytes.size() + bytes.size() > kMaxBacklog) {
+    outbox_.full = true;
+    return;
+  }
+  if (outbox_.bytes.empty()) outbox_.last_progress = Clock::now();
+  if (escape) {
+    AppendEscaped(bytes, outbox_.bytes);
+  } else {
+    outbox_.bytes.append(bytes);
+  }
+  FlushLocked();
+}
+
+void PortClientService::FlushLocked() {
+  if (outbox_.bytes.empty() || outbox_.suspended || outbox_.failed) return;
+  const ssize_t sent = ::send(outbox_.fd, outbox_.bytes.data(), outbox_.bytes.size(),
+                              MSG_DONTWAIT | MSG_NOSIGNAL);
+  if (sent > 0) {
+    outbox_.bytes.erase(0, static_cast<std::size_t>(sent));
+    outbox_.last_progress = Clock::now();
+  } else if (sent < 0 && errno != EAGAIN && errno != EINTR) {
+    outbox_.failed = true;
+  }
 }
 
 void PortClientService::Run(std::stop_token stop) {
@@ -144,7 +169,8 @@ void PortClientService::Run(std::stop_token stop) {
     if (client_) {
       short events = 0;
       if (client_->to_port_bytes < kMaxPendingToPort) events |= POLLIN;
-      if (!client_->out.empty() && !client_->session.OutputSuspended()) events |= POLLOUT;
+      std::lock_guard hold(outbox_lock_);
+      if (!outbox_.bytes.empty() && !outbox_.suspended) events |= POLLOUT;
       fds.push_back({client_->fd.Get(), events, 0});
     }
     if (::poll(fds.data(), fds.size(), PollTimeout()) < 0 && errno != EINTR) break;
@@ -153,8 +179,7 @@ void PortClientService::Run(std::stop_token stop) {
       if (fds[i + 1].revents != 0) Accept(listeners_[i]);
     }
     if (!client_) continue;
-    TakeInbox();
-    if (client_ && (fds.back().revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadClient();
+    if ((fds.back().revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadClient();
     if (client_) FeedPort();
     if (client_) PollModem();
     if (client_) WriteClient();
@@ -183,12 +208,11 @@ void PortClientService::Accept(const Listener& listener) {
   client_->fd = std::move(fd);
   client_->peer = peer;
   client_->telnet = listener.telnet;
-  client_->last_progress = Clock::now();
   {
-    std::lock_guard hold(inbox_lock_);
-    inbox_.clear();
-    inbox_open_ = true;
-    inbox_full_ = false;
+    std::lock_guard hold(outbox_lock_);
+    outbox_ = Outbox{};
+    outbox_.fd = client_->fd.Get();
+    outbox_.telnet = listener.telnet;
   }
   control_.Log("TCP client " + peer + " connected (" + KindText(listener.telnet) + ")");
 }
@@ -223,9 +247,8 @@ void PortClientService::NoteRefusal(const std::string& address, const std::strin
 
 void PortClientService::DropClient(const std::string& why) {
   {
-    std::lock_guard hold(inbox_lock_);
-    inbox_open_ = false;
-    inbox_.clear();
+    std::lock_guard hold(outbox_lock_);  // after this the port's thread no longer sends to it
+    outbox_ = Outbox{};
   }
   control_.Log("TCP client " + client_->peer + " " + why);
   client_.reset();
@@ -245,10 +268,12 @@ void PortClientService::ReadClient() {
     std::vector<TelnetEvent> events;
     client_->parser.Feed(bytes, events);
     const bool was_active = client_->session.ComPortActive();
-    for (const TelnetEvent& event : events) {
-      client_->session.Handle(event, client_->out, requests);
-    }
+    std::string reply;
+    for (const TelnetEvent& event : events) client_->session.Handle(event, reply, requests);
     if (!was_active && client_->session.ComPortActive()) client_->next_modem_poll = {};
+    std::lock_guard hold(outbox_lock_);
+    outbox_.suspended = client_->session.OutputSuspended();
+    QueueLocked(reply, false);
   } else {
     requests.push_back({PortRequest::Kind::kWrite, 0, 0, std::string(bytes)});
   }
@@ -266,44 +291,22 @@ void PortClientService::ReadClient() {
   }
 }
 
-void PortClientService::TakeInbox() {
-  std::string bytes;
-  bool full = false;
-  {
-    std::lock_guard hold(inbox_lock_);
-    bytes.swap(inbox_);
-    full = inbox_full_;
-  }
-  if (full) {
-    DropClient("dropped: it fell " + std::to_string(kMaxBacklog) + " bytes behind the port");
-    return;
-  }
-  if (bytes.empty()) return;
-  if (client_->out.empty()) client_->last_progress = Clock::now();
-  if (client_->telnet) {
-    AppendEscaped(bytes, client_->out);
-  } else {
-    client_->out += bytes;
-  }
-}
-
 void PortClientService::WriteClient() {
-  Client& client = *client_;
-  if (client.out.empty()) return;
-  if (!client.session.OutputSuspended()) {
-    const ssize_t sent = ::send(client.fd.Get(), client.out.data(), client.out.size(),
-                                MSG_DONTWAIT | MSG_NOSIGNAL);
-    if (sent > 0) {
-      client.out.erase(0, static_cast<std::size_t>(sent));
-      client.last_progress = Clock::now();
-      return;
-    }
-    if (sent < 0 && errno != EAGAIN && errno != EINTR) {
-      DropClient("disconnected");
-      return;
-    }
+  bool failed = false;
+  bool full = false;
+  bool stalled = false;
+  {
+    std::lock_guard hold(outbox_lock_);
+    FlushLocked();
+    failed = outbox_.failed;
+    full = outbox_.full;
+    stalled = !outbox_.bytes.empty() && Clock::now() - outbox_.last_progress >= kStallLimit;
   }
-  if (Clock::now() - client.last_progress >= kStallLimit) {
+  if (failed) {
+    DropClient("disconnected");
+  } else if (full) {
+    DropClient("dropped: it fell " + std::to_string(kMaxBacklog) + " bytes behind the port");
+  } else if (stalled) {
     DropClient("dropped: it took no bytes for " + std::to_string(kStallLimit.count()) + " s");
   }
 }
@@ -347,8 +350,8 @@ void PortClientService::RunTurn() {
 }
 
 void PortClientService::Answer(std::uint8_t command, std::uint32_t value, int size) {
-  if (client_->out.empty()) client_->last_progress = Clock::now();
-  client_->out += ComPortAnswer(command, value, size);
+  std::lock_guard hold(outbox_lock_);
+  QueueLocked(ComPortAnswer(command, value, size), false);
 }
 
 void PortClientService::RunCommand(const PortRequest& request) {
@@ -373,10 +376,6 @@ void PortClientService::RunCommand(const PortRequest& request) {
       return;
     case comport::kPurgeData:
       if (value >= 1 && value <= 3) {
-        if (value != 2) {
-          std::lock_guard hold(inbox_lock_);
-          inbox_.clear();
-        }
         control_.Purge(value != 2, value != 1);
         control_.Note("TCP client " + client_->peer + ": purge " +
                       (value == 1 ? "input" : value == 2 ? "output" : "input and output"));
