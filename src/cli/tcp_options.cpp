@@ -11,9 +11,11 @@ void AddTcpOptions(CLI::App& app, TcpArguments& args) {
   app.add_option("--rfc2217-port", args.rfc2217_port,
                  "Offer the serial port to RFC 2217 clients (e.g. pyserial's rfc2217://HOST:N) "
                  "on TCP port N of the --bind address (0: any free port, shown in the log)")
+      ->type_name("N")
       ->check(CLI::Range(0, kMaxTcpPort));
   app.add_option("--raw-port", args.raw_port,
                  "Offer the serial port as plain bytes both ways on TCP port N")
+      ->type_name("N")
       ->check(CLI::Range(0, kMaxTcpPort));
   app.add_option("--tcp-allow", args.allow,
                  "The client addresses those ports accept, comma-separated CIDR blocks (default: "
