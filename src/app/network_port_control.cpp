@@ -55,8 +55,8 @@ bool NetworkPortControl::OpenIfClosed(std::string& why) {
     why = "no serial port is open, and no --tcp-device names one";
     return false;
   }
-  const script::SerialAccess::OpenRequest request{base::AsciiUpper(device), "9600", "8", "None",
-                                                  "1", "None"};
+  const script::SerialAccess::OpenRequest request{
+      base::AsciiUpper(device), "9600", "8", "None", "1", "None"};
   if (port_.OpenPort(request)) return true;
   why = "cannot open " + device;
   return false;

@@ -28,9 +28,7 @@ PortAccess::PortAccess(TSerialPort& port, TReceiveBuffer& buffer, ReceivePump& p
       pump_(pump),
       traffic_(traffic),
       log_(std::move(log)),
-      watch_([this] {
-        return FollowDevice();
-      }) {
+      watch_([this] { return FollowDevice(); }) {
   // Called on the event thread, or under lock_ by CheckConnected: so it only wakes the watch,
   // whose thread then takes lock_ itself.
   port_.OnLost = [this] { watch_.Wake(); };

@@ -49,7 +49,7 @@ class TReceiveBuffer {
   void DropFrontLocked(std::size_t count);
 
   std::string bytes_;
-  std::size_t head_ = 0;  // bytes_ before this are dropped already
+  std::size_t head_ = 0;      // bytes_ before this are dropped already
   bool overflowing_ = false;  // reported already; cleared once a script makes room
   std::uint64_t changes_ = 0;
 };

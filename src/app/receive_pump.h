@@ -43,7 +43,7 @@ class ReceivePump {
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
   base::TrafficRing* traffic_;
-  std::mutex lock_;     // held over each read and its append, and over a script's wait
+  std::mutex lock_;  // held over each read and its append, and over a script's wait
   std::function<void(std::string_view)> tap_;  // guarded by lock_
   bool taken_ = false;  // guarded by lock_: a script read since the event thread delivered
 };

@@ -53,8 +53,8 @@ struct ServerOptions {
   std::shared_ptr<const http::TTlsContext> tls;
   int https_port = 0;
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
-  std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
-  std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
+  std::filesystem::path traffic_log;            // every traffic record appended here; empty: none
+  std::optional<MqttSettings> mqtt;             // the broker bridge; none: no bridge
   std::optional<netport::TcpPortSettings> tcp;  // network serial clients; none: no listeners
   std::function<std::string()> tcp_device;      // the port they open when none is open
 };
@@ -149,8 +149,8 @@ class ServerMain final : public webfront::DispatcherContext {
   webfront::TRequestDispatcher dispatcher_;
   std::atomic<int> modem_signals_{0};  // the input lines as last recorded, one bit each
   std::optional<TrafficLog> traffic_log_;
-  std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
-  std::optional<NetworkPortControl> tcp_control_;        // likewise
+  std::optional<MqttBridge> mqtt_;                 // after the port and the slot it writes through
+  std::optional<NetworkPortControl> tcp_control_;  // likewise
   std::optional<netport::PortClientService> tcp_;  // its thread stops before what it uses goes
   bool active_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once

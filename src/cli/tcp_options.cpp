@@ -37,7 +37,8 @@ std::optional<netport::TcpPortSettings> TcpSettings(const TcpArguments& args,
     return std::nullopt;
   }
   std::string error;
-  std::optional<netport::AddressAllowList> allow = netport::AddressAllowList::Parse(args.allow, error);
+  std::optional<netport::AddressAllowList> allow =
+      netport::AddressAllowList::Parse(args.allow, error);
   if (!allow) throw CLI::ValidationError("--tcp-allow", error);
   if (args.rfc2217_port != netport::TcpPortSettings::kOff && args.rfc2217_port == args.raw_port &&
       args.raw_port != 0) {

@@ -1,7 +1,6 @@
 // Negotiation answers only on a change of state, so two peers never echo each other forever.
 #include "netport/com_port_session.h"
 
-
 namespace orvelle::netport {
 
 using namespace telnet;
@@ -65,8 +64,7 @@ void ComPortSession::Negotiate(std::uint8_t verb, std::uint8_t option, std::stri
   agreed_[side][option] = agree;
   refused_[side][option] = !agree;
   if (changed) {
-    const std::uint8_t answer =
-        side == kOurSide ? (agree ? kWill : kWont) : (agree ? kDo : kDont);
+    const std::uint8_t answer = side == kOurSide ? (agree ? kWill : kWont) : (agree ? kDo : kDont);
     reply += Command(answer, option);
   }
   if (option == kComPort) {

@@ -63,8 +63,8 @@ class ComPortSession {
   void Negotiate(std::uint8_t verb, std::uint8_t option, std::string& reply);
   void ComPort(const std::string& sub, std::string& reply, std::vector<PortRequest>& requests);
 
-  bool client_will_com_port_ = false;  // the client sent WILL COM-PORT-OPTION and we agreed
-  bool server_will_com_port_ = false;  // the client sent DO COM-PORT-OPTION and we agreed
+  bool client_will_com_port_ = false;   // the client sent WILL COM-PORT-OPTION and we agreed
+  bool server_will_com_port_ = false;   // the client sent DO COM-PORT-OPTION and we agreed
   static constexpr int kOurSide = 0;    // DO/DONT: whether we use an option
   static constexpr int kTheirSide = 1;  // WILL/WONT: whether the client does
   std::bitset<256> agreed_[2];          // options answered yes, per side

@@ -151,8 +151,8 @@ void PortClientService::QueueLocked(std::string_view bytes, bool escape) {
 
 void PortClientService::FlushLocked() {
   if (outbox_.bytes.empty() || outbox_.suspended || outbox_.failed) return;
-  const ssize_t sent = ::send(outbox_.fd, outbox_.bytes.data(), outbox_.bytes.size(),
-                              MSG_DONTWAIT | MSG_NOSIGNAL);
+  const ssize_t sent =
+      ::send(outbox_.fd, outbox_.bytes.data(), outbox_.bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
   if (sent > 0) {
     outbox_.bytes.erase(0, static_cast<std::size_t>(sent));
     outbox_.last_progress = Clock::now();
@@ -378,7 +378,9 @@ void PortClientService::RunCommand(const PortRequest& request) {
       if (value >= 1 && value <= 3) {
         control_.Purge(value != 2, value != 1);
         control_.Note("TCP client " + client_->peer + ": purge " +
-                      (value == 1 ? "input" : value == 2 ? "output" : "input and output"));
+                      (value == 1   ? "input"
+                       : value == 2 ? "output"
+                                    : "input and output"));
       }
       Answer(request.command, value);
       return;
@@ -386,9 +388,8 @@ void PortClientService::RunCommand(const PortRequest& request) {
       Answer(request.command, 0 & client_->session.LineStateMask());
       return;
     case comport::kNotifyModemState:
-      Answer(request.command,
-             ModemStateCode(control_.ModemSignals().value_or(0)) &
-                 client_->session.ModemStateMask());
+      Answer(request.command, ModemStateCode(control_.ModemSignals().value_or(0)) &
+                                  client_->session.ModemStateMask());
       return;
     default:
       return;
@@ -466,8 +467,7 @@ void PortClientService::SetControl(std::uint32_t value) {
   } else if (value >= 10 && value <= 12) {
     Answer(comport::kSetControl, client.rts ? 11 : 12);
   } else {
-    Answer(comport::kSetControl,
-           FlowControlCode(line.value_or(LineSettings{}).flow, value >= 13));
+    Answer(comport::kSetControl, FlowControlCode(line.value_or(LineSettings{}).flow, value >= 13));
   }
 }
 

@@ -116,17 +116,17 @@ class PortClientService {
   std::vector<Listener> listeners_;
   int rfc2217_port_ = 0;
   int raw_port_ = 0;
-  std::optional<Client> client_;  // the thread's alone
+  std::optional<Client> client_;                       // the thread's alone
   std::map<std::string, Clock::time_point> refusals_;  // the thread's alone
   // What goes to the client, shared by the port's thread and the service's.
   struct Outbox {
-    int fd = -1;          // the client's socket; -1: none
-    bool telnet = false;  // port bytes get IAC doubled
-    bool suspended = false;  // the client asked for a pause (FLOWCONTROL-SUSPEND)
-    std::string bytes;    // not yet taken by the socket
+    int fd = -1;                      // the client's socket; -1: none
+    bool telnet = false;              // port bytes get IAC doubled
+    bool suspended = false;           // the client asked for a pause (FLOWCONTROL-SUSPEND)
+    std::string bytes;                // not yet taken by the socket
     Clock::time_point last_progress;  // the socket last took bytes, or bytes began waiting
-    bool full = false;    // bytes were lost for it
-    bool failed = false;  // the socket failed
+    bool full = false;                // bytes were lost for it
+    bool failed = false;              // the socket failed
   };
   std::mutex outbox_lock_;
   Outbox outbox_;  // guarded by outbox_lock_

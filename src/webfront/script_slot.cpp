@@ -28,8 +28,7 @@ std::optional<ScriptSlot::Claim> ScriptSlot::TryClaimShort(const std::string& ho
   return ClaimLocked(holder_name, true);
 }
 
-std::optional<ScriptSlot::Claim> ScriptSlot::ClaimLocked(const std::string& path,
-                                                         bool short_turn) {
+std::optional<ScriptSlot::Claim> ScriptSlot::ClaimLocked(const std::string& path, bool short_turn) {
   claimed_ = true;
   short_turn_ = short_turn;
   running_script_ = path;

@@ -46,8 +46,8 @@ class ScriptSlot {
   mutable std::mutex mutex_;
   std::condition_variable released_;
   bool claimed_ = false;
-  bool short_turn_ = false;  // the claim is a short turn, worth waiting for
-  int waiting_ = 0;          // claims waiting for a short turn to end
+  bool short_turn_ = false;     // the claim is a short turn, worth waiting for
+  int waiting_ = 0;             // claims waiting for a short turn to end
   std::string running_script_;  // RunningScript: shown on the busy page
   std::stop_source stop_;       // the current claim's: the abort page requests it
 };

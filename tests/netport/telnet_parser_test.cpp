@@ -80,7 +80,8 @@ TEST(TelnetParser, EscapingRoundTripsEveryByte) {
   for (int i = 0; i < 256; ++i) all.push_back(static_cast<char>(i));
   const std::string escaped = EscapeIac(all + all);
   EXPECT_EQ(escaped.size(), 2 * 256 + 2);
-  EXPECT_EQ(Joined(ParseWhole(escaped)), (std::vector<TelnetEvent>{{Kind::kData, 0, 0, all + all}}));
+  EXPECT_EQ(Joined(ParseWhole(escaped)),
+            (std::vector<TelnetEvent>{{Kind::kData, 0, 0, all + all}}));
 }
 
 // What pyserial and other clients send on connect, and the answers they wait for.
@@ -101,7 +102,8 @@ TEST(ComPortSession, NegotiatesOnceAndRefusesTheRestPolitely) {
       {Bytes({255, 254, 0}), ""},
       {Bytes({255, 250, 44, 0, 255, 240}), ComPortAnswer(0, 0, 0).insert(4, "orvelle")},
       {Bytes({255, 250, 44, 11, 0x30, 255, 240}), Bytes({255, 250, 44, 111, 0x30, 255, 240})},
-      {Bytes({255, 250, 44, 10, 255, 255, 255, 240}), Bytes({255, 250, 44, 110, 255, 255, 255, 240})},
+      {Bytes({255, 250, 44, 10, 255, 255, 255, 240}),
+       Bytes({255, 250, 44, 110, 255, 255, 255, 240})},
       {Bytes({255, 250, 44, 8, 255, 240}), Bytes({255, 250, 44, 108, 255, 240})},
   };
   TelnetParser parser;
@@ -131,10 +133,8 @@ TEST(ComPortSession, PortCommandsAndDataKeepTheirOrder) {
   std::vector<PortRequest> requests;
   for (const TelnetEvent& event : events) session.Handle(event, reply, requests);
   const std::vector<PortRequest> expected = {
-      {PortRequest::Kind::kWrite, 0, 0, "hi"},
-      {PortRequest::Kind::kCommand, 1, 250000, ""},
-      {PortRequest::Kind::kCommand, 5, 8, ""},
-      {PortRequest::Kind::kCommand, 12, 1, ""},
+      {PortRequest::Kind::kWrite, 0, 0, "hi"}, {PortRequest::Kind::kCommand, 1, 250000, ""},
+      {PortRequest::Kind::kCommand, 5, 8, ""}, {PortRequest::Kind::kCommand, 12, 1, ""},
       {PortRequest::Kind::kWrite, 0, 0, "x"},
   };
   EXPECT_EQ(requests, expected);
