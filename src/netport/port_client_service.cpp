@@ -342,10 +342,13 @@ void PortClientService::RunTurn() {
       continue;
     }
     written += request.bytes.size();
-    if (!control_.Write(request.bytes)) {
-      control_.Log("TCP client " + client.peer + ": " + std::to_string(request.bytes.size()) +
-                   " bytes not sent, the port refused them");
+    const bool sent = control_.Write(request.bytes);
+    // Once per spell of failures (a page closed the port), not once per write.
+    if (!sent && !client.write_failing) {
+      control_.Log("TCP client " + client.peer +
+                   ": bytes not sent, the port refused them (is it open?)");
     }
+    client.write_failing = !sent;
   }
 }
 

@@ -87,6 +87,7 @@ class PortClientService {
     std::optional<std::uint8_t> modem_told;          // the modem state last sent
     Clock::time_point next_modem_poll;
     bool dtr = true, rts = true, brk = false;  // as set through the client
+    bool write_failing = false;                // the last write to the port failed
   };
 
   bool Listen(int port, bool telnet, int& bound);

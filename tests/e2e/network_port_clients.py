@@ -139,6 +139,18 @@ def demo_checks(binary):
     server.stop()
 
 
+def allow_list_check(binary):
+    server = Server(binary, "--demo", "--raw-port", "0", "--tcp-allow", "10.0.0.0/8")
+    mark = server.mark()
+    for _ in range(2):
+        client = socket.create_connection(("127.0.0.1", server.port("raw TCP")), timeout=WAIT)
+        check(closed_by_server(client), "a client outside --tcp-allow is closed")
+    server.wait_for(r"TCP client 127\.0\.0\.1:\d+ refused: address not allowed", mark)
+    refusals = [line for line in server.lines[mark:] if "refused: address not allowed" in line]
+    check(len(refusals) == 1, "a refused address is logged once a minute, not once a try")
+    server.stop()
+
+
 class Device:
     """The far end of a pseudo-terminal: collects everything the server writes to the port."""
 
@@ -295,6 +307,7 @@ def sharing_checks(server, device):
 def main():
     binary = sys.argv[1]
     demo_checks(binary)
+    allow_list_check(binary)
     device = Device()
     server = Server(binary, "--tcp-device", device.path, "--rfc2217-port", "0",
                     "--raw-port", "0", "--tcp-takeover")
