@@ -173,13 +173,16 @@ void PortClientService::Run(std::stop_token stop) {
       if (!outbox_.bytes.empty() && !outbox_.suspended) events |= POLLOUT;
       fds.push_back({client_->fd.Get(), events, 0});
     }
+    const int polled_client = client_ ? client_->fd.Get() : -1;
     if (::poll(fds.data(), fds.size(), PollTimeout()) < 0 && errno != EINTR) break;
     if (fds[0].revents != 0) Drain(wake_.Get());
     for (std::size_t i = 0; i < listeners_.size(); ++i) {
       if (fds[i + 1].revents != 0) Accept(listeners_[i]);
     }
     if (!client_) continue;
-    if ((fds.back().revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadClient();
+    // A client accepted just now was not polled; the next round looks at it.
+    const bool polled = client_->fd.Get() == polled_client;
+    if (polled && (fds.back().revents & (POLLIN | POLLHUP | POLLERR)) != 0) ReadClient();
     if (client_) FeedPort();
     if (client_) PollModem();
     if (client_) WriteClient();
