@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks the include graph of src/: every folder includes only itself and the folders below it
-#   cli, ui -> app -> webfront -> script, http, serial -> base
+#   cli, ui -> app -> webfront, netport -> script, http, serial -> base
 # and no header or source takes part in an include cycle. Exits 1 with the offending lines.
 #   tools/check-layering.sh [source-root]
 set -euo pipefail
@@ -12,10 +12,11 @@ declare -A allowed=(
   [script]="base"
   [http]="base"
   [serial]="base"
+  [netport]="serial base"
   [webfront]="script http serial base"
-  [app]="webfront script http serial base"
-  [cli]="app webfront script http serial base"
-  [ui]="app webfront script http serial base"
+  [app]="webfront netport script http serial base"
+  [cli]="app webfront netport script http serial base"
+  [ui]="app webfront netport script http serial base"
 )
 
 status=0

@@ -12,4 +12,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev \
   libssl-dev media-types python3 curl nlohmann-json3-dev python3-jsonschema \
   libmosquitto-dev mosquitto mosquitto-clients \
-  dpkg-dev file lintian systemd man-db bsdextrautils procps >/dev/null
+  dpkg-dev file lintian systemd man-db bsdextrautils procps \
+  python3-serial socat >/dev/null

@@ -69,6 +69,13 @@ void ServerMain::StartServer() {
     server_.Active(true);
     session_.NewCounter(DrawSessionCounter());
     LogListening();
+    if (tcp_ && !tcp_->Start()) {
+      // Asked for and not had: running without it would look like success.
+      server_.Active(false);
+      active_ = false;
+      AddLog("Stop listening: the network serial port could not be opened.");
+      return;
+    }
     OpenPortAtStart();
   } catch (const http::EServerException& error) {
     active_ = false;
@@ -140,6 +147,7 @@ void ServerMain::OpenPortAtStart() {
 }
 
 void ServerMain::StopServer() {
+  if (tcp_) tcp_->Stop();
   server_.Active(false);
   session_.Close();
   port_access_.ClosePort();

@@ -306,6 +306,11 @@ bool PortAccess::WaitForNews(std::uint64_t seen, std::chrono::microseconds limit
   return buffer_.WaitForChange(seen, limit);
 }
 
+void PortAccess::Exclusive(const std::function<void(TSerialPort&)>& work) {
+  std::lock_guard hold(lock_);
+  work(port_);
+}
+
 std::string PortAccess::EnumPorts() {
   return serial::EnumPorts();
 }

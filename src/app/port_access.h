@@ -65,6 +65,9 @@ class PortAccess final : public script::SerialAccess {
   webfront::PortFacts Facts();
   // Bytes written to the port since the start.
   std::uint64_t SentBytes() const { return sent_.load(); }
+  // Runs `work` on the port under the lock that keeps port operations apart (network clients'
+  // settings, lines and writes).
+  void Exclusive(const std::function<void(serial::TSerialPort&)>& work);
   // How often the port has looked for a device that went away (see DeviceReturnWatch::Checks).
   std::uint64_t DeviceChecks() const { return watch_.Checks(); }
   // The device path the port lost and waits for; empty while it does not wait.

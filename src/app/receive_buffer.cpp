@@ -13,9 +13,9 @@ void TReceiveBuffer::Append(std::string_view bytes) {
   {
     std::lock_guard hold(lock_);
     if (bytes.size() > limit_) bytes.remove_prefix(bytes.size() - limit_);
-    const std::size_t total = bytes_.size() + bytes.size();
+    const std::size_t total = LiveLocked().size() + bytes.size();
     if (total > limit_) {
-      bytes_.erase(0, total - limit_);
+      DropFrontLocked(total - limit_);
       report = !overflowing_;
       overflowing_ = true;
     }
@@ -27,20 +27,36 @@ void TReceiveBuffer::Append(std::string_view bytes) {
   if (report && on_overflow_) on_overflow_();
 }
 
+std::string_view TReceiveBuffer::LiveLocked() const {
+  return std::string_view(bytes_).substr(head_);
+}
+
+void TReceiveBuffer::DropFrontLocked(std::size_t count) {
+  head_ += std::min(count, bytes_.size() - head_);
+  if (head_ == bytes_.size()) {
+    bytes_.clear();
+    head_ = 0;
+  } else if (head_ > limit_ / 2) {
+    bytes_.erase(0, head_);
+    head_ = 0;
+  }
+}
+
 std::string TReceiveBuffer::Read() const {
   std::lock_guard hold(lock_);
-  return bytes_;
+  return std::string(LiveLocked());
 }
 
 std::string TReceiveBuffer::Read(std::uint64_t& changes) const {
   std::lock_guard hold(lock_);
   changes = changes_;
-  return bytes_;
+  return std::string(LiveLocked());
 }
 
 void TReceiveBuffer::Clear() {
   std::lock_guard hold(lock_);
   bytes_.clear();
+  head_ = 0;
   overflowing_ = false;
   ++changes_;
 }
@@ -48,7 +64,8 @@ void TReceiveBuffer::Clear() {
 void TReceiveBuffer::Remove(std::int64_t count) {
   if (count <= 0) return;
   std::lock_guard hold(lock_);
-  bytes_.erase(0, static_cast<std::size_t>(std::min<std::uint64_t>(count, bytes_.size())));
+  DropFrontLocked(static_cast<std::size_t>(
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(count), LiveLocked().size())));
   overflowing_ = false;
   ++changes_;
 }
@@ -60,7 +77,7 @@ bool TReceiveBuffer::WaitForChange(std::uint64_t seen, std::chrono::microseconds
 
 std::size_t TReceiveBuffer::Size() const {
   std::lock_guard hold(lock_);
-  return bytes_.size();
+  return LiveLocked().size();
 }
 
 std::uint64_t TReceiveBuffer::Changes() const {

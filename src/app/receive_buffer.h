@@ -42,7 +42,14 @@ class TReceiveBuffer {
   std::function<void()> on_overflow_;
   mutable std::mutex lock_;
   mutable std::condition_variable changed_;
+  // Locked helpers over the live bytes, which start at head_: dropping the oldest only moves
+  // head_, and the dead front is cut off once it outgrows the limit, so a full buffer costs
+  // each append no copy of the whole.
+  std::string_view LiveLocked() const;
+  void DropFrontLocked(std::size_t count);
+
   std::string bytes_;
+  std::size_t head_ = 0;      // bytes_ before this are dropped already
   bool overflowing_ = false;  // reported already; cleared once a script makes room
   std::uint64_t changes_ = 0;
 };

@@ -22,6 +22,12 @@ void ReceivePump::Take(int count) {
   received_ += bytes.size();
   if (traffic_ != nullptr) traffic_->Append(base::TrafficKind::kRx, bytes);
   buffer_.Append(bytes);
+  if (tap_) tap_(bytes);
+}
+
+void ReceivePump::SetTap(std::function<void(std::string_view)> tap) {
+  std::lock_guard hold(lock_);
+  tap_ = std::move(tap);
 }
 
 ReceivePump::Wait ReceivePump::AwaitInput(std::uint64_t seen, std::chrono::microseconds limit) {

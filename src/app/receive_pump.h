@@ -7,7 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <string_view>
 
 #include "app/receive_buffer.h"
 #include "base/traffic_ring.h"
@@ -21,6 +23,10 @@ class ReceivePump {
   ReceivePump(serial::TSerialPort& port, TReceiveBuffer& buffer,
               base::TrafficRing* traffic = nullptr)
       : port_(port), buffer_(buffer), traffic_(traffic) {}
+
+  // Also gives every batch, in order, to `tap` (a network client's queue; it must not block);
+  // none: no tap. Once this returns, the previous tap is no longer called.
+  void SetTap(std::function<void(std::string_view)> tap);
 
   // The port's OnRxChar, on the event thread: `count` bytes were waiting when it looked.
   void Deliver(int count);
@@ -40,7 +46,8 @@ class ReceivePump {
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;
   base::TrafficRing* traffic_;
-  std::mutex lock_;     // held over each read and its append, and over a script's wait
+  std::mutex lock_;  // held over each read and its append, and over a script's wait
+  std::function<void(std::string_view)> tap_;  // guarded by lock_
   bool taken_ = false;  // guarded by lock_: a script read since the event thread delivered
   std::atomic<std::uint64_t> received_{0};
 };

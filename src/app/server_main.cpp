@@ -95,6 +95,7 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
   if (!options_.home_note.empty()) AddLog(options_.home_note);
   if (const std::string note = MissingPagesNote(web_folder_); !note.empty()) AddLog(note);
   SetUpPort();
+  SetUpNetworkPort();
   // The dispatcher decodes parameters itself, for admitted script requests only.
   server_.ParseParams = false;
   server_.GuardHeaders = true;
@@ -109,6 +110,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
 }
 
 ServerMain::~ServerMain() {
+  receive_pump_.SetTap(nullptr);  // before the service it feeds goes
+  if (tcp_) tcp_->Stop();
   dispatcher_.Slot().AbortCurrent();
   if (server_.Active()) server_.Active(false);
 }
@@ -268,6 +271,15 @@ std::string ServerMain::DemoPort() const {
     if (line.starts_with(kName)) return line.substr(kName.size());
   }
   return {};
+}
+
+// Listeners start and stop with the server; the client sees every byte the pump delivers.
+void ServerMain::SetUpNetworkPort() {
+  if (!options_.tcp) return;
+  tcp_control_.emplace(port_access_, dispatcher_.Slot(), traffic_, options_.tcp_device,
+                       [this](std::string_view line) { AddLog(line); });
+  tcp_.emplace(*tcp_control_, *options_.tcp);
+  receive_pump_.SetTap([this](std::string_view bytes) { tcp_->Deliver(bytes); });
 }
 
 void ServerMain::OnPortError(serial::TSerialErrors) {

@@ -18,6 +18,7 @@
 #include "app/main_loop.h"
 #include "app/mqtt_bridge.h"
 #include "app/mqtt_settings.h"
+#include "app/network_port_control.h"
 #include "app/port_access.h"
 #include "app/port_report.h"
 #include "app/program_host.h"
@@ -27,6 +28,8 @@
 #include "base/traffic_ring.h"
 #include "http/http_server.h"
 #include "http/tls_context.h"
+#include "netport/port_client_service.h"
+#include "netport/tcp_port_settings.h"
 #include "script/host.h"
 #include "serial/posted_sync.h"
 #include "serial/serial_port.h"
@@ -61,6 +64,8 @@ struct ServerOptions {
   std::vector<std::string> allowed_hosts;
   // Opened at every start, as openport opens it (the port name as written); none: no port.
   std::optional<script::SerialAccess::OpenRequest> open_at_start = {};
+  std::optional<netport::TcpPortSettings> tcp;  // network serial clients; none: no listeners
+  std::function<std::string()> tcp_device;      // the port they open when none is open
 };
 
 class ServerMain final : public webfront::DispatcherContext {
@@ -101,6 +106,8 @@ class ServerMain final : public webfront::DispatcherContext {
   std::size_t ReceivedSize() const { return receive_buffer_.Size(); }
   ConfigStore& Settings() { return settings_; }
   base::TrafficRing& Traffic() { return traffic_; }
+  // The network serial listeners, while the server runs with them (tests read the bound ports).
+  const netport::PortClientService* NetworkPort() const { return tcp_ ? &*tcp_ : nullptr; }
 
   std::string GetSetting(std::string_view key) override { return settings_.GetSetting(key); }
   void AddLog(std::string_view message) override { log_.AddLog(message); }
@@ -139,6 +146,7 @@ class ServerMain final : public webfront::DispatcherContext {
   void NoteModemSignal(int bit, const char* name, bool on);
   MqttSendOutcome SendFromBroker(std::string_view bytes);
   std::string DemoPort() const;
+  void SetUpNetworkPort();
 
   MainLoop& loop_;
   ServerOptions options_;
@@ -163,7 +171,9 @@ class ServerMain final : public webfront::DispatcherContext {
   webfront::TRequestDispatcher dispatcher_;
   std::atomic<int> modem_signals_{0};  // the input lines as last recorded, one bit each
   std::optional<TrafficLog> traffic_log_;
-  std::optional<MqttBridge> mqtt_;  // after the port and the slot it writes through
+  std::optional<MqttBridge> mqtt_;                 // after the port and the slot it writes through
+  std::optional<NetworkPortControl> tcp_control_;  // likewise
+  std::optional<netport::PortClientService> tcp_;  // its thread stops before what it uses goes
   bool active_ = false;
   bool warned_clear_text_ = false;  // the clear-text password warning is given once
   bool reported_keys_ = false;      // unknown keys are reported at the first load only

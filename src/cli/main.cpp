@@ -15,6 +15,7 @@
 #include "http/self_signed.h"
 #include "render_command.h"
 #include "server_command.h"
+#include "tcp_options.h"
 
 namespace {
 
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
                "followed from there gets a page to continue from)");
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(app, tls);
+  orvelle::cli::TcpArguments tcp;
+  orvelle::cli::AddTcpOptions(app, tcp);
   std::string make_cert;
   app.add_option("--make-cert", make_cert,
                  "Write a self-signed certificate and key for this machine (cert.pem, key.pem) "
@@ -158,6 +161,13 @@ int main(int argc, char** argv) {
   if (const int code = orvelle::app::ApplySettingsFile(app, needs, settings_file,
                                                        !config_file.empty(), "orvelle"))
     return code;
+  std::optional<orvelle::netport::TcpPortSettings> tcp_settings;
+  try {
+    tcp_settings = orvelle::cli::TcpSettings(tcp, start.bind);
+  } catch (const CLI::ValidationError& e) {
+    std::cerr << "orvelle: " << e.what() << " (see orvelle --help)\n";
+    return 2;
+  }
   if (mqtt.name.empty()) mqtt.name = instance;
   std::optional<orvelle::app::MqttSettings> mqtt_settings;
   if (!mqtt.url.empty()) {
@@ -182,5 +192,7 @@ int main(int argc, char** argv) {
   server.allowed_hosts = start.allowed_hosts;
   server.config_file = config_file;
   server.open_at_start = orvelle::app::OpenAtStart(start);
+  server.tcp = tcp_settings;
+  server.tcp_device = tcp.device;
   return orvelle::cli::RunServer(server);
 }

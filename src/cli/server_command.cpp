@@ -57,6 +57,7 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
   result.allowed_hosts = options.allowed_hosts;
   result.config_file = options.config_file;
   result.open_at_start = options.open_at_start;
+  result.tcp = options.tcp;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
   result.roots = TestRoots();
   result.console = [&console](const std::string& line) { console.Write(line); };
@@ -101,6 +102,12 @@ int RunServer(const ServerCommandOptions& options) {
     }
     // Asked at every request, so pages see the path the device has now, also after a hang-up.
     app_options.page_variables = [&demo] { return demo->PageVariables(); };
+  }
+  // Asked at each connect, so a client finds the demo device where it is now.
+  if (!options.tcp_device.empty()) {
+    app_options.tcp_device = [device = options.tcp_device] { return device; };
+  } else if (demo) {
+    app_options.tcp_device = [&demo] { return demo->Path(); };
   }
   app::ServerMain server(loop, std::move(app_options));
   running = &server;

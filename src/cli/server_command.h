@@ -10,6 +10,7 @@
 
 #include "app/mqtt_settings.h"
 #include "app/tls_options.h"
+#include "netport/tcp_port_settings.h"
 
 namespace orvelle::cli {
 
@@ -28,6 +29,8 @@ struct ServerCommandOptions {
   std::vector<std::string> allowed_hosts = {};  // --allow-host: names served besides our own
   std::filesystem::path config_file = {};      // --config: read, never written
   std::optional<script::SerialAccess::OpenRequest> open_at_start = {};  // --open-port
+  std::optional<netport::TcpPortSettings> tcp = {};  // --rfc2217-port, --raw-port
+  std::string tcp_device = {};                       // --tcp-device
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

@@ -10,6 +10,9 @@
 namespace orvelle::serial {
 namespace {
 
+// Two UARTs still understand each other when their rates differ by this much.
+constexpr std::uint64_t kRateTolerancePercent = 2;
+
 tcflag_t SizeFlag(TDataBits bits) {
   switch (bits) {
     case TDataBits::dbFive:
@@ -103,15 +106,34 @@ void Decode(const termios2& t, LineReadback& out) {
   out.stop_char = t.c_cc[VSTOP];
 }
 
+// A driver clamps a rate it cannot run to its own limit and says so in the settings it keeps;
+// running at another rate than asked would garble every byte, so that is a failure.
+bool RateTaken(int fd, std::uint32_t rate) {
+  termios2 t{};
+  if (::ioctl(fd, TCGETS2, &t) != 0) return false;
+  const std::uint64_t got = t.c_ospeed;
+  const std::uint64_t differs = got > rate ? got - rate : rate - got;
+  if (differs * 100 > std::uint64_t{rate} * kRateTolerancePercent) {
+    errno = EINVAL;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ApplyLineSettings(int fd, const LineRequest& request) {
   termios2 t{};
+  if (request.rate == 0) {  // B0 would hang the line up rather than set a rate
+    errno = EINVAL;
+    return false;
+  }
   if (::ioctl(fd, TCGETS2, &t) != 0) return false;
   SetControl(t, request);
   SetInput(t, request);
   SetRaw(t);
-  return ::ioctl(fd, TCSETS2, &t) == 0;
+  if (::ioctl(fd, TCSETS2, &t) != 0) return false;
+  return RateTaken(fd, request.rate);
 }
 
 bool ReadLineSettings(int fd, LineReadback& out) {

@@ -16,7 +16,8 @@ struct LineRequest {
   TSerialFlowControl flow;
 };
 
-// Writes the request onto the device's line settings; errno is left set on failure.
+// Writes the request onto the device's line settings; errno is left set on failure. A rate of 0,
+// or one the driver does not take (it keeps another), fails with EINVAL.
 bool ApplyLineSettings(int fd, const LineRequest& request);
 
 // What a test or the device reads back.

@@ -305,6 +305,17 @@ bool TCustomSerialPort::SetModemLine(bool dtr, bool on) {
   return ::ioctl(device_.Get(), on ? TIOCMBIS : TIOCMBIC, &line) == 0 || NoSuchDeviceFeature(errno);
 }
 
+bool TCustomSerialPort::SetBreak(bool on) {
+  if (!Connected()) return false;
+  return ::ioctl(device_.Get(), on ? TIOCSBRK : TIOCCBRK) == 0 || NoSuchDeviceFeature(errno);
+}
+
+bool TCustomSerialPort::Purge(bool input, bool output) {
+  if (!Connected() || (!input && !output)) return Connected();
+  const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+  return ::tcflush(device_.Get(), queue) == 0;
+}
+
 void TCustomSerialPort::DeliverBatch(TSerialEvents batch) {
   last_reported_.store(0);
   if ((batch & evError) != 0) {

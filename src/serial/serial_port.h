@@ -90,6 +90,10 @@ class TCustomSerialPort {
   TModemSignals ModemSignals();
   // Raises or drops DTR or RTS on an open port; devices without modem lines ignore it.
   bool SetModemLine(bool dtr, bool on);
+  // Starts or ends a break on the transmit line of an open port.
+  bool SetBreak(bool on);
+  // Throws away the device's unread input and/or its unsent output; false on a closed port.
+  bool Purge(bool input, bool output);
 
   const std::string& Port() const { return port_; }
   // The port name as the user wrote it, before the upper-casing that Port() keeps for lookups;

@@ -5,7 +5,8 @@ namespace orvelle::webfront {
 
 std::optional<ScriptSlot::Claim> ScriptSlot::TryClaim(const std::string& path,
                                                       std::string& holder) {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  AwaitShortTurnLocked(lock);
   return ClaimLocked(path, holder);
 }
 
@@ -18,19 +19,37 @@ std::optional<ScriptSlot::Claim> ScriptSlot::ClaimWithin(const std::string& path
   return ClaimLocked(path, holder);
 }
 
+std::optional<ScriptSlot::Claim> ScriptSlot::TryClaimShort(const std::string& holder_name,
+                                                           std::string& holder) {
+  std::lock_guard lock(mutex_);
+  if (waiting_ > 0) {
+    holder = running_script_;
+    return std::nullopt;
+  }
+  return ClaimLocked(holder_name, holder, true);
+}
+
 std::optional<ScriptSlot::Holder> ScriptSlot::Current() const {
   std::lock_guard lock(mutex_);
   if (!claimed_) return std::nullopt;
   return Holder{running_script_, since_};
 }
 
+void ScriptSlot::AwaitShortTurnLocked(std::unique_lock<std::mutex>& lock) {
+  if (!claimed_ || !short_turn_) return;
+  ++waiting_;
+  released_.wait_for(lock, kShortTurnWait, [this] { return !claimed_ || !short_turn_; });
+  --waiting_;
+}
+
 std::optional<ScriptSlot::Claim> ScriptSlot::ClaimLocked(const std::string& path,
-                                                         std::string& holder) {
+                                                         std::string& holder, bool short_turn) {
   if (claimed_) {
     holder = running_script_;
     return std::nullopt;
   }
   claimed_ = true;
+  short_turn_ = short_turn;
   running_script_ = path;
   since_ = std::chrono::system_clock::now();
   stop_ = std::stop_source();  // a fresh token: an abort of an earlier claim is not this one's
@@ -42,6 +61,11 @@ std::optional<std::string> ScriptSlot::AbortCurrent() {
   if (!claimed_) return std::nullopt;
   stop_.request_stop();
   return running_script_;
+}
+
+int ScriptSlot::Waiting() const {
+  std::lock_guard lock(mutex_);
+  return waiting_;
 }
 
 std::string ScriptSlot::RunningScript() const {
@@ -58,6 +82,7 @@ void ScriptSlot::Release() {
   {
     std::lock_guard lock(mutex_);
     claimed_ = false;
+    short_turn_ = false;
     running_script_.clear();
   }
   released_.notify_all();

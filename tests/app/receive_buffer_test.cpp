@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
 #include <thread>
 
 namespace orvelle::app {
@@ -75,6 +76,33 @@ TEST(ReceiveBufferTest, BoundDropsOldestAndReportsOnce) {
   buffer.Append("abcdefgh");
   EXPECT_EQ(buffer.Read(), "abcdefgh");
   EXPECT_EQ(reports, 2);
+}
+
+// The buffer against the plain model (a string cut from the front): random appends, removals,
+// clears and reads on a small bound, so the cheap drop of the oldest bytes is exercised often.
+TEST(ReceiveBufferTest, MatchesThePlainModelUnderRandomUse) {
+  constexpr std::size_t kLimit = 64;
+  std::mt19937 random(7);
+  TReceiveBuffer buffer([] {}, kLimit);
+  std::string model;
+  for (int step = 0; step < 20000; ++step) {
+    const unsigned action = random() % 10;
+    if (action < 6) {
+      std::string bytes(random() % 40, static_cast<char>('a' + step % 26));
+      buffer.Append(bytes);
+      model += bytes;
+      if (model.size() > kLimit) model.erase(0, model.size() - kLimit);
+    } else if (action < 9) {
+      const std::int64_t count = static_cast<std::int64_t>(random() % 50) - 5;
+      buffer.Remove(count);
+      if (count > 0) model.erase(0, std::min<std::size_t>(count, model.size()));
+    } else if (random() % 8 == 0) {
+      buffer.Clear();
+      model.clear();
+    }
+    ASSERT_EQ(buffer.Read(), model) << "step " << step;
+    ASSERT_EQ(buffer.Size(), model.size());
+  }
 }
 
 TEST(ReceiveBufferTest, DefaultBoundIsSixteenMebibytes) {

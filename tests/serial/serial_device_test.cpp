@@ -222,6 +222,24 @@ TEST_F(DeviceTest, OpensSerialLinesOnly) {
   }
 }
 
+// Any rate the driver takes is set exactly; one it cannot take fails the open with the
+// set-state error instead of leaving the line at another rate.
+TEST_F(DeviceTest, RatesOffTheTableAreExactAndRefusedOnesFailTheOpen) {
+  port.SetCustomBaudRate(250000);
+  port.SetBaudRate(TBaudRate::brCustom);
+  port.Open();
+  EXPECT_EQ(Readback().output_rate, 250000u);
+  port.Close();
+  port.SetCustomBaudRate(0);
+  try {
+    port.Open();
+    ADD_FAILURE() << "opened at rate 0";
+  } catch (const ESerialPort& error) {
+    EXPECT_EQ(error.Code(), static_cast<int>(SerialErrorCode::kSetState));
+  }
+  EXPECT_FALSE(port.Connected());
+}
+
 TEST(LineMappingTest, OneAndAHalfStopBitsUseTheTwoBitSetting) {
   LineRequest request;
   request.stop_bits = TStopBits::sbOne5StopBits;

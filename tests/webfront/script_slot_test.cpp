@@ -37,6 +37,34 @@ TEST(ScriptSlotTest, SecondClaimSeesTheHolder) {
   EXPECT_TRUE(slot.TryClaim("/w/b.ovs", holder).has_value());
 }
 
+// A page asking while a network client's short turn holds the slot gets the slot once the turn
+// ends, and a script's claim is never waited for.
+TEST(ScriptSlotTest, PagesWaitForShortTurnsAndGoFirst) {
+  ScriptSlot slot;
+  std::string holder;
+  auto turn = slot.TryClaimShort("(client)", holder);
+  ASSERT_TRUE(turn.has_value());
+  std::atomic<bool> got{false};
+  std::jthread page([&] {
+    std::string seen;
+    got = slot.TryClaim("/w/page.ovs", seen).has_value();
+  });
+  const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  while (slot.Waiting() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ASSERT_EQ(slot.Waiting(), 1);
+  turn.reset();
+  page.join();
+  EXPECT_TRUE(got.load());
+
+  auto script = slot.TryClaim("/w/a.ovs", holder);
+  ASSERT_TRUE(script.has_value());
+  EXPECT_FALSE(slot.TryClaimShort("(client)", holder).has_value());
+  EXPECT_EQ(holder, "/w/a.ovs");
+  EXPECT_FALSE(slot.TryClaim("/w/b.ovs", holder).has_value());  // at once, not after a wait
+}
+
 TEST(ScriptSlotTest, AbortWithoutHolderReportsNothing) {
   ScriptSlot slot;
   EXPECT_FALSE(slot.AbortCurrent().has_value());
