@@ -41,6 +41,12 @@ inline constexpr std::array kOptionKeys = {
     OptionKey{"MQTT allow send", "--mqtt-allow-send", KeyForm::kSwitch},
     OptionKey{"Open port", "--open-port", KeyForm::kValue},
     OptionKey{"Open port settings", "--open-port-settings", KeyForm::kValue},
+    OptionKey{"Allow host", "--allow-host", KeyForm::kList},
+    OptionKey{"RFC 2217 port", "--rfc2217-port", KeyForm::kValue},
+    OptionKey{"Raw TCP port", "--raw-port", KeyForm::kValue},
+    OptionKey{"TCP allow", "--tcp-allow", KeyForm::kValue},
+    OptionKey{"TCP takeover", "--tcp-takeover", KeyForm::kSwitch},
+    OptionKey{"TCP device", "--tcp-device", KeyForm::kValue},
 };
 
 // A value in the file that its option refuses; what() is "KEY=VALUE: reason".

@@ -57,14 +57,10 @@ class ScriptSlot {
   void AwaitShortTurnLocked(std::unique_lock<std::mutex>& lock);
 
   mutable std::mutex mutex_;
-  std::condition_variable released_;
+  std::condition_variable_any released_;  // told at every release, for the waiting claims
   bool claimed_ = false;
-  bool short_turn_ = false;     // the claim is a short turn, worth waiting for
-  int waiting_ = 0;             // claims waiting for a short turn to end
-  std::string running_script_;  // RunningScript: shown on the busy page
-  std::stop_source stop_;       // the current claim's: the abort page requests it
-  std::condition_variable_any released_;  // told at every release, for ClaimWithin
-  bool claimed_ = false;
+  bool short_turn_ = false;                      // the claim is a short turn, worth waiting for
+  int waiting_ = 0;                              // claims waiting for a short turn to end
   std::string running_script_;                   // RunningScript: shown on the busy page
   std::chrono::system_clock::time_point since_;  // of the current claim
   std::stop_source stop_;                        // the current claim's: the abort page requests it

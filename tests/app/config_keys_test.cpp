@@ -86,6 +86,12 @@ TEST(ConfigKeysTest, EachKeyReachesItsOption) {
                 request->flow_control == "hardware";
        },
        "with the settings given"},
+      {{{"Allow host", "gw1.lab.example  *.lab.example"}},
+       [](const Options& o) {
+         return o.start.allowed_hosts ==
+                std::vector<std::string>{"gw1.lab.example", "*.lab.example"};
+       },
+       "serves those names besides its own, each as if --allow-host were repeated"},
   };
   for (const Row& row : rows) {
     Options options;
