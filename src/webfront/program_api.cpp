@@ -219,7 +219,7 @@ void ProgramApi::Open(std::string_view body, const std::stop_token& stop,
   if (!claim) return;
   const std::string reason = port_->Open(settings);
   if (!reason.empty()) {
-    Fail(response, {502, "open-failed", "Cannot open " + settings.port + ": " + reason});
+    Fail(response, {502, "open-failed", "Cannot open " + settings.written + ": " + reason});
     return;
   }
   Reply(response, 200, PortJson(port_->Facts()));

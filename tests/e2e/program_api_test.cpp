@@ -87,9 +87,9 @@ TEST(ProgramApiTest, EndpointsInOrderAgainstTheDemoDevice) {
        [&](const Json& j) {
          // The reason is the log line's.
          const std::string message = j.value("message", "");
-         const std::string prefix = "Cannot open /DEV/ORVELLE-ABSENT: ";
+         const std::string prefix = "Cannot open /dev/orvelle-absent: ";
          ASSERT_TRUE(message.starts_with(prefix)) << message;
-         EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open /DEV/ORVELLE-ABSENT: " +
+         EXPECT_TRUE(server.WaitForLog("Serial port error: cannot open /dev/orvelle-absent: " +
                                        message.substr(prefix.size())));
        }},
       {"open the demo device by default",
