@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
   render_cmd->add_option("params", render.params, "Request parameters as NAME=VALUE, in order");
   render_cmd->add_flag("--plain", render.plain,
                        "Evaluate every line from its text, without the cached fast path");
+  render_cmd->add_flag("--explain", render.explain,
+                       "Say on stderr, as FILE:LINE: reason, why lines did nothing");
   std::vector<std::string> check_pages;
   CLI::App* check_cmd = app.add_subcommand(
       "check", "Report quirks in script pages without running them: one line per finding");

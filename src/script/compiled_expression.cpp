@@ -94,6 +94,7 @@ struct CompiledExpr::Operand {
   std::size_t begin = 0, end = 0;  // span in the stripped text
   bool close_follows = false;      // a ")" stands after the span, so a pasted "(" would pair
   bool whole = false;              // a call that is the whole expression: its value is the result
+  std::string missing;             // a call's name when no built-in takes it: the reason it fails
 };
 
 struct CompiledExpr::Flat {
@@ -218,6 +219,7 @@ class Parser {
     SetEnd(op, pos);
     if (!SplitsAlike(op)) return false;
     op.builtin = FindBuiltin(name, op.args.size());
+    if (!op.builtin) op.missing = std::string(name);
     return true;
   }
 
@@ -314,6 +316,7 @@ class TreeEvaluator {
     if (IsArithmetic(op0)) {
       const Value& second = Ref(flat.operands[1]);
       if (!Compute(first.Number().value, second.Number().value, op0, out)) {
+        engine_.NoteArithmetic(op0, second);
         out = first;
         return false;
       }
@@ -322,7 +325,10 @@ class TreeEvaluator {
       ApplyOperator(out, Ref(flat.operands[1]), op0, true);
     }
     for (std::size_t k = 1; k < flat.ops.size(); ++k) {
-      if (!ApplyOperator(out, Ref(flat.operands[k + 1]), flat.ops[k], false)) return false;
+      if (!ApplyOperator(out, Ref(flat.operands[k + 1]), flat.ops[k], false)) {
+        engine_.NoteArithmetic(flat.ops[k], Ref(flat.operands[k + 1]));
+        return false;
+      }
     }
     return true;
   }
@@ -348,7 +354,10 @@ class TreeEvaluator {
       Outcome r = Nested(arg);
       if (r != Outcome::kOk) return r;
     }
-    if (!op.builtin || op.builtin->inert) return Outcome::kFail;
+    if (!op.builtin || op.builtin->inert) {
+      engine_.NoteCall(op.missing, op.args.size());
+      return Outcome::kFail;
+    }
     if (op.builtin->on_values) return CallOnValues(op);
     // Argument buffers live in the run's state, so their capacity is reused from call to call.
     OperandState& state = State(op);

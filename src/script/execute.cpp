@@ -1,21 +1,10 @@
-// TExecute's core: creation, variables, the run loop, the statement dispatcher and the error
-// protocol.
+// TExecute's core: creation, variables, the line dispatcher and the error protocol.
 #include <fmt/format.h>
 
 #include "Uscripteng.h"
-#include "nesting_guard.h"
-#include "stack_thread.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
-
-namespace {
-// The deepest nesting takes under 1 KiB of stack per level even in sanitizer builds (3.4 MB
-// measured for the limit); a run goes on the caller's thread when 6 MiB are left, else on a
-// thread of its own.
-constexpr std::size_t kRunStackNeeded = 6u << 20;
-constexpr std::size_t kRunStackBytes = 64u << 20;  // reserved, touched only as used
-}  // namespace
 
 TExecute::TExecute(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits)
     : TExecute(host, program->Mode(), std::move(limits)) {
@@ -97,102 +86,71 @@ void TExecute::Run(const std::vector<std::string>& lines) {
   Run();
 }
 
-void TExecute::Run() {
-  SetVar("error", "0");
-  pc_ = 1;
-  RunWithStack(kRunStackNeeded, kRunStackBytes, [this] { RunLoop(); });
-}
-
-void TExecute::RunLoop() {
-  const int count = program_->LineCount();
-  while (pc_ < count && !Stopped()) {
-    std::string_view line = ReadLine(pc_);
-    if (!line.empty()) {
-      if (line == "end") return;
-      ExecLineAt(pc_, pc_);
-    }
-    ++pc_;
-  }
-}
-
-// Past the bound on executed lines the run ends as an aborted one does.
-void TExecute::CountLine() {
-  if (limits_.max_lines == 0 || ++lines_run_ <= limits_.max_lines) return;
-  line_limit_reached_ = true;
-  Abort();
-}
-
-void TExecute::ExecLineAt(int k, int& pc) {
-  if (break_ || exit_) return;
-  host_->PumpMessages();
-  CountLine();
-  if (Stopped()) return;
-  NestingGuard guard(nesting_);
-  Dispatch(Info(k), pc);
-}
-
 namespace {
 
 // The line is set or cleared on an open port; on a closed one nothing happens. Either way the
 // statement reports nothing and leaves error alone.
-void SetModemLineFor(SerialAccess& serial, Row row) {
-  const bool rts = row == Row::kSetRts || row == Row::kClearRts;
-  const bool on = row == Row::kSetRts || row == Row::kSetDtr;
+void SetModemLineFor(SerialAccess& serial, LineKind kind) {
+  const bool rts = kind == LineKind::kSetRts || kind == LineKind::kClearRts;
+  const bool on = kind == LineKind::kSetRts || kind == LineKind::kSetDtr;
   serial.SetModemLine(rts ? SerialAccess::ModemLine::kRts : SerialAccess::ModemLine::kDtr, on);
 }
 
 }  // namespace
 
-void TExecute::Dispatch(const LineInfo& info, int& pc) {
-  switch (info.row) {
-    case Row::kComment:
-    case Row::kInert:
+void TExecute::Dispatch(int k) {
+  const LineInfo& info = Info(k);
+  switch (info.kind) {
+    case LineKind::kComment:
+    case LineKind::kInert:
       return;
-    case Row::kSetRts:
-    case Row::kClearRts:
-    case Row::kSetDtr:
-    case Row::kClearDtr:
-      SetModemLineFor(host_->Serial(), info.row);
+    case LineKind::kSetRts:
+    case LineKind::kClearRts:
+    case LineKind::kSetDtr:
+    case LineKind::kClearDtr:
+      SetModemLineFor(host_->Serial(), info.kind);
       return;
-    case Row::kFor:
-      ExecFor(info, pc);
+    case LineKind::kFor:
+      if (info.valid) Push({.kind = RunFrame::Kind::kFor, .start = k, .cursor = k, .depth = 1});
       return;
-    case Row::kIf:
-      ExecIf(pc, pc);
-      return;
-    case Row::kWhile:
-      ExecWhile(info, pc);
-      return;
-    case Row::kRepeat:
-      ExecRepeat(pc);
-      return;
-    case Row::kBreak:
-      break_ = true;
-      return;
-    case Row::kExit:
-      exit_ = true;
-      return;
-    case Row::kCall:
-      CallProc(info.procedure);
-      return;
-    case Row::kDefinition:
-      SkipDefinition(info, pc);
-      return;
-    case Row::kEcho:
-      ExecEcho(info);
-      return;
-    case Row::kAssignment:
-      ExecAssignment(info);
+    case LineKind::kIf:
+      return EnterIf(k);
+    case LineKind::kWhile:
+      return EnterWhile(k);
+    case LineKind::kRepeat:
+      Push({.kind = RunFrame::Kind::kRepeat, .start = k, .cursor = k, .depth = 1});
       return;
     default:
-      ExecStatement(info);
+      return DispatchSimple(k, info);
+  }
+}
+
+// Lines that open no block.
+void TExecute::DispatchSimple(int k, const LineInfo& info) {
+  switch (info.kind) {
+    case LineKind::kBreak:
+      break_ = true;
       return;
+    case LineKind::kExit:
+      exit_ = true;
+      return;
+    case LineKind::kCall:
+      return Call(k, info.procedure);
+    case LineKind::kDefinition:
+      return SkipDefinition(info);
+    case LineKind::kEcho:
+      return ExecEcho(info);
+    case LineKind::kAssignment:
+      return ExecAssignment(info);
+    default:
+      if (RunsAsPlainLine(info.kind)) return ExecPlainLine(k, info);
+      return ExecStatement(info);
   }
 }
 
 void TExecute::ExecAssignment(const LineInfo& info) {
   Value& value = assign_scratch_;
-  if (!info.expr.Eval(*this, value)) return;
+  if (!info.expr.Eval(*this, value)) return ExplainFailure(Cursor());
   if (info.target != kNoSlot) {
     variables_.WriteSlot(variables_.At(info.target), info.target_name, value);
   } else {

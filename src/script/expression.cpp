@@ -114,6 +114,7 @@ bool TExecute::EvalFlat(std::string_view text, Value& result) {
       overflow = true;
     } else if (op_count > 0 && !failed) {
       failed = !ApplyOperator(acc, operand, pending, op_count == 1);
+      if (failed) NoteArithmetic(pending, operand);
     }
   };
   for (std::size_t i = 0; i < s.size() && !overflow; ++i) {
@@ -161,7 +162,10 @@ TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& val
 bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
   SplitResult split = SplitCall(call_text);
   const BuiltinEntry* entry = FindBuiltin(split.name, split.args.size());
-  if (!entry || entry->inert) return false;
+  if (!entry || entry->inert) {
+    NoteCall(split.name, split.args.size());
+    return false;
+  }
   std::string values[3];
   bool ok = true;
   for (std::size_t i = 0; i < split.args.size() && ok; ++i) {

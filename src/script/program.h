@@ -36,6 +36,11 @@ class Program {
     return info_[static_cast<std::size_t>(k)].text;
   }
   const LineInfo& Line(int k) const { return info_[static_cast<std::size_t>(k)]; }
+  // Line k; throws EStringListError out of range, as a read past the end does.
+  const LineInfo& At(int k) const {
+    if (k < 0 || k >= LineCount()) ThrowPastEnd();
+    return info_[static_cast<std::size_t>(k)];
+  }
 
   const NameTable& Names() const { return names_; }
   std::uint32_t OperandStates() const { return operand_states_; }

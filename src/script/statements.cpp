@@ -13,35 +13,36 @@ void TExecute::ExecStatement(const LineInfo& info) {
   for (const CompiledExpr& arg : info.args) {
     Value value;
     value.Clear();
-    arg.Eval(*this, value);  // the statement uses whatever the evaluation produced
+    // The statement uses whatever the evaluation produced.
+    if (!arg.Eval(*this, value)) ExplainFailure(Cursor());
     args.push_back(value.TakeText());
   }
   ClearError();
   SerialAccess& serial = host_->Serial();
-  switch (info.row) {
-    case Row::kWriteFile: {
+  switch (info.kind) {
+    case LineKind::kWriteFile: {
       std::string message = host_->Files().AppendFile(args[0], args[1]);
       if (!message.empty()) ReportError(message);
       return;
     }
-    case Row::kDeleteFile: {
+    case LineKind::kDeleteFile: {
       std::string message = host_->Files().DeleteFile(args[0]);
       if (!message.empty()) ReportError(message);
       return;
     }
-    case Row::kOpenPort: {
+    case LineKind::kOpenPort: {
       SerialAccess::OpenRequest request{
           base::AsciiUpper(args[0]), args[1], args[2], args[3], args[4], args[5]};
       if (!serial.OpenPort(request)) ReportError("error opening port");
       return;
     }
-    case Row::kClosePort:
+    case LineKind::kClosePort:
       if (!serial.ClosePort()) ReportError("error closing port");
       return;
-    case Row::kSend:
+    case LineKind::kSend:
       if (!args[0].empty() && !serial.Send(args[0])) ReportError("error sending data");
       return;
-    case Row::kFlush: {
+    case LineKind::kFlush: {
       if (args.empty()) {
         if (!serial.FlushReceived()) ReportError("error flushing buffer");
         return;

@@ -33,35 +33,15 @@ void SeedVariables(script::TExecute& engine, const PageRequest& request) {
   script::SeedPageNames(engine);
 }
 
-namespace {
-
-// The block check's message stands in for a run; a run that ends on an error adds its line.
-void RunChecked(script::TExecute& engine, const script::Program& program,
-                std::vector<std::string>& output) {
-  try {
-    if (!program.BlockError().empty()) {
-      output.push_back(program.BlockError());
-    } else {
-      engine.Run();
-    }
-  } catch (const script::EStringListError&) {
-    // A block read past the last line ends the run without a line of its own.
-  } catch (const std::exception& error) {
-    output.push_back(std::string("Script engine error: ") + error.what());
-  }
-}
-
-}  // namespace
-
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, std::stop_token stop, script::EvalMode mode,
-                    PageCache* cache) {
+                    PageCache* cache, script::Explainer* explain) {
   const std::shared_ptr<const script::Program> program =
       cache ? cache->Get(request.path, request.file_info) : LoadPageProgram(request.path, mode);
-  script::TExecute engine(host, program, script::RunLimits{std::move(stop)});
+  script::TExecute engine(host, program, script::RunLimits{std::move(stop), 0, explain});
   SeedVariables(engine, request);
   output.clear();
-  RunChecked(engine, *program, output);
+  script::RunPageProgram(engine, output);
   return script::JoinLines(output);
 }
 

@@ -36,7 +36,8 @@ struct PageRequest {
 // cache, an unchanged page is not read and compiled again.
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, std::stop_token stop = {},
-                    script::EvalMode mode = script::EvalMode::kFast, PageCache* cache = nullptr);
+                    script::EvalMode mode = script::EvalMode::kFast, PageCache* cache = nullptr,
+                    script::Explainer* explain = nullptr);
 
 // Seeds one variable per parameter, then the server's own: the server variables, peerIP,
 // peerPort, and the names translated pages use. The server's own come last so a parameter of the

@@ -10,6 +10,20 @@ std::shared_ptr<const Program> CompilePage(std::string_view page_bytes, EvalMode
   return Program::Compile(TranslatePageLines(page_bytes), mode);
 }
 
+void RunPageProgram(TExecute& run, std::vector<std::string>& output) {
+  try {
+    if (!run.GetProgram().BlockError().empty()) {
+      output.push_back(run.GetProgram().BlockError());
+    } else {
+      run.Run();
+    }
+  } catch (const EStringListError&) {
+    // A block read past the last line ends the run without a line of its own.
+  } catch (const std::exception& error) {
+    output.push_back(std::string("Script engine error: ") + error.what());
+  }
+}
+
 void SeedPageNames(TExecute& engine) {
   engine.SetVar("q", "\"");
   engine.SetVar("pc", ")");

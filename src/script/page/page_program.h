@@ -3,7 +3,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "script/program.h"
 
@@ -17,5 +19,9 @@ std::shared_ptr<const Program> CompilePage(std::string_view page_bytes,
 // Sets the names translated pages rebuild their HTML with (q, pc, po). The host seeds them after
 // the request's parameters, so no parameter can replace them.
 void SeedPageNames(TExecute& engine);
+
+// Runs a page's program as the server does: the block check's message stands in for a run, and
+// a run that ends on an error adds its line to the output.
+void RunPageProgram(TExecute& run, std::vector<std::string>& output);
 
 }  // namespace orvelle::script
