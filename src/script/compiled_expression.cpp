@@ -6,8 +6,8 @@
 #include <cmath>
 #include <span>
 
-#include "Uscripteng.h"
 #include "run_state.h"
+#include "script_run.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -283,7 +283,7 @@ bool SafeGroupText(std::string_view t) {
 
 class TreeEvaluator {
  public:
-  TreeEvaluator(TExecute& engine, std::uint64_t epoch) : engine_(engine), epoch_(epoch) {}
+  TreeEvaluator(ScriptRun& engine, std::uint64_t epoch) : engine_(engine), epoch_(epoch) {}
 
   Outcome Nested(const Flat& flat) {
     if (!flat.has_complex) return Outcome::kOk;
@@ -477,13 +477,13 @@ class TreeEvaluator {
 
   OperandState& State(const Operand& op) { return engine_.OperandStateAt(op.state); }
 
-  TExecute& engine_;
+  ScriptRun& engine_;
   std::uint64_t epoch_;
 };
 
 // Rebuilds the text the text algorithm would hold: evaluated groups and calls replaced by the
 // texts spliced in for them.
-void Rebuild(TExecute& engine, const Flat& flat, std::string_view s, std::uint64_t epoch,
+void Rebuild(ScriptRun& engine, const Flat& flat, std::string_view s, std::uint64_t epoch,
              std::string& out, std::size_t& pos) {
   for (const Operand& op : flat.operands) {
     if (op.kind != Operand::Kind::kCall && op.kind != Operand::Kind::kGroup) continue;
@@ -528,7 +528,7 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& contex
   return expr;
 }
 
-bool CompiledExpr::Eval(TExecute& engine, Value& result) const {
+bool CompiledExpr::Eval(ScriptRun& engine, Value& result) const {
   if (!root_) return engine.EvalExpr(source_, result);
   if (!root_->has_complex) return TreeEvaluator(engine, 0).Fold(*root_, result);
   std::uint64_t epoch = engine.NextEpoch();

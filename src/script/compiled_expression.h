@@ -17,7 +17,7 @@
 
 namespace orvelle::script {
 
-class TExecute;
+class ScriptRun;
 
 // What compiling needs beyond the text: the program's name table, and a count of the per-run
 // states that its calls and groups take.
@@ -36,9 +36,9 @@ class CompiledExpr {
   // allow_tree = false keeps the text algorithm for every evaluation.
   static CompiledExpr Compile(std::string_view text, CompileContext& context, bool allow_tree);
 
-  // Same contract as TExecute::EvalExpr: on failure in a group or call, result is untouched;
+  // Same contract as ScriptRun::EvalExpr: on failure in a group or call, result is untouched;
   // on a failing operator, result holds the value before it.
-  bool Eval(TExecute& engine, Value& result) const;
+  bool Eval(ScriptRun& engine, Value& result) const;
 
   bool IsTree() const { return root_ != nullptr; }
   // The variable's slot index when the whole expression is one variable name; else kNoSlot.

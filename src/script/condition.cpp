@@ -1,7 +1,7 @@
 // Conditions evaluated on their text: parenthesised relations consumed group by group, joined by
 // the connector that first follows the first term.
-#include "Uscripteng.h"
 #include "compiled_condition.h"
+#include "script_run.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -21,11 +21,11 @@ std::size_t MatchingEnd(const std::string& s, std::size_t g) {
 }
 }  // namespace
 
-bool TExecute::EvalCondition(std::string_view text, bool& result) {
+bool ScriptRun::EvalCondition(std::string_view text, bool& result) {
   return EvalConditionAt(text, result, 0);
 }
 
-bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
+bool ScriptRun::EvalConditionAt(std::string_view text, bool& result, int depth) {
   if (depth > kMaxConditionDepth) return false;
   std::string s = StripBlanks(text);
   bool seen = false;
@@ -72,7 +72,7 @@ bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
   }
 }
 
-bool TExecute::EvalRelation(std::string_view text, Relation& relation) {
+bool ScriptRun::EvalRelation(std::string_view text, Relation& relation) {
   RelOpMatch match = FindRelOp(text);
   if (match.found) {
     Value left, right;

@@ -3,10 +3,10 @@
 
 #include <limits>
 
-#include "Uscripteng.h"
 #include "line_analysis.h"
 #include "numbers.h"
 #include "run_state.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
@@ -44,7 +44,7 @@ bool CachedBounds(const LineInfo& info, const ForState& state, const VariableSto
 
 }  // namespace
 
-bool TExecute::ConditionOf(int k, bool& result) {
+bool ScriptRun::ConditionOf(int k, bool& result) {
   if (Info(k).condition->Eval(*this, result)) return true;
   ExplainFailure(k);
   return false;
@@ -52,7 +52,7 @@ bool TExecute::ConditionOf(int k, bool& result) {
 
 // A false if skips to its first elseif, else or endif on its own level; each elseif passed
 // holds one more nesting level, as a long chain always has.
-void TExecute::EnterIf(int k) {
+void ScriptRun::EnterIf(int k) {
   for (int passed = 0;; ++passed) {
     bool result = false;
     if (!ConditionOf(k, result)) return;  // the body then runs as plain lines
@@ -71,7 +71,7 @@ void TExecute::EnterIf(int k) {
   }
 }
 
-void TExecute::EnterWhile(int k) {
+void ScriptRun::EnterWhile(int k) {
   bool result = false;
   if (!ConditionOf(k, result)) return;  // the body then runs as plain lines
   if (result) {
@@ -83,7 +83,7 @@ void TExecute::EnterWhile(int k) {
 }
 
 // The bounds are read again before every pass; false ends the loop where it stands.
-bool TExecute::BeginPass(RunFrame& frame) {
+bool ScriptRun::BeginPass(RunFrame& frame) {
   const LineInfo& info = Info(frame.start);
   std::int32_t value[3];
   if (!EvalLoopBounds(info, value)) return false;
@@ -98,7 +98,7 @@ bool TExecute::BeginPass(RunFrame& frame) {
 
 // The counter is set again before every body line; while nothing has written it since (its
 // version is unchanged), it still holds this pass's value and spelling.
-void TExecute::SetCounter(RunFrame& frame) {
+void ScriptRun::SetCounter(RunFrame& frame) {
   const LineInfo& info = Info(frame.start);
   const VariableStore::Slot* counter =
       info.loop_slot != kNoSlot ? &variables_.At(info.loop_slot) : nullptr;
@@ -108,7 +108,7 @@ void TExecute::SetCounter(RunFrame& frame) {
   if (counter) frame.counter_version = counter->version;
 }
 
-bool TExecute::EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
+bool ScriptRun::EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
   // All three are evaluated before any is converted: a failing evaluation ends the statement
   // quietly, a bound that is no number ends the run.
   ForState& state = for_states_[info.for_state];
@@ -156,7 +156,7 @@ bool TExecute::EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
   return true;
 }
 
-void TExecute::SetLoopVariable(const LineInfo& info, std::int32_t value) {
+void ScriptRun::SetLoopVariable(const LineInfo& info, std::int32_t value) {
   if (info.loop_slot != kNoSlot) {
     variables_.WriteInteger(variables_.At(info.loop_slot), info.loop_name, value);
   } else {

@@ -1,7 +1,7 @@
 // Reasons for failures, noted where they happen and told with the line they happened on.
 #include <fmt/format.h>
 
-#include "Uscripteng.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
@@ -15,7 +15,7 @@ std::string Plural(std::size_t n, std::string_view word) {
 
 }  // namespace
 
-void TExecute::NoteCall(std::string_view name, std::size_t arg_count) {
+void ScriptRun::NoteCall(std::string_view name, std::size_t arg_count) {
   if (!limits_.explain) return;
   const std::string shown(name.substr(0, kMaxNamedInReason));
   if (FindBuiltin(name, arg_count)) {
@@ -31,13 +31,13 @@ void TExecute::NoteCall(std::string_view name, std::size_t arg_count) {
   why_ = fmt::format("unknown function {} with {}", shown, Plural(arg_count, "argument"));
 }
 
-void TExecute::NoteArithmetic(char op, const Value& right) {
+void ScriptRun::NoteArithmetic(char op, const Value& right) {
   if (!limits_.explain) return;
   why_ = op == '/' && right.Number().value == 0 ? "division by zero"
                                                 : fmt::format("overflow in {}", op);
 }
 
-void TExecute::ExplainFailure(int k) {
+void ScriptRun::ExplainFailure(int k) {
   if (!limits_.explain) return;
   limits_.explain->Explain(k, why_.empty() ? "the expression could not be worked out" : why_);
   why_.clear();

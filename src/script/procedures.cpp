@@ -1,20 +1,20 @@
 // Procedures (called by writing the name alone on a line), lines run out of place, and echo.
-#include "Uscripteng.h"
 #include "line_analysis.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
-void TExecute::Call(int k, int header) {
+void ScriptRun::Call(int k, int header) {
   Push({.kind = RunFrame::Kind::kCall, .start = k, .cursor = header + 1, .depth = 1});
 }
 
-void TExecute::SkipDefinition(const LineInfo& info) {
+void ScriptRun::SkipDefinition(const LineInfo& info) {
   if (info.procend >= 0) frames_.back().cursor = info.procend;
 }
 
 // A blank or closing line run as a line: a call when a procedure has its name, else an
 // assignment of its text.
-void TExecute::ExecPlainLine(int k, const LineInfo& info) {
+void ScriptRun::ExecPlainLine(int k, const LineInfo& info) {
   if (info.procedure >= 0) {
     Call(k, info.procedure);
   } else {
@@ -22,7 +22,7 @@ void TExecute::ExecPlainLine(int k, const LineInfo& info) {
   }
 }
 
-void TExecute::ExecEcho(const LineInfo& info) {
+void ScriptRun::ExecEcho(const LineInfo& info) {
   if (!info.valid) return;
   Value value;
   value.Clear();

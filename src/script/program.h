@@ -1,6 +1,6 @@
 // Program: a script compiled once (lines classified, expressions and conditions compiled, block
 // partners found, blocks checked) and never changed after. It holds no variables, so every run of
-// a page can share one; a run (TExecute) keeps its own state beside it.
+// a page can share one; a run (ScriptRun) keeps its own state beside it.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The run loop: one loop over lines, each open block or call a frame on an explicit stack. A
 // frame hands out its body's lines one by one and, when its block ends, pops itself and leaves
 // the line its caller goes on from in the caller's cursor.
-#include "Uscripteng.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
@@ -10,7 +10,7 @@ constexpr int kFrameDone = -2;  // the frame ended; ask the one below it
 constexpr int kRunDone = -1;    // the run ended
 }  // namespace
 
-void TExecute::Run() {
+void ScriptRun::Run() {
   SetVar("error", "0");
   frames_.clear();
   depth_ = 0;
@@ -18,7 +18,7 @@ void TExecute::Run() {
   for (int k = NextLine(); k >= 0; k = NextLine()) ExecLine(k);
 }
 
-int TExecute::NextLine() {
+int ScriptRun::NextLine() {
   for (;;) {
     RunFrame& frame = frames_.back();
     int k = kRunDone;
@@ -48,12 +48,12 @@ int TExecute::NextLine() {
   }
 }
 
-void TExecute::Push(const RunFrame& frame) {
+void ScriptRun::Push(const RunFrame& frame) {
   depth_ += frame.depth;
   frames_.push_back(frame);
 }
 
-int TExecute::Pop(int caller_cursor) {
+int ScriptRun::Pop(int caller_cursor) {
   depth_ -= frames_.back().depth;
   frames_.pop_back();
   frames_.back().cursor = caller_cursor;
@@ -61,7 +61,7 @@ int TExecute::Pop(int caller_cursor) {
 }
 
 // A line runs unless a break or exit is pending or the run was stopped.
-void TExecute::ExecLine(int k) {
+void ScriptRun::ExecLine(int k) {
   if (break_ || exit_) return;
   host_->PumpMessages();
   CountLine();
@@ -71,13 +71,13 @@ void TExecute::ExecLine(int k) {
 }
 
 // Past the bound on executed lines the run ends as an aborted one does.
-void TExecute::CountLine() {
+void ScriptRun::CountLine() {
   if (limits_.max_lines == 0 || ++lines_run_ <= limits_.max_lines) return;
   line_limit_reached_ = true;
   Abort();
 }
 
-int TExecute::NextAtTop(RunFrame& frame) {
+int ScriptRun::NextAtTop(RunFrame& frame) {
   for (;;) {
     if (++frame.cursor >= program_->LineCount() || Stopped()) return kRunDone;
     const LineInfo& line = Info(frame.cursor);
@@ -87,7 +87,7 @@ int TExecute::NextAtTop(RunFrame& frame) {
 }
 
 // A taken branch runs to its endif, or passes on from an else or elseif to the if's endif.
-int TExecute::NextInIf(RunFrame& frame) {
+int ScriptRun::NextInIf(RunFrame& frame) {
   const LineInfo& line = At(++frame.cursor);
   if (line.kind == LineKind::kEndIf) return Pop(frame.cursor);
   if (line.kind == LineKind::kElse || line.kind == LineKind::kElseIf) {
@@ -98,7 +98,7 @@ int TExecute::NextInIf(RunFrame& frame) {
 
 // From the else on, lines run; the first endif that no nested block consumed closes the if,
 // after it has run as a line itself.
-int TExecute::NextInElse(RunFrame& frame) {
+int ScriptRun::NextInElse(RunFrame& frame) {
   if (frame.closing) return Pop(frame.cursor);
   frame.closing = At(++frame.cursor).kind == LineKind::kEndIf;
   return frame.cursor;
@@ -107,7 +107,7 @@ int TExecute::NextInElse(RunFrame& frame) {
 // The body runs up to the first next, which a nested for consumes as it runs. A pass whose
 // bounds fail or point the wrong way leaves the cursor on the for line: the body then runs on
 // as plain lines, as it always has.
-int TExecute::NextInFor(RunFrame& frame) {
+int ScriptRun::NextInFor(RunFrame& frame) {
   for (;;) {
     if (!frame.in_pass) {
       if (!BeginPass(frame)) return Pop(frame.start);
@@ -129,7 +129,7 @@ int TExecute::NextInFor(RunFrame& frame) {
 }
 
 // A condition that stops evaluating ends the loop instead of spinning on its last value.
-int TExecute::NextInWhile(RunFrame& frame) {
+int ScriptRun::NextInWhile(RunFrame& frame) {
   for (;;) {
     if (At(++frame.cursor).kind != LineKind::kWend) return frame.cursor;
     if (!ConditionOf(frame.start, frame.result) || !frame.result || break_ || exit_ || Stopped()) {
@@ -142,7 +142,7 @@ int TExecute::NextInWhile(RunFrame& frame) {
 
 // Only a line beginning with "until (" ends a pass; as with while, a condition that fails to
 // evaluate ends the loop.
-int TExecute::NextInRepeat(RunFrame& frame) {
+int ScriptRun::NextInRepeat(RunFrame& frame) {
   for (;;) {
     if (At(++frame.cursor).kind != LineKind::kUntil) return frame.cursor;
     if (!ConditionOf(frame.cursor, frame.result) || frame.result || break_ || exit_ || Stopped()) {
@@ -154,7 +154,7 @@ int TExecute::NextInRepeat(RunFrame& frame) {
 }
 
 // A body runs to the first procend or a pending exit; blank lines are passed over.
-int TExecute::NextInCall(RunFrame& frame) {
+int ScriptRun::NextInCall(RunFrame& frame) {
   if (frame.begun) {
     ++frame.cursor;
     if (Stopped()) return Pop(frame.start);

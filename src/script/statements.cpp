@@ -1,12 +1,12 @@
 // Statements with arguments that act outside the engine: files and the serial port.
-#include "Uscripteng.h"
 #include "base/ascii_text.h"
 #include "line_analysis.h"
 #include "numbers.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
-void TExecute::ExecStatement(const LineInfo& info) {
+void ScriptRun::ExecStatement(const LineInfo& info) {
   if (!info.valid) return;
   std::vector<std::string> args;
   args.reserve(info.args.size());

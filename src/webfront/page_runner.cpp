@@ -8,7 +8,7 @@ namespace orvelle::webfront {
 
 namespace {
 
-void SetParamLines(script::TExecute& engine, const std::vector<std::string>& lines) {
+void SetParamLines(script::ScriptRun& engine, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     std::size_t equals = line.find('=');
     if (equals == std::string::npos) {
@@ -22,7 +22,7 @@ void SetParamLines(script::TExecute& engine, const std::vector<std::string>& lin
 
 }  // namespace
 
-void SeedVariables(script::TExecute& engine, const PageRequest& request) {
+void SeedVariables(script::ScriptRun& engine, const PageRequest& request) {
   SetParamLines(engine, request.params);
   // Names only the server may set, whether or not it sets them for this run: a page must be
   // able to tell "no demo device" from a parameter posing as one.
@@ -38,7 +38,7 @@ std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     PageCache* cache, script::Explainer* explain) {
   const std::shared_ptr<const script::Program> program =
       cache ? cache->Get(request.path, request.file_info) : LoadPageProgram(request.path, mode);
-  script::TExecute engine(host, program, script::RunLimits{std::move(stop), 0, explain});
+  script::ScriptRun engine(host, program, script::RunLimits{std::move(stop), 0, explain});
   SeedVariables(engine, request);
   output.clear();
   script::RunPageProgram(engine, output);

@@ -1,7 +1,7 @@
 // From page bytes to a program in one step.
 #include "script/page/page_program.h"
 
-#include "script/Uscripteng.h"
+#include "script/script_run.h"
 #include "script/page/page_translation.h"
 
 namespace orvelle::script {
@@ -10,7 +10,7 @@ std::shared_ptr<const Program> CompilePage(std::string_view page_bytes, EvalMode
   return Program::Compile(TranslatePageLines(page_bytes), mode);
 }
 
-void RunPageProgram(TExecute& run, std::vector<std::string>& output) {
+void RunPageProgram(ScriptRun& run, std::vector<std::string>& output) {
   try {
     if (!run.GetProgram().BlockError().empty()) {
       output.push_back(run.GetProgram().BlockError());
@@ -24,7 +24,7 @@ void RunPageProgram(TExecute& run, std::vector<std::string>& output) {
   }
 }
 
-void SeedPageNames(TExecute& engine) {
+void SeedPageNames(ScriptRun& engine) {
   engine.SetVar("q", "\"");
   engine.SetVar("pc", ")");
   engine.SetVar("po", "(");

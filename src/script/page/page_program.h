@@ -11,17 +11,17 @@
 
 namespace orvelle::script {
 
-class TExecute;
+class ScriptRun;
 
 std::shared_ptr<const Program> CompilePage(std::string_view page_bytes,
                                            EvalMode mode = EvalMode::kFast);
 
 // Sets the names translated pages rebuild their HTML with (q, pc, po). The host seeds them after
 // the request's parameters, so no parameter can replace them.
-void SeedPageNames(TExecute& engine);
+void SeedPageNames(ScriptRun& engine);
 
 // Runs a page's program as the server does: the block check's message stands in for a run, and
 // a run that ends on an error adds its line to the output.
-void RunPageProgram(TExecute& run, std::vector<std::string>& output);
+void RunPageProgram(ScriptRun& run, std::vector<std::string>& output);
 
 }  // namespace orvelle::script

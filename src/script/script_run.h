@@ -1,10 +1,9 @@
-// TExecute: the interpreter of the script language. One instance runs one compiled program for
+// ScriptRun: the interpreter of the script language. One instance runs one compiled program for
 // one request: the host creates it on the program, seeds variables, calls Run, and frees it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -31,34 +30,30 @@ struct RunLimits {
   Explainer* explain = nullptr;  // none: failures stay silent, as the language defines
 };
 
-class TExecute {
+class ScriptRun {
  public:
   using Mode = EvalMode;
 
-  // An engine for the given program.
-  TExecute(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits = {});
-  // An engine whose program comes with Run(lines), compiled in `mode`.
-  explicit TExecute(ScriptHost& host, Mode mode = Mode::kFast, RunLimits limits = {});
-  ~TExecute();
-  TExecute(const TExecute&) = delete;
-  TExecute& operator=(const TExecute&) = delete;
+  // A run of the given program, which any number of runs may share.
+  ScriptRun(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits = {});
+  ~ScriptRun();
+  ScriptRun(const ScriptRun&) = delete;
+  ScriptRun& operator=(const ScriptRun&) = delete;
 
   // Ends the run before its next line; safe from any thread.
   void Abort() { abort_.store(true, std::memory_order_relaxed); }
   // True when the run ended at the bound on executed lines.
   bool LineLimitReached() const { return line_limit_reached_; }
-  // The host's way to set a variable (bracketed names go to the array store).
+  // The host's way to set a variable. A bracketed name has its indices checked and is not kept:
+  // nothing in the language reads it.
   void SetVar(std::string_view name, std::string_view value);
   std::string GetVar(std::string_view name) const { return std::string(variables_.Read(name)); }
   const VariableStore& Variables() const { return variables_; }
-  const std::map<std::string, std::string>& Arrays() const { return arrays_; }
   const std::string& LastError() const { return last_error_; }
   const Program& GetProgram() const { return *program_; }
 
   // Runs the program; throws EScriptError or EStringListError when the run ends on an error.
   void Run();
-  // Compiles the lines in the engine's mode and runs them, keeping the variables set so far.
-  void Run(const std::vector<std::string>& lines);
 
   void ReportError(std::string_view message);
   void ClearError();
@@ -99,7 +94,6 @@ class TExecute {
  private:
   // ClearError and the message of a built-in's work; the value it hands back.
   void FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed);
-  void Adopt(std::shared_ptr<const Program> program);
   const LineInfo& Info(int k) const { return program_->Line(k); }
   const LineInfo& At(int k) const { return program_->At(k); }
   bool Stopped() const {
@@ -142,14 +136,12 @@ class TExecute {
   bool ConditionOf(int k, bool& result);
 
   ScriptHost* host_;
-  Mode mode_;
   RunLimits limits_;
   std::atomic<bool> abort_{false};
   std::uint64_t lines_run_ = 0;
   bool line_limit_reached_ = false;
   std::shared_ptr<const Program> program_;
   VariableStore variables_;
-  std::map<std::string, std::string> arrays_;
   std::vector<RunFrame> frames_;  // the top level first, the innermost block or call last
   int depth_ = 0;                 // nesting levels the frames hold
   bool break_ = false;
