@@ -4,8 +4,8 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "script/check/page_check.h"
 #include "base/file_io.h"
+#include "script/check/page_check.h"
 
 namespace orvelle::cli {
 

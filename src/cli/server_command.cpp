@@ -15,10 +15,10 @@
 #include <stdexcept>
 
 #include "app/console_writer.h"
+#include "app/demo_device.h"
 #include "app/main_loop.h"
 #include "app/server_main.h"
 #include "base/unique_fd.h"
-#include "app/demo_device.h"
 
 namespace orvelle::cli {
 namespace {

@@ -108,51 +108,60 @@ void ScriptRun::SetCounter(RunFrame& frame) {
   if (counter) frame.counter_version = counter->version;
 }
 
+namespace {
+
+// A bound as read before conversion: its text and number, and whether its cached conversion
+// still holds.
+struct BoundRead {
+  std::string_view text;
+  const NumberInfo* number = nullptr;
+  bool cached = false;
+};
+
+// A bound that is no number ends the run; conversions of variables and literals are kept.
+void ConvertBounds(const LineInfo& info, ForState& state, const VariableStore& variables,
+                   const BoundRead (&read)[3], std::int32_t (&bounds)[3]) {
+  for (int i = 0; i < 3; ++i) {
+    ForState::BoundCache& cache = state.cache[i];
+    if (read[i].cached) {
+      bounds[i] = cache.value;
+      continue;
+    }
+    std::optional<std::int32_t> converted = LoopBound(read[i].text, *read[i].number);
+    if (!converted) throw EScriptError("Invalid variant type conversion");
+    bounds[i] = *converted;
+    if (std::uint32_t index = info.args[i].SoleVariable(); index != kNoSlot) {
+      cache = {true, variables.At(index).version, bounds[i]};
+    } else if (info.args[i].SoleConstant()) {
+      cache = {true, 0, bounds[i]};
+    }
+  }
+}
+
+}  // namespace
+
 bool ScriptRun::EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
   // All three are evaluated before any is converted: a failing evaluation ends the statement
   // quietly, a bound that is no number ends the run.
   ForState& state = for_states_[info.for_state];
   if (CachedBounds(info, state, variables_, bounds)) return true;
-  std::array<Value, 3>& values = state.values;
-  std::string_view texts[3];
-  const NumberInfo* numbers[3];
-  bool cached[3] = {false, false, false};
+  BoundRead read[3];
   for (int i = 0; i < 3; ++i) {
     const CompiledExpr& expr = info.args[i];
-    ForState::BoundCache& cache = state.cache[i];
+    const ForState::BoundCache& cache = state.cache[i];
     if (std::uint32_t index = expr.SoleVariable(); index != kNoSlot) {
       const VariableStore::Slot& slot = variables_.At(index);
-      cached[i] = cache.valid && cache.version == slot.version;
-      texts[i] = slot.Text();
-      numbers[i] = &slot.Number();
+      read[i] = {slot.Text(), &slot.Number(), cache.valid && cache.version == slot.version};
     } else if (const Value* constant = expr.SoleConstant()) {
-      cached[i] = cache.valid;
-      texts[i] = constant->Text();
-      numbers[i] = &constant->Number();
+      read[i] = {constant->Text(), &constant->Number(), cache.valid};
+    } else if (expr.Eval(*this, state.values[i])) {
+      read[i] = {state.values[i].Text(), &state.values[i].Number(), false};
     } else {
-      if (!expr.Eval(*this, values[i])) {
-        ExplainFailure(Cursor());
-        return false;
-      }
-      texts[i] = values[i].Text();
-      numbers[i] = &values[i].Number();
+      ExplainFailure(Cursor());
+      return false;
     }
   }
-  for (int i = 0; i < 3; ++i) {
-    ForState::BoundCache& cache = state.cache[i];
-    if (cached[i]) {
-      bounds[i] = cache.value;
-      continue;
-    }
-    std::optional<std::int32_t> converted = LoopBound(texts[i], *numbers[i]);
-    if (!converted) throw EScriptError("Invalid variant type conversion");
-    bounds[i] = *converted;
-    if (std::uint32_t index = info.args[i].SoleVariable(); index != kNoSlot) {
-      cache = {true, variables_.At(index).version, bounds[i]};
-    } else if (info.args[i].SoleConstant()) {
-      cache = {true, 0, bounds[i]};
-    }
-  }
+  ConvertBounds(info, state, variables_, read, bounds);
   return true;
 }
 
