@@ -64,7 +64,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
                    options_.page_variables,
                    options_.allow_cross_site,
                    {[this] { return port_report_.Json(); }},
-                   &traffic_}),
+                   &traffic_,
+                   options_.explain_scripts}),
       server_(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);

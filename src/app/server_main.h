@@ -52,6 +52,7 @@ struct ServerOptions {
   bool https_only = false;  // the plain port answers every request with a redirect to HTTPS
   std::filesystem::path traffic_log;  // every traffic record appended here; empty: none
   std::optional<MqttSettings> mqtt;   // the broker bridge; none: no bridge
+  bool explain_scripts = false;       // log why script lines did nothing
 };
 
 class ServerMain final : public webfront::DispatcherContext {

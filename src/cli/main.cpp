@@ -51,6 +51,10 @@ int main(int argc, char** argv) {
   app.add_flag("--allow-cross-site", allow_cross_site,
                "Run script pages and /.orvelle/ endpoints also for requests that a page on "
                "another site makes the browser send (refused with 403 by default)");
+  bool explain_scripts = false;
+  app.add_flag("--explain-scripts", explain_scripts,
+               "Log why script lines did nothing (an unknown function, a wrong argument count, a "
+               "division by zero, a failed expression), at most once per page and line a minute");
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(app, tls);
   std::string make_cert;
@@ -145,5 +149,6 @@ int main(int argc, char** argv) {
   server.max_connections = static_cast<std::size_t>(max_connections);
   server.traffic_log = traffic_log;
   server.mqtt = mqtt_settings;
+  server.explain_scripts = explain_scripts;
   return orvelle::cli::RunServer(server);
 }

@@ -53,6 +53,7 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
   result.max_connections = options.max_connections;
   result.traffic_log = options.traffic_log;
   result.mqtt = options.mqtt;
+  result.explain_scripts = options.explain_scripts;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
   result.roots = TestRoots();
   result.console = [&console](const std::string& line) { console.Write(line); };

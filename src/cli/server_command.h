@@ -23,6 +23,7 @@ struct ServerCommandOptions {
   std::size_t max_connections = 0;  // hidden test hook: 0 keeps the server's default
   std::filesystem::path traffic_log = {};      // --traffic-log: every traffic record appended here
   std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
+  bool explain_scripts = false;                // --explain-scripts: log why lines did nothing
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

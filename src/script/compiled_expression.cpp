@@ -502,6 +502,37 @@ void Rebuild(ScriptRun& engine, const Flat& flat, std::string_view s, std::uint6
 
 }  // namespace
 
+namespace {
+
+// `v & a & "b"`: plain operands only, the first a variable that no other operand names.
+std::uint32_t AppendTarget(const Flat& root) {
+  if (root.has_complex || root.operands.size() < 2) return kNoSlot;
+  if (root.ops.find_first_not_of('&') != std::string::npos) return kNoSlot;
+  const std::uint32_t slot = root.operands[0].slot;
+  if (root.operands[0].kind != Operand::Kind::kVariable) return kNoSlot;
+  for (std::size_t k = 1; k < root.operands.size(); ++k) {
+    const Operand& op = root.operands[k];
+    if (op.kind == Operand::Kind::kVariable
+            ? op.slot == slot
+            : op.kind != Operand::Kind::kConstant && op.kind != Operand::Kind::kEmpty) {
+      return kNoSlot;
+    }
+  }
+  return slot;
+}
+
+}  // namespace
+
+void CompiledExpr::AppendInPlace(VariableStore& variables, std::string_view name) const {
+  VariableStore::Slot& target = variables.At(appends_to_);
+  for (std::size_t k = 1; k < root_->operands.size(); ++k) {
+    const Operand& op = root_->operands[k];
+    const Value& value =
+        op.kind == Operand::Kind::kVariable ? variables.At(op.slot).value : op.constant;
+    variables.AppendSlot(target, name, value.Text());
+  }
+}
+
 CompiledExpr::CompiledExpr() = default;
 CompiledExpr::~CompiledExpr() = default;
 CompiledExpr::CompiledExpr(CompiledExpr&&) noexcept = default;
@@ -525,6 +556,7 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& contex
       expr.sole_constant_ = &op.constant;
     }
   }
+  expr.appends_to_ = AppendTarget(*expr.root_);
   return expr;
 }
 

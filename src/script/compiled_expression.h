@@ -14,6 +14,7 @@
 #include "builtins.h"
 #include "name_table.h"
 #include "value.h"
+#include "variable_store.h"
 
 namespace orvelle::script {
 
@@ -45,6 +46,11 @@ class CompiledExpr {
   std::uint32_t SoleVariable() const { return sole_variable_; }
   // The value when the whole expression is one literal (or empty).
   const Value* SoleConstant() const { return sole_constant_; }
+  // The variable's slot index when the expression is that variable joined with "&" to plain
+  // operands that are not it; else kNoSlot.
+  std::uint32_t AppendsTo() const { return appends_to_; }
+  // For such an expression: appends the other operands' texts to the variable's defined slot.
+  void AppendInPlace(VariableStore& variables, std::string_view name) const;
 
   struct Flat;
   struct Operand;
@@ -55,6 +61,7 @@ class CompiledExpr {
   std::unique_ptr<Flat> root_;
   std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;
+  std::uint32_t appends_to_ = kNoSlot;
 };
 
 // Folds values left to right with one operator; shared by the text and the tree evaluators.

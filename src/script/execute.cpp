@@ -119,6 +119,11 @@ void ScriptRun::DispatchSimple(int k, const LineInfo& info) {
 }
 
 void ScriptRun::ExecAssignment(const LineInfo& info) {
+  if (info.target != kNoSlot && info.expr.AppendsTo() == info.target &&
+      variables_.At(info.target).defined) {
+    // The text grows where it stands; an undefined target takes the general path.
+    return info.expr.AppendInPlace(variables_, info.target_name);
+  }
   Value& value = assign_scratch_;
   if (!info.expr.Eval(*this, value)) return ExplainFailure(Cursor());
   if (info.target != kNoSlot) {

@@ -15,6 +15,7 @@
 #include "own_endpoints.h"
 #include "page_cache.h"
 #include "script/host.h"
+#include "script_explain.h"
 #include "script_slot.h"
 #include "session_gate.h"
 
@@ -38,6 +39,8 @@ struct DispatcherSetup {
   OwnEndpoints own_endpoints = {};  // what /.orvelle/... answers with
   // What passed the port, streamed at /.orvelle/events; null: that path is not served.
   base::TrafficRing* traffic = nullptr;
+  // Tell the log why script lines did nothing (at most once per page and line a minute).
+  bool explain_scripts = false;
 };
 
 class TRequestDispatcher {
@@ -73,6 +76,7 @@ class TRequestDispatcher {
   LoginThrottle throttle_;
   PageCache page_cache_;
   EventStream events_{setup_.traffic, setup_.context};
+  ExplainLog explain_log_{[this](std::string_view line) { setup_.context.AddLog(line); }};
 };
 
 }  // namespace orvelle::webfront
