@@ -70,6 +70,7 @@ void SetModemLineFor(SerialAccess& serial, LineKind kind) {
 
 void ScriptRun::Dispatch(int k) {
   const LineInfo& info = Info(k);
+  if (info.kind == LineKind::kAssignment) return ExecAssignment(info);  // the common line first
   switch (info.kind) {
     case LineKind::kComment:
     case LineKind::kInert:
