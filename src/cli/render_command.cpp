@@ -13,6 +13,7 @@
 #include "script/check/page_source.h"
 #include "script/explain.h"
 #include "script/host.h"
+#include "script/page/page_program.h"
 #include "webfront/page_runner.h"
 
 namespace orvelle::cli {
@@ -45,24 +46,6 @@ class PageLines {
  private:
   script::check::PageSource source_;
 };
-
-constexpr std::string_view kOnLine = " on line ";  // how a block check's message names a line
-
-// The line a block check's message names; 0 for the page's end.
-std::size_t BlockErrorLine(const std::string& error) {
-  const std::size_t at = error.find(kOnLine);
-  if (at == std::string::npos) return 0;
-  return static_cast<std::size_t>(std::atoll(error.c_str() + at + kOnLine.size()));
-}
-
-// The block check's first complaint, without its prefix and its script line number.
-std::string BlockErrorText(const std::string& error) {
-  const std::size_t start = error.find_first_not_of("\r\n");
-  std::string text = error.substr(start, error.find('\r', start) - start);
-  constexpr std::string_view kPrefix = "Error: ";
-  if (text.starts_with(kPrefix)) text.erase(0, kPrefix.size());
-  return text.substr(0, text.find(kOnLine));
-}
 
 class StderrExplainer : public script::Explainer {
  public:
@@ -109,8 +92,10 @@ int RunRender(const RenderOptions& options) {
   if (!base::WriteAll(STDOUT_FILENO, body)) return 1;
   // A page whose blocks do not pair up runs nothing: that is a failure of the page.
   if (lines.BlockError().empty()) return 0;
-  std::cerr << options.file << ":" << lines.FileLine(BlockErrorLine(lines.BlockError())) << ": "
-            << BlockErrorText(lines.BlockError()) << "\n";
+  if (!options.explain) {  // an explaining run has told it already
+    const script::BlockErrorPlace place = script::PlaceOfBlockError(lines.BlockError());
+    explainer.Explain(place.line, place.text);
+  }
   return 1;
 }
 

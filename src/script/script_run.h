@@ -51,6 +51,7 @@ class ScriptRun {
   const VariableStore& Variables() const { return variables_; }
   const std::string& LastError() const { return last_error_; }
   const Program& GetProgram() const { return *program_; }
+  Explainer* GetExplainer() const { return limits_.explain; }
 
   // Runs the program; throws EScriptError or EStringListError when the run ends on an error.
   void Run();

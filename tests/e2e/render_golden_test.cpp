@@ -407,6 +407,11 @@ TEST(CommandLine, RenderOfABlockErrorExitsOneAndNamesTheLine) {
   EXPECT_EQ(run.exit_code, 1);
   EXPECT_TRUE(run.out.starts_with("Error: unexpected next on line 4\r\n")) << run.out;
   EXPECT_EQ(run.err, page.string() + ":4: unexpected next\n");
+  RunResult explained =
+      RunOrvelle({"render", page.string(), "--home", dir.path().string(), "--explain"}, dir.path());
+  EXPECT_EQ(explained.exit_code, 1);
+  EXPECT_EQ(explained.out, run.out);
+  EXPECT_EQ(explained.err, run.err);  // told once
 }
 
 // ----------------------------------------------------------------------------- shown errors

@@ -20,8 +20,17 @@ std::shared_ptr<const Program> CompilePage(std::string_view page_bytes,
 // the request's parameters, so no parameter can replace them.
 void SeedPageNames(ScriptRun& engine);
 
-// Runs a page's program as the server does: the block check's message stands in for a run, and
-// a run that ends on an error adds its line to the output.
+// The script line a block check's message names (0: the end of the page) and its first
+// complaint without the "Error: " prefix and the line number.
+struct BlockErrorPlace {
+  int line = 0;
+  std::string text;
+};
+BlockErrorPlace PlaceOfBlockError(const std::string& error);
+
+// Runs a page's program as the server does (an explainer is told where the block error is): the
+// block check's message stands in for a run, and a run that ends on an error adds its line to the
+// output.
 void RunPageProgram(ScriptRun& run, std::vector<std::string>& output);
 
 }  // namespace orvelle::script
