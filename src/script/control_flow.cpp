@@ -1,6 +1,7 @@
 // Entering the block statements (if/elseif/else, for, while), for the run loop's frames. The
 // parts of a block that are skipped end at the partners the program found when it was compiled.
 
+#include <algorithm>
 #include <limits>
 
 #include "line_analysis.h"
@@ -57,14 +58,14 @@ void ScriptRun::EnterIf(int k) {
     bool result = false;
     if (!ConditionOf(k, result)) return;  // the body then runs as plain lines
     if (result) {
-      Push({.kind = RunFrame::Kind::kIfBranch, .start = k, .cursor = k, .depth = 1 + passed});
+      Push(RunFrame::Kind::kIfBranch, k, k, 1 + passed);
       return;
     }
     const IfSkip skip = Info(k).if_skip;
     k = frames_.back().cursor = Partner(skip.position);
     if (skip.kind == IfSkip::Kind::kEndIf) return;
     if (skip.kind == IfSkip::Kind::kElse) {
-      Push({.kind = RunFrame::Kind::kElseBranch, .start = k, .cursor = k - 1, .depth = 1 + passed});
+      Push(RunFrame::Kind::kElseBranch, k, k - 1, 1 + passed);
       return;
     }
     if (depth_ + passed + 2 > kMaxNesting) throw EScriptError("Stack overflow");
@@ -75,7 +76,7 @@ void ScriptRun::EnterWhile(int k) {
   bool result = false;
   if (!ConditionOf(k, result)) return;  // the body then runs as plain lines
   if (result) {
-    Push({.kind = RunFrame::Kind::kWhile, .start = k, .cursor = k, .depth = 1, .result = true});
+    Push(RunFrame::Kind::kWhile, k, k, 1).result = true;
     return;
   }
   frames_.back().cursor = Partner(Info(k).wend);
@@ -89,7 +90,12 @@ bool ScriptRun::BeginPass(RunFrame& frame) {
   if (!EvalLoopBounds(info, value)) return false;
   const std::int64_t start = value[0], end = value[1], step = value[2];
   if (step == 0) throw EScriptError("Division by zero");
-  frame.count = (end > start ? end - start : start - end) / (step > 0 ? step : -step);
+  if (frame.pass == 1 || value[0] != frame.bounds[0] || value[1] != frame.bounds[1] ||
+      value[2] != frame.bounds[2]) {
+    // The bounds are read again before every pass, but mostly stay as they were.
+    frame.count = (end > start ? end - start : start - end) / (step > 0 ? step : -step);
+    std::copy(value, value + 3, frame.bounds);
+  }
   if (!((start <= end && step > 0) || (end <= start && step < 0))) return false;
   frame.current =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(start + (frame.pass - 1) * step));

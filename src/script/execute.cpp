@@ -82,14 +82,14 @@ void ScriptRun::Dispatch(int k) {
       SetModemLineFor(host_->Serial(), info.kind);
       return;
     case LineKind::kFor:
-      if (info.valid) Push({.kind = RunFrame::Kind::kFor, .start = k, .cursor = k, .depth = 1});
+      if (info.valid) Push(RunFrame::Kind::kFor, k, k, 1);
       return;
     case LineKind::kIf:
       return EnterIf(k);
     case LineKind::kWhile:
       return EnterWhile(k);
     case LineKind::kRepeat:
-      Push({.kind = RunFrame::Kind::kRepeat, .start = k, .cursor = k, .depth = 1});
+      Push(RunFrame::Kind::kRepeat, k, k, 1);
       return;
     default:
       return DispatchSimple(k, info);

@@ -5,7 +5,7 @@
 namespace orvelle::script {
 
 void ScriptRun::Call(int k, int header) {
-  Push({.kind = RunFrame::Kind::kCall, .start = k, .cursor = header + 1, .depth = 1});
+  Push(RunFrame::Kind::kCall, k, header + 1, 1);
 }
 
 void ScriptRun::SkipDefinition(const LineInfo& info) {

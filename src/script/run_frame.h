@@ -22,9 +22,10 @@ struct RunFrame {
   bool in_pass = false;      // for: a pass is under way
   bool counter_set = false;  // for: the counter was written this pass, at counter_version
   std::uint64_t counter_version = 0;
-  std::int64_t pass = 1;     // for: the pass under way, from 1
-  std::int64_t count = 0;    // for: the passes after the first that the bounds allow
-  std::int32_t current = 0;  // for: this pass's counter value
+  std::int64_t pass = 1;               // for: the pass under way, from 1
+  std::int64_t count = 0;              // for: the passes after the first that the bounds allow
+  std::int32_t current = 0;            // for: this pass's counter value
+  std::int32_t bounds[3] = {0, 0, 0};  // for: the bounds count was worked out from
 };
 
 }  // namespace orvelle::script

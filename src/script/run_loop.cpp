@@ -48,9 +48,14 @@ int ScriptRun::NextLine() {
   }
 }
 
-void ScriptRun::Push(const RunFrame& frame) {
-  depth_ += frame.depth;
-  frames_.push_back(frame);
+RunFrame& ScriptRun::Push(RunFrame::Kind kind, int start, int cursor, int depth) {
+  depth_ += depth;
+  RunFrame& frame = frames_.emplace_back();
+  frame.kind = kind;
+  frame.start = start;
+  frame.cursor = cursor;
+  frame.depth = depth;
+  return frame;
 }
 
 int ScriptRun::Pop(int caller_cursor) {

@@ -111,7 +111,7 @@ class ScriptRun {
   int NextInWhile(RunFrame& frame);
   int NextInRepeat(RunFrame& frame);
   int NextInCall(RunFrame& frame);
-  void Push(const RunFrame& frame);
+  RunFrame& Push(RunFrame::Kind kind, int start, int cursor, int depth);
   int Pop(int caller_cursor);
   void ExecLine(int k);
   void Dispatch(int k);
