@@ -111,6 +111,7 @@ void ScriptRun::SetCounter(RunFrame& frame) {
   if (frame.counter_set && counter && counter->version == frame.counter_version) return;
   SetLoopVariable(info, frame.current);
   frame.counter_set = counter != nullptr;
+  frame.counter = counter;
   if (counter) frame.counter_version = counter->version;
 }
 

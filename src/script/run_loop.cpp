@@ -121,7 +121,10 @@ int ScriptRun::NextInFor(RunFrame& frame) {
       frame.counter_set = false;
     }
     if (At(++frame.cursor).kind != LineKind::kNext) {
-      SetCounter(frame);
+      // Checked here, as it mostly holds: the counter still holds this pass's value.
+      if (!frame.counter_set || frame.counter->version != frame.counter_version) {
+        SetCounter(frame);
+      }
       return frame.cursor;
     }
     ++frame.pass;
