@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/file_io.h"
-#include "script/Uscripteng.h"
+#include "script/script_run.h"
 #include "script/file_ops.h"
 #include "script/page/page_program.h"
 #include "webfront/page_runner.h"
@@ -16,7 +16,7 @@
 namespace {
 
 using orvelle::script::Program;
-using orvelle::script::TExecute;
+using orvelle::script::ScriptRun;
 
 class BenchHost final : public orvelle::script::ScriptHost {
  public:
@@ -55,12 +55,12 @@ const std::vector<std::string> kCall = {"procedure bump",   "c = c + 1", "procen
                                         "for (i, 1, n, 1)", "bump",      "next",    "echo (c)"};
 
 void RunWorkload(benchmark::State& state, const std::vector<std::string>& lines,
-                 TExecute::Mode mode) {
+                 ScriptRun::Mode mode) {
   const std::int64_t passes = state.range(0);
   BenchHost host;
   const std::shared_ptr<const Program> program = Program::Compile(lines, mode);
   for (auto _ : state) {
-    TExecute engine(host, program);
+    ScriptRun engine(host, program);
     engine.SetVar("n", std::to_string(passes));
     engine.Run();
     benchmark::DoNotOptimize(host.last);
@@ -75,7 +75,7 @@ void RunWorkload(benchmark::State& state, const std::vector<std::string>& lines,
 // compiled; nothing runs. BM_Loop, BM_Str and BM_Call time the runs of a program compiled once.
 void CompileWorkload(benchmark::State& state, const std::vector<std::string>& lines) {
   for (auto _ : state) {
-    benchmark::DoNotOptimize(Program::Compile(lines, TExecute::Mode::kFast));
+    benchmark::DoNotOptimize(Program::Compile(lines, ScriptRun::Mode::kFast));
   }
 }
 
@@ -90,22 +90,22 @@ void BM_CallCompile(benchmark::State& s) {
 }
 
 void BM_Loop(benchmark::State& s) {
-  RunWorkload(s, kLoop, TExecute::Mode::kFast);
+  RunWorkload(s, kLoop, ScriptRun::Mode::kFast);
 }
 void BM_Str(benchmark::State& s) {
-  RunWorkload(s, kStr, TExecute::Mode::kFast);
+  RunWorkload(s, kStr, ScriptRun::Mode::kFast);
 }
 void BM_Call(benchmark::State& s) {
-  RunWorkload(s, kCall, TExecute::Mode::kFast);
+  RunWorkload(s, kCall, ScriptRun::Mode::kFast);
 }
 void BM_LoopPlain(benchmark::State& s) {
-  RunWorkload(s, kLoop, TExecute::Mode::kPlain);
+  RunWorkload(s, kLoop, ScriptRun::Mode::kPlain);
 }
 void BM_StrPlain(benchmark::State& s) {
-  RunWorkload(s, kStr, TExecute::Mode::kPlain);
+  RunWorkload(s, kStr, ScriptRun::Mode::kPlain);
 }
 void BM_CallPlain(benchmark::State& s) {
-  RunWorkload(s, kCall, TExecute::Mode::kPlain);
+  RunWorkload(s, kCall, ScriptRun::Mode::kPlain);
 }
 
 // One request's worth of work for the page workload: load, translate, check, run, join.
@@ -139,7 +139,7 @@ void BM_PageRun(benchmark::State& state) {
   const orvelle::webfront::PageRequest request{"", {}, "127.0.0.1", 1};
   for (auto _ : state) {
     output.clear();
-    TExecute engine(host, program);
+    ScriptRun engine(host, program);
     orvelle::webfront::SeedVariables(engine, request);
     engine.Run();
     benchmark::DoNotOptimize(output);

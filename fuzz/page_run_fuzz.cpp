@@ -9,9 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "script/Uscripteng.h"
 #include "script/check/page_source.h"
 #include "script/host.h"
+#include "script/page/page_program.h"
+#include "script/script_run.h"
 #include "script/text_scan.h"
 
 namespace {
@@ -39,7 +40,7 @@ class NoFiles final : public FileAccess {
 
 class BoundedHost final : public ScriptHost {
  public:
-  void Attach(TExecute& engine) { engine_ = &engine; }
+  void Attach(ScriptRun& engine) { engine_ = &engine; }
   const std::string& Output() const { return output_; }
 
   void AppendOutput(std::string line) override {
@@ -73,7 +74,7 @@ class BoundedHost final : public ScriptHost {
     return bytes;
   }
 
-  TExecute* engine_ = nullptr;
+  ScriptRun* engine_ = nullptr;
   std::string output_;
   std::vector<std::string> split_;
   NoSerialPort serial_;
@@ -102,19 +103,14 @@ bool HasEmptyLoop(const std::vector<std::string>& lines) {
   return false;
 }
 
-std::string Run(const std::vector<std::string>& lines, TExecute::Mode mode) {
+std::string Run(const std::vector<std::string>& lines, ScriptRun::Mode mode) {
   BoundedHost host;
-  TExecute engine(host, mode, RunLimits{{}, kMaxExecutedLines});
+  ScriptRun engine(host, Program::Compile(lines, mode), RunLimits{{}, kMaxExecutedLines});
   host.Attach(engine);
-  engine.SetVar("q", "\"");
-  engine.SetVar("po", "(");
-  engine.SetVar("pc", ")");
-  try {
-    engine.Run(lines);
-  } catch (const EScriptError& error) {
-    host.AppendOutput(std::string("Script engine error: ") + error.what());
-  } catch (const EStringListError&) {
-  }
+  SeedPageNames(engine);
+  std::vector<std::string> ending;  // the server's path: a run's error adds its line
+  RunPageProgram(engine, ending);
+  for (std::string& line : ending) host.AppendOutput(std::move(line));
   return host.Output();
 }
 
@@ -126,6 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> lines;
   for (auto& line : source.lines) lines.push_back(std::move(line.text));
   if (!source.block_error.empty() || HasEmptyLoop(lines)) return 0;
-  if (Run(lines, TExecute::Mode::kFast) != Run(lines, TExecute::Mode::kPlain)) std::abort();
+  if (Run(lines, ScriptRun::Mode::kFast) != Run(lines, ScriptRun::Mode::kPlain)) std::abort();
   return 0;
 }

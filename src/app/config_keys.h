@@ -47,6 +47,7 @@ inline constexpr std::array kOptionKeys = {
     OptionKey{"TCP allow", "--tcp-allow", KeyForm::kValue},
     OptionKey{"TCP takeover", "--tcp-takeover", KeyForm::kSwitch},
     OptionKey{"TCP device", "--tcp-device", KeyForm::kValue},
+    OptionKey{"Explain scripts", "--explain-scripts", KeyForm::kSwitch},
 };
 
 // A value in the file that its option refuses; what() is "KEY=VALUE: reason".

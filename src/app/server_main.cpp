@@ -75,7 +75,8 @@ ServerMain::ServerMain(MainLoop& loop, ServerOptions options)
                    {[this] { return port_report_.Json(port_access_.WaitingFor()); }},
                    &traffic_,
                    &api_port_,
-                   options_.allowed_hosts}),
+                   options_.allowed_hosts,
+                   options_.explain_scripts}),
       server_(ServerLimitsFor(options_)) {
   log_.SetSink([this](const std::string& line) {
     traffic_.Note(base::TrafficKind::kLog, line);

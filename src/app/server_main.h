@@ -66,6 +66,7 @@ struct ServerOptions {
   std::optional<script::SerialAccess::OpenRequest> open_at_start = {};
   std::optional<netport::TcpPortSettings> tcp;  // network serial clients; none: no listeners
   std::function<std::string()> tcp_device;      // the port they open when none is open
+  bool explain_scripts = false;       // log why script lines did nothing
 };
 
 class ServerMain final : public webfront::DispatcherContext {

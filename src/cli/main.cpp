@@ -65,6 +65,10 @@ int main(int argc, char** argv) {
                "Run script pages and /.orvelle/ endpoints also for requests that a page of "
                "another origin makes the browser send (refused with 403 by default; a link "
                "followed from there gets a page to continue from)");
+  bool explain_scripts = false;
+  app.add_flag("--explain-scripts", explain_scripts,
+               "Log why script lines did nothing (an unknown function, a wrong argument count, a "
+               "division by zero, a failed expression), at most once per page and line a minute");
   orvelle::app::TlsArguments tls;
   orvelle::app::AddTlsOptions(app, tls);
   orvelle::cli::TcpArguments tcp;
@@ -128,6 +132,8 @@ int main(int argc, char** argv) {
   render_cmd->add_option("--home", home, kHomeHelp)->type_name("DIR");
   render_cmd->add_flag("--plain", render.plain,
                        "Evaluate every line from its text, without the cached fast path");
+  render_cmd->add_flag("--explain", render.explain,
+                       "Say on stderr, as FILE:LINE: reason, why lines did nothing");
   std::vector<std::string> check_pages;
   CLI::App* check_cmd = app.add_subcommand(
       "check", "Report quirks in script pages without running them: one line per finding");
@@ -194,5 +200,6 @@ int main(int argc, char** argv) {
   server.open_at_start = orvelle::app::OpenAtStart(start);
   server.tcp = tcp_settings;
   server.tcp_device = tcp.device;
+  server.explain_scripts = explain_scripts;
   return orvelle::cli::RunServer(server);
 }

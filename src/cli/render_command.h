@@ -11,7 +11,8 @@ struct RenderOptions {
   std::string file;
   std::vector<std::string> params;
   std::filesystem::path home;
-  bool plain = false;  // evaluate every line from its text (for comparing the two evaluators)
+  bool plain = false;    // evaluate every line from its text (for comparing the two evaluators)
+  bool explain = false;  // say on stderr why lines did nothing
 };
 
 // Returns the process exit code.

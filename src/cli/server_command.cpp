@@ -58,6 +58,7 @@ app::ServerOptions AppOptions(const ServerCommandOptions& options, app::ConsoleW
   result.config_file = options.config_file;
   result.open_at_start = options.open_at_start;
   result.tcp = options.tcp;
+  result.explain_scripts = options.explain_scripts;
   if (options.session_minute.count() > 0) result.session_minute = options.session_minute;
   result.roots = TestRoots();
   result.console = [&console](const std::string& line) { console.Write(line); };

@@ -31,6 +31,7 @@ struct ServerCommandOptions {
   std::optional<script::SerialAccess::OpenRequest> open_at_start = {};  // --open-port
   std::optional<netport::TcpPortSettings> tcp = {};  // --rfc2217-port, --raw-port
   std::string tcp_device = {};                       // --tcp-device
+  bool explain_scripts = false;                // --explain-scripts: log why lines did nothing
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

@@ -1,8 +1,8 @@
-// Block partners found in one pass over the program, by the rules of the scans the language
-// defines: a false if skips to the first elseif or else on its own level or to its endif; a taken
-// branch passes on from its else or elseif to the if's endif; a false while jumps to its wend; a
-// procedure header is skipped to the first procend after it. A scan that would read past the last
-// line keeps kRunsOffEnd, so the run ends where the scan would.
+// Block partners found in one pass over the program's line kinds, by the rules of the scans the
+// language defines: a false if skips to the first elseif or else on its own level or to its endif;
+// a taken branch passes on from its else or elseif to the if's endif; a false while jumps to its
+// wend; a procedure header is skipped to the first procend after it. A scan that would read past
+// the last line keeps kRunsOffEnd, so the run ends where the scan would.
 #include <vector>
 
 #include "program.h"
@@ -22,17 +22,17 @@ class IfWalk {
   explicit IfWalk(std::vector<LineInfo>& lines) : lines_(lines), levels_(1) {}
 
   void Step(int k) {
-    std::string_view text = lines_[k].text;
-    if (BeginsWith(text, "elseif (")) {
+    const LineKind kind = lines_[k].kind;
+    if (kind == LineKind::kElseIf) {
       Land(IfSkip::Kind::kElseIf, k);
       levels_.back().skipping.push_back(k);
       levels_.back().passing.push_back(k);
-    } else if (BeginsWith(text, "if (")) {
+    } else if (kind == LineKind::kIf) {
       levels_.emplace_back().skipping.push_back(k);
-    } else if (text == "else") {
+    } else if (kind == LineKind::kElse) {
       Land(IfSkip::Kind::kElse, k);
       levels_.back().passing.push_back(k);
-    } else if (text == "endif") {
+    } else if (kind == LineKind::kEndIf) {
       Land(IfSkip::Kind::kEndIf, k);
       for (int line : levels_.back().passing) lines_[line].pass_end = k;
       if (levels_.size() > 1) {
@@ -56,9 +56,9 @@ class IfWalk {
 void FindWends(std::vector<LineInfo>& lines) {
   std::vector<int> open;
   for (int k = 0; k < static_cast<int>(lines.size()); ++k) {
-    if (BeginsWith(lines[k].text, "while (")) {
+    if (lines[k].kind == LineKind::kWhile) {
       open.push_back(k);
-    } else if (lines[k].text == "wend" && !open.empty()) {
+    } else if (lines[k].kind == LineKind::kWend && !open.empty()) {
       lines[open.back()].wend = k;
       open.pop_back();
     }
@@ -68,7 +68,7 @@ void FindWends(std::vector<LineInfo>& lines) {
 void FindProcends(std::vector<LineInfo>& lines) {
   int next = -1;
   for (int k = static_cast<int>(lines.size()) - 1; k >= 0; --k) {
-    if (lines[k].text == "procend") next = k;
+    if (lines[k].kind == LineKind::kProcEnd) next = k;
     lines[k].procend = next;
   }
 }

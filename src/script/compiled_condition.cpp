@@ -1,8 +1,8 @@
 // Evaluation of a plain row of relations without rewriting the condition's text.
 #include "compiled_condition.h"
 
-#include "Uscripteng.h"
 #include "run_state.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
@@ -51,7 +51,7 @@ CompiledCondition CompiledCondition::Compile(std::string_view text, CompileConte
 namespace {
 
 // One side of a relation: a variable or literal is read in place, anything else is evaluated.
-const Value* EvalSide(TExecute& engine, const CompiledExpr& expr, Value& scratch) {
+const Value* EvalSide(ScriptRun& engine, const CompiledExpr& expr, Value& scratch) {
   if (std::uint32_t index = expr.SoleVariable(); index != kNoSlot) {
     return &engine.Store().At(index).value;
   }
@@ -94,7 +94,7 @@ bool Relate(RelOp op, const Value& left, const Value& right) {
 
 }  // namespace
 
-bool CompiledCondition::Eval(TExecute& engine, bool& result) const {
+bool CompiledCondition::Eval(ScriptRun& engine, bool& result) const {
   if (!tree_) return engine.EvalCondition(text_, result);
   const bool initial = result;
   bool first = true;

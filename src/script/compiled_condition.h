@@ -15,8 +15,8 @@ namespace orvelle::script {
 class CompiledCondition {
  public:
   static CompiledCondition Compile(std::string_view text, CompileContext& context, bool allow_tree);
-  // Same contract as TExecute::EvalCondition.
-  bool Eval(TExecute& engine, bool& result) const;
+  // Same contract as ScriptRun::EvalCondition.
+  bool Eval(ScriptRun& engine, bool& result) const;
 
  private:
   enum class Connector { kNone, kAnd, kOr };

@@ -6,8 +6,8 @@
 #include <cmath>
 #include <span>
 
-#include "Uscripteng.h"
 #include "run_state.h"
+#include "script_run.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -94,6 +94,7 @@ struct CompiledExpr::Operand {
   std::size_t begin = 0, end = 0;  // span in the stripped text
   bool close_follows = false;      // a ")" stands after the span, so a pasted "(" would pair
   bool whole = false;              // a call that is the whole expression: its value is the result
+  std::string missing;             // a call's name when no built-in takes it: the reason it fails
 };
 
 struct CompiledExpr::Flat {
@@ -218,6 +219,7 @@ class Parser {
     SetEnd(op, pos);
     if (!SplitsAlike(op)) return false;
     op.builtin = FindBuiltin(name, op.args.size());
+    if (!op.builtin) op.missing = std::string(name);
     return true;
   }
 
@@ -281,7 +283,7 @@ bool SafeGroupText(std::string_view t) {
 
 class TreeEvaluator {
  public:
-  TreeEvaluator(TExecute& engine, std::uint64_t epoch) : engine_(engine), epoch_(epoch) {}
+  TreeEvaluator(ScriptRun& engine, std::uint64_t epoch) : engine_(engine), epoch_(epoch) {}
 
   Outcome Nested(const Flat& flat) {
     if (!flat.has_complex) return Outcome::kOk;
@@ -314,6 +316,7 @@ class TreeEvaluator {
     if (IsArithmetic(op0)) {
       const Value& second = Ref(flat.operands[1]);
       if (!Compute(first.Number().value, second.Number().value, op0, out)) {
+        engine_.NoteArithmetic(op0, second);
         out = first;
         return false;
       }
@@ -322,7 +325,10 @@ class TreeEvaluator {
       ApplyOperator(out, Ref(flat.operands[1]), op0, true);
     }
     for (std::size_t k = 1; k < flat.ops.size(); ++k) {
-      if (!ApplyOperator(out, Ref(flat.operands[k + 1]), flat.ops[k], false)) return false;
+      if (!ApplyOperator(out, Ref(flat.operands[k + 1]), flat.ops[k], false)) {
+        engine_.NoteArithmetic(flat.ops[k], Ref(flat.operands[k + 1]));
+        return false;
+      }
     }
     return true;
   }
@@ -348,7 +354,10 @@ class TreeEvaluator {
       Outcome r = Nested(arg);
       if (r != Outcome::kOk) return r;
     }
-    if (!op.builtin || op.builtin->inert) return Outcome::kFail;
+    if (!op.builtin || op.builtin->inert) {
+      engine_.NoteCall(op.missing, op.args.size());
+      return Outcome::kFail;
+    }
     if (op.builtin->on_values) return CallOnValues(op);
     // Argument buffers live in the run's state, so their capacity is reused from call to call.
     OperandState& state = State(op);
@@ -468,13 +477,13 @@ class TreeEvaluator {
 
   OperandState& State(const Operand& op) { return engine_.OperandStateAt(op.state); }
 
-  TExecute& engine_;
+  ScriptRun& engine_;
   std::uint64_t epoch_;
 };
 
 // Rebuilds the text the text algorithm would hold: evaluated groups and calls replaced by the
 // texts spliced in for them.
-void Rebuild(TExecute& engine, const Flat& flat, std::string_view s, std::uint64_t epoch,
+void Rebuild(ScriptRun& engine, const Flat& flat, std::string_view s, std::uint64_t epoch,
              std::string& out, std::size_t& pos) {
   for (const Operand& op : flat.operands) {
     if (op.kind != Operand::Kind::kCall && op.kind != Operand::Kind::kGroup) continue;
@@ -492,6 +501,37 @@ void Rebuild(TExecute& engine, const Flat& flat, std::string_view s, std::uint64
 }
 
 }  // namespace
+
+namespace {
+
+// `v & a & "b"`: plain operands only, the first a variable that no other operand names.
+std::uint32_t AppendTarget(const Flat& root) {
+  if (root.has_complex || root.operands.size() < 2) return kNoSlot;
+  if (root.ops.find_first_not_of('&') != std::string::npos) return kNoSlot;
+  const std::uint32_t slot = root.operands[0].slot;
+  if (root.operands[0].kind != Operand::Kind::kVariable) return kNoSlot;
+  for (std::size_t k = 1; k < root.operands.size(); ++k) {
+    const Operand& op = root.operands[k];
+    if (op.kind == Operand::Kind::kVariable
+            ? op.slot == slot
+            : op.kind != Operand::Kind::kConstant && op.kind != Operand::Kind::kEmpty) {
+      return kNoSlot;
+    }
+  }
+  return slot;
+}
+
+}  // namespace
+
+void CompiledExpr::AppendInPlace(VariableStore& variables, std::string_view name) const {
+  VariableStore::Slot& target = variables.At(appends_to_);
+  for (std::size_t k = 1; k < root_->operands.size(); ++k) {
+    const Operand& op = root_->operands[k];
+    const Value& value =
+        op.kind == Operand::Kind::kVariable ? variables.At(op.slot).value : op.constant;
+    variables.AppendSlot(target, name, value.Text());
+  }
+}
 
 CompiledExpr::CompiledExpr() = default;
 CompiledExpr::~CompiledExpr() = default;
@@ -516,10 +556,11 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& contex
       expr.sole_constant_ = &op.constant;
     }
   }
+  expr.appends_to_ = AppendTarget(*expr.root_);
   return expr;
 }
 
-bool CompiledExpr::Eval(TExecute& engine, Value& result) const {
+bool CompiledExpr::Eval(ScriptRun& engine, Value& result) const {
   if (!root_) return engine.EvalExpr(source_, result);
   if (!root_->has_complex) return TreeEvaluator(engine, 0).Fold(*root_, result);
   std::uint64_t epoch = engine.NextEpoch();

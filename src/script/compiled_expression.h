@@ -14,10 +14,11 @@
 #include "builtins.h"
 #include "name_table.h"
 #include "value.h"
+#include "variable_store.h"
 
 namespace orvelle::script {
 
-class TExecute;
+class ScriptRun;
 
 // What compiling needs beyond the text: the program's name table, and a count of the per-run
 // states that its calls and groups take.
@@ -36,15 +37,20 @@ class CompiledExpr {
   // allow_tree = false keeps the text algorithm for every evaluation.
   static CompiledExpr Compile(std::string_view text, CompileContext& context, bool allow_tree);
 
-  // Same contract as TExecute::EvalExpr: on failure in a group or call, result is untouched;
+  // Same contract as ScriptRun::EvalExpr: on failure in a group or call, result is untouched;
   // on a failing operator, result holds the value before it.
-  bool Eval(TExecute& engine, Value& result) const;
+  bool Eval(ScriptRun& engine, Value& result) const;
 
   bool IsTree() const { return root_ != nullptr; }
   // The variable's slot index when the whole expression is one variable name; else kNoSlot.
   std::uint32_t SoleVariable() const { return sole_variable_; }
   // The value when the whole expression is one literal (or empty).
   const Value* SoleConstant() const { return sole_constant_; }
+  // The variable's slot index when the expression is that variable joined with "&" to plain
+  // operands that are not it; else kNoSlot.
+  std::uint32_t AppendsTo() const { return appends_to_; }
+  // For such an expression: appends the other operands' texts to the variable's defined slot.
+  void AppendInPlace(VariableStore& variables, std::string_view name) const;
 
   struct Flat;
   struct Operand;
@@ -55,6 +61,7 @@ class CompiledExpr {
   std::unique_ptr<Flat> root_;
   std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;
+  std::uint32_t appends_to_ = kNoSlot;
 };
 
 // Folds values left to right with one operator; shared by the text and the tree evaluators.

@@ -1,7 +1,7 @@
 // Conditions evaluated on their text: parenthesised relations consumed group by group, joined by
 // the connector that first follows the first term.
-#include "Uscripteng.h"
 #include "compiled_condition.h"
+#include "script_run.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -19,17 +19,36 @@ std::size_t MatchingEnd(const std::string& s, std::size_t g) {
   }
   return s.size() - 1;
 }
+
+// Joins the terms with the connector that first follows the first term.
+class TermJoin {
+ public:
+  void Add(bool term, bool& result, std::string_view after_first) {
+    if (!seen_) {
+      result = term;
+      seen_ = true;
+      connector_ = FindConnector(Trim(after_first));
+    } else if (connector_ == 1) {
+      result = result && term;
+    } else if (connector_ == 2) {
+      result = result || term;
+    }
+  }
+
+ private:
+  bool seen_ = false;
+  int connector_ = 0;
+};
 }  // namespace
 
-bool TExecute::EvalCondition(std::string_view text, bool& result) {
+bool ScriptRun::EvalCondition(std::string_view text, bool& result) {
   return EvalConditionAt(text, result, 0);
 }
 
-bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
+bool ScriptRun::EvalConditionAt(std::string_view text, bool& result, int depth) {
   if (depth > kMaxConditionDepth) return false;
   std::string s = StripBlanks(text);
-  bool seen = false;
-  int connector = 0;
+  TermJoin join;
   std::size_t from = 0;  // no ")" stands before this position
   for (;;) {
     std::size_t p = s.find(')', from);
@@ -58,21 +77,13 @@ bool TExecute::EvalConditionAt(std::string_view text, bool& result, int depth) {
       term = relation.truth;
       group_end = p;
     }
-    if (!seen) {
-      result = term;
-      seen = true;
-      connector = FindConnector(Trim(std::string_view(s).substr(group_end + 1)));
-    } else if (connector == 1) {
-      result = result && term;
-    } else if (connector == 2) {
-      result = result || term;
-    }
+    join.Add(term, result, std::string_view(s).substr(group_end + 1));
     s.erase(o, group_end - o + 1);
     from = o;
   }
 }
 
-bool TExecute::EvalRelation(std::string_view text, Relation& relation) {
+bool ScriptRun::EvalRelation(std::string_view text, Relation& relation) {
   RelOpMatch match = FindRelOp(text);
   if (match.found) {
     Value left, right;

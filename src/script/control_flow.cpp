@@ -1,14 +1,13 @@
-// The block statements: if/elseif/else/endif, for/next, while/wend and repeat/until. Bodies run
-// line by line through ExecLineAt; the parts of a block that are skipped end at the partners the
-// program found when it was compiled.
+// Entering the block statements (if/elseif/else, for, while), for the run loop's frames. The
+// parts of a block that are skipped end at the partners the program found when it was compiled.
 
+#include <algorithm>
 #include <limits>
 
-#include "Uscripteng.h"
 #include "line_analysis.h"
-#include "nesting_guard.h"
 #include "numbers.h"
 #include "run_state.h"
+#include "script_run.h"
 
 namespace orvelle::script {
 
@@ -44,184 +43,141 @@ bool CachedBounds(const LineInfo& info, const ForState& state, const VariableSto
   return true;
 }
 
-// A partner found at compile time; past the last line the run ends as the scan's read would.
-int Partner(int position) {
-  if (position == kRunsOffEnd) throw EStringListError();
-  return position;
-}
-
 }  // namespace
 
-bool TExecute::ConditionOf(int k, bool& result) {
-  return Info(k).condition->Eval(*this, result);
+bool ScriptRun::ConditionOf(int k, bool& result) {
+  if (Info(k).condition->Eval(*this, result)) return true;
+  ExplainFailure(k);
+  return false;
 }
 
-void TExecute::ExecIf(int k, int& pc) {
-  bool result = false;
-  if (!ConditionOf(k, result)) return;
-  if (result) {
-    int line_index = pc + 1;
-    for (;;) {
-      std::string_view line = ReadLine(line_index);
-      if (line == "endif") break;
-      if (line == "else" || BeginsWith(line, "elseif (")) {
-        line_index = Partner(Info(line_index).pass_end);
-        break;
-      }
-      ExecLineAt(line_index, line_index);
-      ++line_index;
-    }
-    pc = line_index;
-    return;
-  }
-  const IfSkip skip = Info(k).if_skip;
-  pc = Partner(skip.position);
-  if (skip.kind == IfSkip::Kind::kEndIf) return;
-  if (skip.kind == IfSkip::Kind::kElseIf) {
-    NestingGuard guard(nesting_);  // a long elseif chain nests one call per branch
-    ExecIf(pc, pc);
-    return;
-  }
-  // From the else on, lines run; the first endif that no nested block consumed closes the if.
-  ExecLineAt(pc, pc);  // the else line itself, which has no effect of its own
-  for (;;) {
-    ++pc;
-    std::string_view line = ReadLine(pc);
-    ExecLineAt(pc, pc);
-    if (line == "endif") return;
-  }
-}
-
-void TExecute::ExecFor(const LineInfo& info, int& pc) {
-  if (!info.valid) return;
-  std::int64_t pass = 1;
-  for (;;) {
-    std::int32_t value[3];
-    if (!EvalLoopBounds(info, value)) return;
-    const std::int64_t start = value[0], end = value[1], step = value[2];
-    if (step == 0) throw EScriptError("Division by zero");
-    const std::int64_t count =
-        (end > start ? end - start : start - end) / (step > 0 ? step : -step);
-    if (!((start <= end && step > 0) || (end <= start && step < 0))) return;
-    const auto current =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(start + (pass - 1) * step));
-    int k = pc + 1;
-    // The counter is set again before every body line; while nothing has written it since (its
-    // version is unchanged), it still holds this pass's value and spelling.
-    const VariableStore::Slot* counter =
-        info.loop_slot != kNoSlot ? &variables_.At(info.loop_slot) : nullptr;
-    bool set = false;
-    std::uint64_t set_version = 0;
-    while (ReadLine(k) != "next") {
-      if (!set || !counter || counter->version != set_version) {
-        SetLoopVariable(info, current);
-        set = counter != nullptr;
-        if (counter) set_version = counter->version;
-      }
-      ExecLineAt(k, k);
-      ++k;
-    }
-    ++pass;
-    if (pass - 1 > count || break_ || exit_ || Stopped()) {
-      break_ = false;
-      pc = k;
+// A false if skips to its first elseif, else or endif on its own level; each elseif passed
+// holds one more nesting level, as a long chain always has.
+void ScriptRun::EnterIf(int k) {
+  for (int passed = 0;; ++passed) {
+    bool result = false;
+    if (!ConditionOf(k, result)) return;  // the body then runs as plain lines
+    if (result) {
+      Push(RunFrame::Kind::kIfBranch, k, k, 1 + passed);
       return;
     }
+    const IfSkip skip = Info(k).if_skip;
+    k = frames_.back().cursor = Partner(skip.position);
+    if (skip.kind == IfSkip::Kind::kEndIf) return;
+    if (skip.kind == IfSkip::Kind::kElse) {
+      Push(RunFrame::Kind::kElseBranch, k, k - 1, 1 + passed);
+      return;
+    }
+    if (depth_ + passed + 2 > kMaxNesting) throw EScriptError("Stack overflow");
   }
 }
 
-bool TExecute::EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
-  // All three are evaluated before any is converted: a failing evaluation ends the statement
-  // quietly, a bound that is no number ends the run.
-  ForState& state = for_states_[info.for_state];
-  if (CachedBounds(info, state, variables_, bounds)) return true;
-  std::array<Value, 3>& values = state.values;
-  std::string_view texts[3];
-  const NumberInfo* numbers[3];
-  bool cached[3] = {false, false, false};
-  for (int i = 0; i < 3; ++i) {
-    const CompiledExpr& expr = info.args[i];
-    ForState::BoundCache& cache = state.cache[i];
-    if (std::uint32_t index = expr.SoleVariable(); index != kNoSlot) {
-      const VariableStore::Slot& slot = variables_.At(index);
-      cached[i] = cache.valid && cache.version == slot.version;
-      texts[i] = slot.Text();
-      numbers[i] = &slot.Number();
-    } else if (const Value* constant = expr.SoleConstant()) {
-      cached[i] = cache.valid;
-      texts[i] = constant->Text();
-      numbers[i] = &constant->Number();
-    } else {
-      if (!expr.Eval(*this, values[i])) return false;
-      texts[i] = values[i].Text();
-      numbers[i] = &values[i].Number();
-    }
+void ScriptRun::EnterWhile(int k) {
+  bool result = false;
+  if (!ConditionOf(k, result)) return;  // the body then runs as plain lines
+  if (result) {
+    Push(RunFrame::Kind::kWhile, k, k, 1).result = true;
+    return;
   }
+  frames_.back().cursor = Partner(Info(k).wend);
+  break_ = false;
+}
+
+// The bounds are read again before every pass; false ends the loop where it stands.
+bool ScriptRun::BeginPass(RunFrame& frame) {
+  const LineInfo& info = Info(frame.start);
+  std::int32_t value[3];
+  if (!EvalLoopBounds(info, value)) return false;
+  const std::int64_t start = value[0], end = value[1], step = value[2];
+  if (step == 0) throw EScriptError("Division by zero");
+  if (frame.pass == 1 || value[0] != frame.bounds[0] || value[1] != frame.bounds[1] ||
+      value[2] != frame.bounds[2]) {
+    // The bounds are read again before every pass, but mostly stay as they were.
+    frame.count = (end > start ? end - start : start - end) / (step > 0 ? step : -step);
+    std::copy(value, value + 3, frame.bounds);
+  }
+  if (!((start <= end && step > 0) || (end <= start && step < 0))) return false;
+  frame.current =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(start + (frame.pass - 1) * step));
+  return true;
+}
+
+// The counter is set again before every body line; while nothing has written it since (its
+// version is unchanged), it still holds this pass's value and spelling.
+void ScriptRun::SetCounter(RunFrame& frame) {
+  const LineInfo& info = Info(frame.start);
+  const VariableStore::Slot* counter =
+      info.loop_slot != kNoSlot ? &variables_.At(info.loop_slot) : nullptr;
+  if (frame.counter_set && counter && counter->version == frame.counter_version) return;
+  SetLoopVariable(info, frame.current);
+  frame.counter_set = counter != nullptr;
+  frame.counter = counter;
+  if (counter) frame.counter_version = counter->version;
+}
+
+namespace {
+
+// A bound as read before conversion: its text and number, and whether its cached conversion
+// still holds.
+struct BoundRead {
+  std::string_view text;
+  const NumberInfo* number = nullptr;
+  bool cached = false;
+};
+
+// A bound that is no number ends the run; conversions of variables and literals are kept.
+void ConvertBounds(const LineInfo& info, ForState& state, const VariableStore& variables,
+                   const BoundRead (&read)[3], std::int32_t (&bounds)[3]) {
   for (int i = 0; i < 3; ++i) {
     ForState::BoundCache& cache = state.cache[i];
-    if (cached[i]) {
+    if (read[i].cached) {
       bounds[i] = cache.value;
       continue;
     }
-    std::optional<std::int32_t> converted = LoopBound(texts[i], *numbers[i]);
+    std::optional<std::int32_t> converted = LoopBound(read[i].text, *read[i].number);
     if (!converted) throw EScriptError("Invalid variant type conversion");
     bounds[i] = *converted;
     if (std::uint32_t index = info.args[i].SoleVariable(); index != kNoSlot) {
-      cache = {true, variables_.At(index).version, bounds[i]};
+      cache = {true, variables.At(index).version, bounds[i]};
     } else if (info.args[i].SoleConstant()) {
       cache = {true, 0, bounds[i]};
     }
   }
+}
+
+}  // namespace
+
+bool ScriptRun::EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]) {
+  // All three are evaluated before any is converted: a failing evaluation ends the statement
+  // quietly, a bound that is no number ends the run.
+  ForState& state = for_states_[info.for_state];
+  if (CachedBounds(info, state, variables_, bounds)) return true;
+  BoundRead read[3];
+  for (int i = 0; i < 3; ++i) {
+    const CompiledExpr& expr = info.args[i];
+    const ForState::BoundCache& cache = state.cache[i];
+    if (std::uint32_t index = expr.SoleVariable(); index != kNoSlot) {
+      const VariableStore::Slot& slot = variables_.At(index);
+      read[i] = {slot.Text(), &slot.Number(), cache.valid && cache.version == slot.version};
+    } else if (const Value* constant = expr.SoleConstant()) {
+      read[i] = {constant->Text(), &constant->Number(), cache.valid};
+    } else if (expr.Eval(*this, state.values[i])) {
+      read[i] = {state.values[i].Text(), &state.values[i].Number(), false};
+    } else {
+      ExplainFailure(Cursor());
+      return false;
+    }
+  }
+  ConvertBounds(info, state, variables_, read, bounds);
   return true;
 }
 
-void TExecute::SetLoopVariable(const LineInfo& info, std::int32_t value) {
+void ScriptRun::SetLoopVariable(const LineInfo& info, std::int32_t value) {
   if (info.loop_slot != kNoSlot) {
     variables_.WriteInteger(variables_.At(info.loop_slot), info.loop_name, value);
   } else {
     SetVar(info.loop_name, std::to_string(value));
   }
-}
-
-void TExecute::ExecWhile(const LineInfo& info, int& pc) {
-  const int k_while = pc;
-  bool result = false;
-  if (!ConditionOf(k_while, result)) return;
-  if (result) {
-    int k;
-    do {
-      k = pc + 1;
-      while (ReadLine(k) != "wend") {
-        ExecLineAt(k, k);
-        ++k;
-      }
-      // A condition that stops evaluating ends the loop instead of spinning on its last value.
-      if (!ConditionOf(k_while, result)) break;
-    } while (result && !break_ && !exit_ && !Stopped());
-    pc = k;
-  } else {
-    pc = Partner(info.wend);
-  }
-  break_ = false;
-}
-
-void TExecute::ExecRepeat(int& pc) {
-  int k = pc + 1;
-  bool result = false;
-  for (;;) {
-    std::string_view line = ReadLine(k);
-    if (BeginsWith(line, "until (")) {
-      // As with while, an until condition that fails to evaluate ends the loop.
-      bool ok = ConditionOf(k, result);
-      if (!ok || result || break_ || exit_ || Stopped()) break;
-      k = pc + 1;
-    } else {
-      ExecLineAt(k, k);
-      ++k;
-    }
-  }
-  pc = k;
-  break_ = false;
 }
 
 }  // namespace orvelle::script

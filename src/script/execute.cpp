@@ -1,46 +1,33 @@
-// TExecute's core: creation, variables, the run loop, the statement dispatcher and the error
-// protocol.
+// ScriptRun's core: creation, variables, the line dispatcher and the error protocol.
 #include <fmt/format.h>
 
-#include "Uscripteng.h"
-#include "nesting_guard.h"
-#include "stack_thread.h"
+#include "script_run.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
 
-namespace {
-// The deepest nesting takes under 1 KiB of stack per level even in sanitizer builds (3.4 MB
-// measured for the limit); a run goes on the caller's thread when 6 MiB are left, else on a
-// thread of its own.
-constexpr std::size_t kRunStackNeeded = 6u << 20;
-constexpr std::size_t kRunStackBytes = 64u << 20;  // reserved, touched only as used
-}  // namespace
-
-TExecute::TExecute(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits)
-    : TExecute(host, program->Mode(), std::move(limits)) {
-  Adopt(std::move(program));
-}
-
-TExecute::TExecute(ScriptHost& host, Mode mode, RunLimits limits)
+ScriptRun::ScriptRun(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits)
     : host_(&host),
-      mode_(mode),
       limits_(std::move(limits)),
+      program_(std::move(program)),
+      variables_(&program_->Names()),
       counter_frequency_(host.CounterFrequency()),
-      error_slot_(variables_.Resolve("error")) {}
+      error_slot_(variables_.Resolve("error")),
+      operand_states_(program_->OperandStates()),
+      for_states_(program_->ForLines()) {}
 
-TExecute::~TExecute() = default;
+ScriptRun::~ScriptRun() = default;
 
-void TExecute::SetVar(std::string_view name, std::string_view value) {
+void ScriptRun::SetVar(std::string_view name, std::string_view value) {
   std::size_t open = name.find('[');
   std::size_t close = name.rfind(']');
   if (open == std::string_view::npos || close == std::string_view::npos) {
     variables_.Write(name, value);
     return;
   }
+  // An indexed name's value is not kept, but a bad index still ends the run as it always has.
   std::string_view inside = close > open ? name.substr(open + 1, close - open - 1) : "";
   SplitResult pieces = SplitCall("x(" + std::string(inside) + ")");
-  std::string key(name.substr(0, open));
   for (std::size_t i = 0; i < pieces.args.size(); ++i) {
     // The name comes from a request: an index holding a ")" would be worked out as a group or
     // a call, so it is taken as written instead, and nothing in a name ever runs.
@@ -54,22 +41,14 @@ void TExecute::SetVar(std::string_view name, std::string_view value) {
     if (!number) {
       throw EScriptError(fmt::format("'{}' is not a valid integer value", index.Text()));
     }
-    key += i == 0 ? "[" : ",";
-    key += std::to_string(*number);
-  }
-  if (!pieces.args.empty()) key += "]";
-  if (value.empty()) {
-    arrays_.erase(key);
-  } else {
-    arrays_[key] = std::string(value);
   }
 }
 
-void TExecute::ClearError() {
+void ScriptRun::ClearError() {
   variables_.WriteInteger(*error_slot_, "error", 0);  // the text "0", kept as a number
 }
 
-void TExecute::ReportError(std::string_view message) {
+void ScriptRun::ReportError(std::string_view message) {
   variables_.WriteSlot(*error_slot_, "error", "1");
   last_error_.assign(message);
   if (host_->GetSetting("Show errors on page") == "yes") {
@@ -77,122 +56,77 @@ void TExecute::ReportError(std::string_view message) {
   }
 }
 
-// The variables set so far move to a store laid out for the program's names, in their order.
-void TExecute::Adopt(std::shared_ptr<const Program> program) {
-  VariableStore store(&program->Names());
-  for (const std::string& entry : variables_.Entries()) {
-    std::size_t equals = entry.find('=');
-    store.Write(std::string_view(entry).substr(0, equals),
-                std::string_view(entry).substr(equals + 1));
-  }
-  variables_ = std::move(store);
-  error_slot_ = variables_.Resolve("error");
-  program_ = std::move(program);
-  operand_states_.assign(program_->OperandStates(), OperandState{});
-  for_states_.assign(program_->ForLines(), ForState{});
-}
-
-void TExecute::Run(const std::vector<std::string>& lines) {
-  Adopt(Program::Compile(lines, mode_));
-  Run();
-}
-
-void TExecute::Run() {
-  SetVar("error", "0");
-  pc_ = 1;
-  RunWithStack(kRunStackNeeded, kRunStackBytes, [this] { RunLoop(); });
-}
-
-void TExecute::RunLoop() {
-  const int count = program_->LineCount();
-  while (pc_ < count && !Stopped()) {
-    std::string_view line = ReadLine(pc_);
-    if (!line.empty()) {
-      if (line == "end") return;
-      ExecLineAt(pc_, pc_);
-    }
-    ++pc_;
-  }
-}
-
-// Past the bound on executed lines the run ends as an aborted one does.
-void TExecute::CountLine() {
-  if (limits_.max_lines == 0 || ++lines_run_ <= limits_.max_lines) return;
-  line_limit_reached_ = true;
-  Abort();
-}
-
-void TExecute::ExecLineAt(int k, int& pc) {
-  if (break_ || exit_) return;
-  host_->PumpMessages();
-  CountLine();
-  if (Stopped()) return;
-  NestingGuard guard(nesting_);
-  Dispatch(Info(k), pc);
-}
-
 namespace {
 
 // The line is set or cleared on an open port; on a closed one nothing happens. Either way the
 // statement reports nothing and leaves error alone.
-void SetModemLineFor(SerialAccess& serial, Row row) {
-  const bool rts = row == Row::kSetRts || row == Row::kClearRts;
-  const bool on = row == Row::kSetRts || row == Row::kSetDtr;
+void SetModemLineFor(SerialAccess& serial, LineKind kind) {
+  const bool rts = kind == LineKind::kSetRts || kind == LineKind::kClearRts;
+  const bool on = kind == LineKind::kSetRts || kind == LineKind::kSetDtr;
   serial.SetModemLine(rts ? SerialAccess::ModemLine::kRts : SerialAccess::ModemLine::kDtr, on);
 }
 
 }  // namespace
 
-void TExecute::Dispatch(const LineInfo& info, int& pc) {
-  switch (info.row) {
-    case Row::kComment:
-    case Row::kInert:
+void ScriptRun::Dispatch(int k) {
+  const LineInfo& info = Info(k);
+  if (info.kind == LineKind::kAssignment) return ExecAssignment(info);  // the common line first
+  switch (info.kind) {
+    case LineKind::kComment:
+    case LineKind::kInert:
       return;
-    case Row::kSetRts:
-    case Row::kClearRts:
-    case Row::kSetDtr:
-    case Row::kClearDtr:
-      SetModemLineFor(host_->Serial(), info.row);
+    case LineKind::kSetRts:
+    case LineKind::kClearRts:
+    case LineKind::kSetDtr:
+    case LineKind::kClearDtr:
+      SetModemLineFor(host_->Serial(), info.kind);
       return;
-    case Row::kFor:
-      ExecFor(info, pc);
+    case LineKind::kFor:
+      if (info.valid) Push(RunFrame::Kind::kFor, k, k, 1);
       return;
-    case Row::kIf:
-      ExecIf(pc, pc);
-      return;
-    case Row::kWhile:
-      ExecWhile(info, pc);
-      return;
-    case Row::kRepeat:
-      ExecRepeat(pc);
-      return;
-    case Row::kBreak:
-      break_ = true;
-      return;
-    case Row::kExit:
-      exit_ = true;
-      return;
-    case Row::kCall:
-      CallProc(info.procedure);
-      return;
-    case Row::kDefinition:
-      SkipDefinition(info, pc);
-      return;
-    case Row::kEcho:
-      ExecEcho(info);
-      return;
-    case Row::kAssignment:
-      ExecAssignment(info);
+    case LineKind::kIf:
+      return EnterIf(k);
+    case LineKind::kWhile:
+      return EnterWhile(k);
+    case LineKind::kRepeat:
+      Push(RunFrame::Kind::kRepeat, k, k, 1);
       return;
     default:
-      ExecStatement(info);
-      return;
+      return DispatchSimple(k, info);
   }
 }
 
-void TExecute::ExecAssignment(const LineInfo& info) {
+// Lines that open no block.
+void ScriptRun::DispatchSimple(int k, const LineInfo& info) {
+  switch (info.kind) {
+    case LineKind::kBreak:
+      break_ = true;
+      return;
+    case LineKind::kExit:
+      exit_ = true;
+      return;
+    case LineKind::kCall:
+      return Call(k, info.procedure);
+    case LineKind::kDefinition:
+      return SkipDefinition(info);
+    case LineKind::kEcho:
+      return ExecEcho(info);
+    case LineKind::kAssignment:
+      return ExecAssignment(info);
+    default:
+      if (RunsAsPlainLine(info.kind)) return ExecPlainLine(k, info);
+      return ExecStatement(info);
+  }
+}
+
+void ScriptRun::ExecAssignment(const LineInfo& info) {
+  if (info.target != kNoSlot && info.expr.AppendsTo() == info.target &&
+      variables_.At(info.target).defined) {
+    // The text grows where it stands; an undefined target takes the general path.
+    return info.expr.AppendInPlace(variables_, info.target_name);
+  }
   Value& value = assign_scratch_;
-  if (!info.expr.Eval(*this, value)) return;
+  if (!info.expr.Eval(*this, value)) return ExplainFailure(Cursor());
   if (info.target != kNoSlot) {
     variables_.WriteSlot(variables_.At(info.target), info.target_name, value);
   } else {

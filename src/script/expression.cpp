@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Uscripteng.h"
 #include "compiled_expression.h"
+#include "script_run.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -58,11 +58,11 @@ class GapText {
 
 }  // namespace
 
-bool TExecute::EvalExpr(std::string_view text, Value& result) {
+bool ScriptRun::EvalExpr(std::string_view text, Value& result) {
   return EvalExprStripped(StripBlanks(text), result);
 }
 
-bool TExecute::EvalExprStripped(std::string text, Value& result) {
+bool ScriptRun::EvalExprStripped(std::string text, Value& result) {
   GapText s(std::move(text));
   while (s.AdvancePastClose()) {
     std::string& left = s.Left();
@@ -98,7 +98,7 @@ bool TExecute::EvalExprStripped(std::string text, Value& result) {
   return EvalFlat(s.Left(), result);
 }
 
-bool TExecute::EvalFlat(std::string_view text, Value& result) {
+bool ScriptRun::EvalFlat(std::string_view text, Value& result) {
   // Operands are folded as they are met (reading them has no effects, so the order is not
   // seen). An arithmetic failure keeps the value before it; a number literal beyond the range
   // of a double fails the whole expression before anything is written.
@@ -114,6 +114,7 @@ bool TExecute::EvalFlat(std::string_view text, Value& result) {
       overflow = true;
     } else if (op_count > 0 && !failed) {
       failed = !ApplyOperator(acc, operand, pending, op_count == 1);
+      if (failed) NoteArithmetic(pending, operand);
     }
   };
   for (std::size_t i = 0; i < s.size() && !overflow; ++i) {
@@ -131,7 +132,7 @@ bool TExecute::EvalFlat(std::string_view text, Value& result) {
   return !failed;
 }
 
-TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& value) {
+ScriptRun::OperandResult ScriptRun::EvalOperand(std::string_view token, Value& value) {
   if (IsNumber(token)) {
     double number = NumberValue(token);
     if (!std::isfinite(number)) {
@@ -158,10 +159,13 @@ TExecute::OperandResult TExecute::EvalOperand(std::string_view token, Value& val
   return OperandResult::kNotFound;
 }
 
-bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
+bool ScriptRun::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
   SplitResult split = SplitCall(call_text);
   const BuiltinEntry* entry = FindBuiltin(split.name, split.args.size());
-  if (!entry || entry->inert) return false;
+  if (!entry || entry->inert) {
+    NoteCall(split.name, split.args.size());
+    return false;
+  }
   std::string values[3];
   bool ok = true;
   for (std::size_t i = 0; i < split.args.size() && ok; ++i) {
@@ -175,23 +179,23 @@ bool TExecute::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
   return ok && !call_failed;
 }
 
-BuiltinValue TExecute::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
-                                   bool& call_failed) {
+BuiltinValue ScriptRun::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
+                                    bool& call_failed) {
   BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
   BuiltinValue value = entry.fn(env, args);
   FinishBuiltin(env, value, call_failed);
   return value;
 }
 
-BuiltinValue TExecute::CallBuiltinOnValues(const BuiltinEntry& entry,
-                                           std::span<const Value* const> args, bool& call_failed) {
+BuiltinValue ScriptRun::CallBuiltinOnValues(const BuiltinEntry& entry,
+                                            std::span<const Value* const> args, bool& call_failed) {
   BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
   BuiltinValue value = entry.on_values(env, args);
   FinishBuiltin(env, value, call_failed);
   return value;
 }
 
-void TExecute::FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed) {
+void ScriptRun::FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed) {
   // The work never reads error, so clearing it afterwards is the same as before, and a call
   // without action can leave it untouched.
   if (env.no_action) {

@@ -1,4 +1,4 @@
-// What one program line is, worked out when the program is compiled: its statement row, its
+// What one program line is, worked out when the program is compiled: its kind, its
 // compiled parts, and the partner lines of its block.
 #pragma once
 
@@ -10,34 +10,11 @@
 
 #include "compiled_condition.h"
 #include "compiled_expression.h"
+#include "errors.h"
+#include "keywords.h"
 #include "name_table.h"
 
 namespace orvelle::script {
-
-enum class Row {
-  kComment,
-  kFor,
-  kIf,
-  kWhile,
-  kRepeat,
-  kBreak,
-  kExit,
-  kCall,
-  kDefinition,
-  kEcho,
-  kOpenPort,
-  kInert,
-  kSetRts,  // the modem-line statements: arguments are not evaluated
-  kClearRts,
-  kSetDtr,
-  kClearDtr,
-  kFlush,
-  kWriteFile,
-  kDeleteFile,
-  kSend,
-  kClosePort,
-  kAssignment
-};
 
 // A scan that would read past the last line: the run ends there as on any read past the end.
 inline constexpr int kRunsOffEnd = -2;
@@ -51,10 +28,10 @@ struct IfSkip {
 
 struct LineInfo {
   std::string_view text;  // the trimmed line (points into the program's lines)
-  Row row = Row::kAssignment;
-  int procedure = -1;  // header index for a call
+  LineKind kind = LineKind::kAssignment;
+  int procedure = -1;  // header index for a call (also a blank or closing line named like one)
 
-  // Assignment.
+  // Assignment (and what a blank or closing line does when run as a line).
   std::string target_name;
   std::uint32_t target = kNoSlot;
   CompiledExpr expr;
@@ -79,5 +56,11 @@ struct LineInfo {
 };
 
 bool BeginsWith(std::string_view text, std::string_view prefix);
+
+// A partner found at compile time; past the last line the run ends as the scan's read would.
+inline int Partner(int position) {
+  if (position == kRunsOffEnd) throw EStringListError();
+  return position;
+}
 
 }  // namespace orvelle::script

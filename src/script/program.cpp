@@ -1,4 +1,4 @@
-// Compiling script lines into a Program: each line's row and compiled parts, procedure headers,
+// Compiling script lines into a Program: each line's kind and compiled parts, procedure headers,
 // block partners and the block check.
 #include "program.h"
 
@@ -9,34 +9,12 @@
 namespace orvelle::script {
 
 namespace {
-constexpr std::string_view kProcedurePrefix = "procedure ";
 
-// Statement rows 10 to 21: prefix, row, name, accepted argument counts (-1: any).
-struct StatementRow {
-  std::string_view prefix;
-  Row row;
-  std::string_view name;
-  int min_args, max_args;
-};
-constexpr StatementRow kStatements[] = {
-    {"echo (", Row::kEcho, "echo", 1, 1},
-    {"openport (", Row::kOpenPort, "openport", 6, 6},
-    {"setrts (", Row::kSetRts, "", -1, -1},
-    {"clearrts (", Row::kClearRts, "", -1, -1},
-    {"setdtr (", Row::kSetDtr, "", -1, -1},
-    {"cleardtr (", Row::kClearDtr, "", -1, -1},
-    {"exec (", Row::kInert, "", -1, -1},
-    {"flush (", Row::kFlush, "flush", 0, 1},
-    {"writefile (", Row::kWriteFile, "writefile", 2, 2},
-    {"deletefile (", Row::kDeleteFile, "deletefile", 1, 1},
-    {"send (", Row::kSend, "send", 1, 1},
-    {"closeport (", Row::kClosePort, "closeport", 0, 0},
-};
-
-void CompileArgs(LineInfo& info, const StatementRow& row, CompileContext& context, bool tree) {
+// Statements with counted arguments: the name and count must fit, else the line does nothing.
+void CompileArgs(LineInfo& info, const Keyword& keyword, CompileContext& context, bool tree) {
   SplitResult split = SplitCall(info.text);
   int n = static_cast<int>(split.args.size());
-  info.valid = split.name == row.name && n >= row.min_args && n <= row.max_args;
+  info.valid = split.name == keyword.word && n >= keyword.min_args && n <= keyword.max_args;
   if (!info.valid) return;
   for (const std::string& arg : split.args) {
     info.args.push_back(CompiledExpr::Compile(arg, context, tree));
@@ -46,7 +24,8 @@ void CompileArgs(LineInfo& info, const StatementRow& row, CompileContext& contex
 // The counter goes to its slot only in fast mode; the text path writes it by name.
 void CompileFor(LineInfo& info, CompileContext& context, bool tree) {
   SplitResult split = SplitCall(StripBlanks(info.text));
-  info.valid = split.name == "for" && split.args.size() == 4;
+  const Keyword& keyword = KeywordOf(LineKind::kFor);
+  info.valid = split.name == keyword.word && split.args.size() == std::size_t(keyword.max_args);
   if (!info.valid) return;
   info.loop_name = split.args[0];
   if (tree) info.loop_slot = context.names.Resolve(info.loop_name);
@@ -54,6 +33,8 @@ void CompileFor(LineInfo& info, CompileContext& context, bool tree) {
     info.args.push_back(CompiledExpr::Compile(split.args[i], context, tree));
 }
 
+// A line without "=" (or with nothing before it) writes the variable with no name; that write
+// goes by name at run time, so the name table holds only names a page writes or reads.
 void CompileAssignment(LineInfo& info, CompileContext& context, bool tree) {
   std::size_t equals = info.text.find('=');
   std::string_view expression = info.text;
@@ -61,18 +42,31 @@ void CompileAssignment(LineInfo& info, CompileContext& context, bool tree) {
     info.target_name = std::string(Trim(info.text.substr(0, equals)));
     expression = info.text.substr(equals + 1);
   }
-  if (info.target_name.find('=') == std::string::npos) {
-    info.target = context.names.Resolve(info.target_name);
-  }
+  if (tree && !info.target_name.empty()) info.target = context.names.Resolve(info.target_name);
   info.expr = CompiledExpr::Compile(expression, context, tree);
 }
 
-// Keyword lines that loops and ifs read as conditions: where the condition starts, or 0.
-std::size_t ConditionStart(std::string_view text) {
-  if (BeginsWith(text, "if (")) return 3;
-  if (BeginsWith(text, "while (") || BeginsWith(text, "until (")) return 6;
-  if (BeginsWith(text, "elseif (")) return 7;
-  return 0;
+// Kinds decided before procedure names are looked up: a procedure never shadows them.
+bool DecidedBeforeCalls(LineKind kind) {
+  switch (kind) {
+    case LineKind::kComment:
+    case LineKind::kFor:
+    case LineKind::kIf:
+    case LineKind::kWhile:
+    case LineKind::kRepeat:
+    case LineKind::kBreak:
+    case LineKind::kExit:
+      return true;
+    default:
+      return false;
+  }
+}
+
+const Keyword* KeywordOfLine(std::string_view trimmed) {
+  for (const Keyword& keyword : Keywords()) {
+    if (LineHas(trimmed, keyword)) return &keyword;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -88,7 +82,7 @@ std::shared_ptr<const Program> Program::Compile(std::vector<std::string> lines, 
   program->lines_.reserve(lines.size() + 2);
   program->lines_.emplace_back("begin");
   for (std::string& line : lines) program->lines_.push_back(std::move(line));
-  program->lines_.emplace_back("end");
+  program->lines_.emplace_back(Lead(LineKind::kEnd));
   program->FindProcedureHeaders();
   program->CompileLines();
   FindBlockPartners(program->info_);
@@ -100,7 +94,8 @@ void Program::CompileLines() {
   info_.resize(lines_.size());
   CompileContext context{names_};
   context.names.Resolve("error");
-  for (std::size_t k = 0; k < lines_.size(); ++k) {
+  info_[0].kind = LineKind::kBlank;  // the begin line: never run, never scanned
+  for (std::size_t k = 1; k < lines_.size(); ++k) {
     info_[k].text = Trim(lines_[k]);
     Analyse(info_[k], context);
   }
@@ -118,55 +113,40 @@ std::vector<std::string> Program::ScriptLines() const {
 
 void Program::FindProcedureHeaders() {
   for (int i = 0; i < LineCount(); ++i) {
-    if (lines_[i].size() < kProcedurePrefix.size()) continue;
+    if (lines_[i].size() < Lead(LineKind::kDefinition).size()) continue;
     std::string lower = LowerAscii(lines_[i]);
-    if (BeginsWith(lower, kProcedurePrefix)) procedure_headers_.emplace(std::move(lower), i);
+    if (BeginsWith(lower, Lead(LineKind::kDefinition)))
+      procedure_headers_.emplace(std::move(lower), i);
   }
 }
 
 int Program::ProcedureHeader(std::string_view line) const {
   if (procedure_headers_.empty()) return -1;
-  std::string key(kProcedurePrefix);
+  std::string key(Lead(LineKind::kDefinition));
   key += LowerAscii(line);
   auto it = procedure_headers_.find(key);
   return it == procedure_headers_.end() ? -1 : it->second;
 }
 
 void Program::Analyse(LineInfo& in, CompileContext& context) {
-  const std::string_view trimmed = in.text;
+  const Keyword* keyword = KeywordOfLine(in.text);
+  in.kind = keyword ? keyword->kind : in.text.empty() ? LineKind::kBlank : LineKind::kAssignment;
+  if (!DecidedBeforeCalls(in.kind)) in.procedure = ProcedureHeader(in.text);
+  if (in.procedure >= 0 && !RunsAsPlainLine(in.kind)) in.kind = LineKind::kCall;
   const bool tree = mode_ == EvalMode::kFast;
-  if (BeginsWith(trimmed, "#")) {
-    in.row = Row::kComment;
-  } else if (BeginsWith(trimmed, "for (")) {
-    in.row = Row::kFor;
+  if (in.kind == LineKind::kFor) {
     in.for_state = for_lines_++;
     CompileFor(in, context, tree);
-  } else if (BeginsWith(trimmed, "if (")) {
-    in.row = Row::kIf;
-  } else if (BeginsWith(trimmed, "while (")) {
-    in.row = Row::kWhile;
-  } else if (trimmed == "repeat") {
-    in.row = Row::kRepeat;
-  } else if (trimmed == "break") {
-    in.row = Row::kBreak;
-  } else if (trimmed == "exit") {
-    in.row = Row::kExit;
-  } else if ((in.procedure = ProcedureHeader(trimmed)) >= 0) {
-    in.row = Row::kCall;
-  } else if (BeginsWith(trimmed, kProcedurePrefix)) {
-    in.row = Row::kDefinition;
-  } else {
-    in.row = Row::kAssignment;
-    for (const StatementRow& row : kStatements) {
-      if (!BeginsWith(trimmed, row.prefix)) continue;
-      in.row = row.row;
-      if (row.min_args >= 0) CompileArgs(in, row, context, tree);
-      break;
-    }
-    if (in.row == Row::kAssignment) CompileAssignment(in, context, tree);
+  } else if (in.kind == LineKind::kAssignment) {
+    CompileAssignment(in, context, tree);
+  } else if (RunsAsPlainLine(in.kind)) {
+    CompileAssignment(in, context, false);  // rare, so the text evaluator serves
+  } else if (keyword && keyword->min_args >= 0) {
+    CompileArgs(in, *keyword, context, tree);
   }
-  if (std::size_t cut = ConditionStart(trimmed); cut > 0) {
-    in.condition = CompiledCondition::Compile(trimmed.substr(cut), context, tree);
+  if (keyword && keyword->condition) {
+    in.condition =
+        CompiledCondition::Compile(in.text.substr(keyword->lead.size() - 1), context, tree);
   }
 }
 

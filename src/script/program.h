@@ -1,6 +1,6 @@
 // Program: a script compiled once (lines classified, expressions and conditions compiled, block
 // partners found, blocks checked) and never changed after. It holds no variables, so every run of
-// a page can share one; a run (TExecute) keeps its own state beside it.
+// a page can share one; a run (ScriptRun) keeps its own state beside it.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +36,11 @@ class Program {
     return info_[static_cast<std::size_t>(k)].text;
   }
   const LineInfo& Line(int k) const { return info_[static_cast<std::size_t>(k)]; }
+  // Line k; throws EStringListError out of range, as a read past the end does.
+  const LineInfo& At(int k) const {
+    if (k < 0 || k >= LineCount()) ThrowPastEnd();
+    return info_[static_cast<std::size_t>(k)];
+  }
 
   const NameTable& Names() const { return names_; }
   std::uint32_t OperandStates() const { return operand_states_; }

@@ -118,6 +118,12 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
   Define(slot);
 }
 
+void VariableStore::AppendSlot(Slot& slot, std::string_view name, std::string_view text) {
+  ++slot.version;
+  Respell(slot.name, name);
+  slot.value.Append(text);
+}
+
 void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
   const bool respelled = Respell(slot.name, name);
   const auto number = static_cast<double>(value);

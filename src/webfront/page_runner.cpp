@@ -8,7 +8,7 @@ namespace orvelle::webfront {
 
 namespace {
 
-void SetParamLines(script::TExecute& engine, const std::vector<std::string>& lines) {
+void SetParamLines(script::ScriptRun& engine, const std::vector<std::string>& lines) {
   for (const std::string& line : lines) {
     std::size_t equals = line.find('=');
     if (equals == std::string::npos) {
@@ -22,7 +22,7 @@ void SetParamLines(script::TExecute& engine, const std::vector<std::string>& lin
 
 }  // namespace
 
-void SeedVariables(script::TExecute& engine, const PageRequest& request) {
+void SeedVariables(script::ScriptRun& engine, const PageRequest& request) {
   SetParamLines(engine, request.params);
   // Names only the server may set, whether or not it sets them for this run: a page must be
   // able to tell "no demo device" from a parameter posing as one.
@@ -57,34 +57,18 @@ class RunHost final : public script::ScriptHost {
   std::stop_token stop_;
 };
 
-// The block check's message stands in for a run; a run that ends on an error adds its line.
-void RunChecked(script::TExecute& engine, const script::Program& program,
-                std::vector<std::string>& output) {
-  try {
-    if (!program.BlockError().empty()) {
-      output.push_back(program.BlockError());
-    } else {
-      engine.Run();
-    }
-  } catch (const script::EStringListError&) {
-    // A block read past the last line ends the run without a line of its own.
-  } catch (const std::exception& error) {
-    output.push_back(std::string("Script engine error: ") + error.what());
-  }
-}
-
 }  // namespace
 
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, std::stop_token stop, script::EvalMode mode,
-                    PageCache* cache) {
+                    PageCache* cache, script::Explainer* explain) {
   const std::shared_ptr<const script::Program> program =
       cache ? cache->Get(request.path, request.file_info) : LoadPageProgram(request.path, mode);
   RunHost run_host(host, stop);
-  script::TExecute engine(run_host, program, script::RunLimits{std::move(stop)});
+  script::ScriptRun engine(run_host, program, script::RunLimits{std::move(stop), 0, explain});
   SeedVariables(engine, request);
   output.clear();
-  RunChecked(engine, *program, output);
+  script::RunPageProgram(engine, output);
   return script::JoinLines(output);
 }
 

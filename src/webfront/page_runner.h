@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "script/Uscripteng.h"
+#include "script/script_run.h"
 #include "webfront/page_cache.h"
 
 namespace orvelle::webfront {
@@ -36,11 +36,12 @@ struct PageRequest {
 // cache, an unchanged page is not read and compiled again.
 std::string RunPage(const PageRequest& request, script::ScriptHost& host,
                     std::vector<std::string>& output, std::stop_token stop = {},
-                    script::EvalMode mode = script::EvalMode::kFast, PageCache* cache = nullptr);
+                    script::EvalMode mode = script::EvalMode::kFast, PageCache* cache = nullptr,
+                    script::Explainer* explain = nullptr);
 
 // Seeds one variable per parameter, then the server's own: the server variables, peerIP,
 // peerPort, and the names translated pages use. The server's own come last so a parameter of the
 // same name never replaces them (peerIP is what a page may check).
-void SeedVariables(script::TExecute& engine, const PageRequest& request);
+void SeedVariables(script::ScriptRun& engine, const PageRequest& request);
 
 }  // namespace orvelle::webfront

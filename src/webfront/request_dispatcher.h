@@ -19,6 +19,7 @@
 #include "page_cache.h"
 #include "program_api.h"
 #include "script/host.h"
+#include "script_explain.h"
 #include "script_slot.h"
 #include "session_gate.h"
 
@@ -47,6 +48,8 @@ struct DispatcherSetup {
   // Host names (and "*.domain" wildcards) served besides IP literals, localhost and this
   // machine's own names.
   std::vector<std::string> allowed_hosts = {};
+  // Tell the log why script lines did nothing (at most once per page and line a minute).
+  bool explain_scripts = false;
 };
 
 class TRequestDispatcher {
@@ -95,6 +98,7 @@ class TRequestDispatcher {
   PageCache page_cache_;
   EventStream events_{setup_.traffic, setup_.context};
   ProgramApi api_{setup_.api_port, slot_, [this] { return events_.Viewers(); }};
+  ExplainLog explain_log_{[this](std::string_view line) { setup_.context.AddLog(line); }};
 };
 
 }  // namespace orvelle::webfront

@@ -55,9 +55,11 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
                          peer.ip,       peer.port,
                          &info,         std::move(server_variables)};
   NoteScript("start", request.Document);
+  PageExplainer explainer(explain_log_, path.string(), request.Document);
   try {
     response.ContentText = RunPage(page, setup_.script_host, setup_.output, claim->StopToken(),
-                                   script::EvalMode::kFast, &page_cache_);
+                                   script::EvalMode::kFast, &page_cache_,
+                                   setup_.explain_scripts ? &explainer : nullptr);
   } catch (...) {
     NoteScript("end", request.Document);  // the server answers with its error page
     throw;

@@ -278,7 +278,10 @@ TEST_P(RenderGolden, BodyMatchesExpectedBytes) {
   RunResult run = RunOrvelle(args, home.path());
   ASSERT_FALSE(run.timed_out) << golden.name << ": no answer within 60 s; output so far:\n"
                               << Visible(run.out);
-  EXPECT_EQ(run.exit_code, 0) << golden.name << ", stderr: " << run.err;
+  // A page whose blocks do not pair up answers with the block check's message and exits 1.
+  const bool block_error = expected.starts_with("Error: unexpected ") ||
+                           expected.find("Error: unterminated block (") != std::string::npos;
+  EXPECT_EQ(run.exit_code, block_error ? 1 : 0) << golden.name << ", stderr: " << run.err;
   EXPECT_TRUE(run.out == expected)
       << golden.name << (plain ? " (--plain)" : "") << ": " << Diff(expected, run.out);
 }
@@ -366,6 +369,49 @@ TEST(CommandLine, RenderSeedsTheLoopbackPeer) {
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "127.0.0.1\r\n\r\n");
+}
+
+// A failing line says why on stderr, with its line in the file, in both evaluators; the body is
+// the one a run without --explain writes.
+TEST(CommandLine, RenderExplainNamesTheLineAndTheReason) {
+  TempDir dir;
+  const fs::path page = dir.path() / "why.ovs";
+  WriteBytes(page,
+             "<p>a</p>\n<%\nx = foo (3)\ny = 10 / 0\nz = mid (\"abc\")\n"
+             "w = 1)\necho (\"done\" & x & y & z)\n%>\n");
+  const std::string why = page.string();
+  RunResult quiet = RunOrvelle({"render", why, "--home", dir.path().string()}, dir.path());
+  EXPECT_NE(quiet.out.find("done\r\n"), std::string::npos) << quiet.out;
+  EXPECT_EQ(quiet.err, "");
+  for (const char* mode : {"--explain", "--plain"}) {
+    std::vector<std::string> args{"render", why, "--home", dir.path().string(), "--explain"};
+    if (std::string(mode) == "--plain") args.push_back(mode);
+    RunResult run = RunOrvelle(args, dir.path());
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.exit_code, 0) << mode;
+    EXPECT_EQ(run.out, quiet.out) << mode;
+    EXPECT_EQ(run.err, why + ":3: unknown function foo with 1 argument\n" + why +
+                           ":4: division by zero\n" + why + ":5: mid takes 3 arguments, not 1\n" +
+                           why + ":6: the expression could not be worked out\n")
+        << mode;
+  }
+}
+
+// A page whose blocks do not pair up answers as the server does, names the line, and exits 1.
+TEST(CommandLine, RenderOfABlockErrorExitsOneAndNamesTheLine) {
+  TempDir dir;
+  const fs::path page = dir.path() / "blocks.ovs";
+  WriteBytes(page, "<%\nif (1==1)\nx = 1\nnext\n%>\n");
+  RunResult run = RunOrvelle({"render", page.string(), "--home", dir.path().string()}, dir.path());
+  ASSERT_FALSE(run.timed_out);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(run.out.starts_with("Error: unexpected next on line 4\r\n")) << run.out;
+  EXPECT_EQ(run.err, page.string() + ":4: unexpected next\n");
+  RunResult explained =
+      RunOrvelle({"render", page.string(), "--home", dir.path().string(), "--explain"}, dir.path());
+  EXPECT_EQ(explained.exit_code, 1);
+  EXPECT_EQ(explained.out, run.out);
+  EXPECT_EQ(explained.err, run.err);  // told once
 }
 
 // ----------------------------------------------------------------------------- shown errors

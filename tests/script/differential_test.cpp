@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "script/Uscripteng.h"
+#include "run_lines.h"
+#include "script/script_run.h"
 
 namespace orvelle::script {
 namespace {
@@ -299,24 +300,18 @@ struct Outcome {
   std::vector<std::string> variables;
   std::vector<std::string> split_parts;
   std::string last_error;
-  std::string ended_with;
   std::vector<std::uint32_t> random_draws;
 };
 
-Outcome RunScript(const std::vector<std::string>& lines, const Seeds& seeds, TExecute::Mode mode) {
+Outcome RunScript(const std::vector<std::string>& lines, const Seeds& seeds, ScriptRun::Mode mode) {
   FakeHost host;
   host.settings["Show errors on page"] = "yes";
   host.serial.received = seeds.reply;
   Outcome outcome;
-  TExecute engine(host, mode, RunLimits{{}, kMaxLines});
+  test_support::LinesRun run(host, lines, mode, RunLimits{{}, kMaxLines});
+  ScriptRun& engine = run.run;
   for (const auto& [name, value] : seeds.variables) engine.SetVar(name, value);
-  try {
-    engine.Run(lines);
-  } catch (const EStringListError&) {
-    outcome.ended_with = "list index";
-  } catch (const std::exception& error) {
-    outcome.ended_with = error.what();
-  }
+  run.Finish(host.output);  // an error's line ends the output
   outcome.output = host.output;
   outcome.variables = engine.Variables().Entries();
   outcome.split_parts = host.split_parts;
@@ -337,15 +332,14 @@ TEST(DifferentialTest, TreeAndTextEvaluationAgreeOnGeneratedScripts) {
     ScriptGenerator generator(seed);
     const Seeds seeds = generator.HostSeeds();
     std::vector<std::string> lines = generator.Script();
-    Outcome fast = RunScript(lines, seeds, TExecute::Mode::kFast);
-    Outcome plain = RunScript(lines, seeds, TExecute::Mode::kPlain);
+    Outcome fast = RunScript(lines, seeds, ScriptRun::Mode::kFast);
+    Outcome plain = RunScript(lines, seeds, ScriptRun::Mode::kPlain);
     SCOPED_TRACE("seed " + std::to_string(seed) + ", m, h, reply: " + seeds.variables[3].second +
                  " | " + seeds.variables[4].second + " | " + seeds.reply + "\n" + Listing(lines));
     ASSERT_EQ(fast.output, plain.output);
     ASSERT_EQ(fast.variables, plain.variables);
     ASSERT_EQ(fast.split_parts, plain.split_parts);
     ASSERT_EQ(fast.last_error, plain.last_error);
-    ASSERT_EQ(fast.ended_with, plain.ended_with);
     ASSERT_TRUE(fast.random_draws.empty() && plain.random_draws.empty())
         << "a value's text ran as a call";
   }

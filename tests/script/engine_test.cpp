@@ -9,7 +9,8 @@
 #include <thread>
 
 #include "fake_host.h"
-#include "script/Uscripteng.h"
+#include "run_lines.h"
+#include "script/script_run.h"
 
 namespace orvelle::script {
 namespace {
@@ -22,21 +23,25 @@ struct RunResult {
   std::string error;  // the message the run ended with, if any
 };
 
-RunResult RunLines(const Lines& lines, TExecute::Mode mode, FakeHost& host) {
-  TExecute engine(host, mode);
-  RunResult result;
-  try {
-    engine.Run(lines);
-  } catch (const EStringListError&) {
-    result.error = "list index";
-  } catch (const std::exception& error) {
-    result.error = error.what();
+constexpr std::string_view kErrorLine = "Script engine error: ";
+
+// The output of a run on the server's path, with its error line (if any) taken apart.
+RunResult Outcome(const Lines& output) {
+  RunResult result{output, {}};
+  if (!output.empty() && output.back().starts_with(kErrorLine)) {
+    result.error = output.back().substr(kErrorLine.size());
+    result.output.pop_back();
   }
-  result.output = host.output;
   return result;
 }
 
-class EngineModes : public ::testing::TestWithParam<TExecute::Mode> {
+RunResult RunLines(const Lines& lines, ScriptRun::Mode mode, FakeHost& host) {
+  test_support::LinesRun run(host, lines, mode);
+  run.Finish(host.output);
+  return Outcome(host.output);
+}
+
+class EngineModes : public ::testing::TestWithParam<ScriptRun::Mode> {
  protected:
   RunResult Run(const Lines& lines) {
     FakeHost host;
@@ -45,7 +50,7 @@ class EngineModes : public ::testing::TestWithParam<TExecute::Mode> {
 };
 
 INSTANTIATE_TEST_SUITE_P(BothModes, EngineModes,
-                         ::testing::Values(TExecute::Mode::kFast, TExecute::Mode::kPlain));
+                         ::testing::Values(ScriptRun::Mode::kFast, ScriptRun::Mode::kPlain));
 
 struct ScriptCase {
   const char* name;
@@ -124,7 +129,13 @@ const ScriptCase kCases[] = {
      {"procedure r", "r", "procend", "echo (1)", "r", "echo (2)"},
      {"1"},
      "Stack overflow"},
-    {"missing endif reads past the end", {"if (1==1)", "echo (1)"}, {"1"}, "list index"},
+    {"missing endif is a block error",
+     {"if (1==1)", "echo (1)"},
+     {"\r\nError: unterminated block (if)"}},
+    {"appends grow the text where it stands, the same in both modes",
+     {"s = \"a\"", "n = 5", "for (i, 1, 3, 1)", "s = s & i & \"-\"", "next", "t = t & \"x\"",
+      "s = s & s", "n = n & 0", "echo (s & \"|\" & t & \"|\" & (n + 1))"},
+     {"a1-2-3-a1-2-3-|x|51"}},
     {"echo resets error", {"x = asc (\"\")", "echo (error)", "echo (error)"}, {"1", "0"}},
     {"nosuch function", {"echo (nosuchfunction(1))", "echo (len(1, 2))"}, {"", ""}},
     {"text with quote from built-in: whole, kept; pasted, fails",
@@ -147,16 +158,10 @@ TEST(SharedProgramTest, EveryRunOfOneProgramGivesTheCaseItsOutcome) {
     const std::shared_ptr<const Program> program = Program::Compile(c.lines);
     for (int repeat = 0; repeat < 3; ++repeat) {
       FakeHost host;
-      TExecute engine(host, program);
-      RunResult result;
-      try {
-        engine.Run();
-      } catch (const EStringListError&) {
-        result.error = "list index";
-      } catch (const std::exception& error) {
-        result.error = error.what();
-      }
-      EXPECT_EQ(host.output, c.output) << c.name << ", run " << repeat;
+      ScriptRun engine(host, program);
+      RunPageProgram(engine, host.output);
+      const RunResult result = Outcome(host.output);
+      EXPECT_EQ(result.output, c.output) << c.name << ", run " << repeat;
       EXPECT_EQ(result.error, c.error) << c.name << ", run " << repeat;
     }
   }
@@ -176,7 +181,7 @@ TEST(SharedProgramTest, RunsOnManyThreadsAtOnceGiveTheOutputOfOne) {
   const std::shared_ptr<const Program> program = Program::Compile(lines);
   auto run = [&program] {
     FakeHost host;
-    TExecute engine(host, program);
+    ScriptRun engine(host, program);
     engine.SetVar("n", "40");
     engine.Run();
     return host.output;
@@ -207,12 +212,12 @@ TEST_P(EngineModes, StopTokenAndLineBoundEndTheRun) {
   std::stop_source stop;
   stop.request_stop();
   FakeHost stopped_host;
-  TExecute stopped(stopped_host, program, RunLimits{stop.get_token()});
+  ScriptRun stopped(stopped_host, program, RunLimits{stop.get_token()});
   stopped.Run();
   EXPECT_TRUE(stopped_host.output.empty());
   EXPECT_FALSE(stopped.LineLimitReached());
   FakeHost bounded_host;
-  TExecute bounded(bounded_host, program, RunLimits{{}, 1000});
+  ScriptRun bounded(bounded_host, program, RunLimits{{}, 1000});
   bounded.Run();
   EXPECT_EQ(bounded_host.output, Lines{"before"});
   EXPECT_TRUE(bounded.LineLimitReached());
@@ -265,13 +270,15 @@ TEST_P(EngineModes, ModemLineStatementsActOnAnOpenPortOnly) {
   EXPECT_FALSE(host.serial.lines[Line::kDtr]);
 }
 
-TEST_P(EngineModes, SetVarWithBracketsFillsArrayStoreOnly) {
+TEST_P(EngineModes, SetVarWithBracketsChecksTheIndicesAndKeepsNothing) {
   FakeHost host;
-  TExecute engine(host, GetParam());
+  test_support::LinesRun run(host, {}, GetParam());
+  ScriptRun& engine = run.run;
   engine.SetVar("i", "2");
+  const std::size_t variables = engine.Variables().Entries().size();
   engine.SetVar("a[1, i]", "x");
   EXPECT_EQ(engine.GetVar("a[1, i]"), "");
-  EXPECT_EQ(engine.Arrays().at("a[1,2]"), "x");
+  EXPECT_EQ(engine.Variables().Entries().size(), variables);
   EXPECT_THROW(engine.SetVar("a[z]", "x"), EScriptError);
   try {
     engine.SetVar("a[1.5]", "x");
@@ -290,72 +297,66 @@ TEST_P(EngineModes, SetVarWithBracketsFillsArrayStoreOnly) {
   EXPECT_EQ(message_of("a[random(5)]"), "'random(5)' is not a valid integer value");
   EXPECT_EQ(message_of("a[1, (2)]"), "'(2)' is not a valid integer value");
   EXPECT_TRUE(host.random_bounds.empty());
-  EXPECT_EQ(engine.Arrays().size(), 1u);
 }
 
 TEST_P(EngineModes, AbortFromAnotherThreadEndsAnEndlessLoop) {
   FakeHost host;
-  TExecute engine(host, GetParam());
+  test_support::LinesRun run(
+      host, {"echo (\"before\")", "while (1==1)", "n = n + 1", "wend", "echo (\"after\")"},
+      GetParam());
   std::thread aborter([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    engine.Abort();
+    run.run.Abort();
   });
-  engine.Run({"echo (\"before\")", "while (1==1)", "n = n + 1", "wend", "echo (\"after\")"});
+  run.Finish(host.output);
   aborter.join();
   EXPECT_EQ(host.output, Lines{"before"});
 }
 
+// The output of lines run on the server's path in fast mode.
+Lines RunFast(const Lines& lines) {
+  FakeHost host;
+  test_support::LinesRun run(host, lines);
+  run.Finish(host.output);
+  return host.output;
+}
+
 // Inputs that would crash or stall a naive interpreter end quietly.
 TEST(EnginePathologicalTest, DeepParenthesesLongLinesManyLinesEmptyLoops) {
-  FakeHost host;
-  TExecute engine(host);
   const std::string nested = std::string(100000, '(') + "1" + std::string(100000, ')');
   std::string long_sum = "x = 0";
   while (long_sum.size() < 10'000'000) long_sum += "+1";
   Lines lines = {"y = " + nested, long_sum, "for (i, 1, 200000, 1)", "next"};
   for (int i = 0; i < 100000; ++i) lines.push_back("z = z + 1");
   lines.push_back("echo (y & \",\" & x & \",\" & z & \",\" & i)");
-  engine.Run(lines);
-  ASSERT_EQ(host.output.size(), 1u);
-  EXPECT_EQ(host.output[0], "1,4999998,100000,");  // an empty body never sets i
+  // An empty body never sets i.
+  EXPECT_EQ(RunFast(lines), Lines{"1,4999998,100000,"});
 }
 
 TEST(EnginePathologicalTest, DeeplyNestedBlocksOverflowCleanly) {
-  FakeHost host;
-  TExecute engine(host);
   Lines lines;
   for (int i = 0; i < 20000; ++i) lines.push_back("if (1==1)");
   for (int i = 0; i < 20000; ++i) lines.push_back("endif");
-  EXPECT_THROW(engine.Run(lines), EScriptError);
+  EXPECT_EQ(RunFast(lines), Lines{"Script engine error: Stack overflow"});
 }
 
 TEST(EnginePathologicalTest, LongElseifChainOverflowsCleanly) {
-  FakeHost host;
-  TExecute engine(host);
   Lines lines = {"if (1==2)"};
   for (int i = 0; i < 50000; ++i) lines.push_back("elseif (1==2)");
   lines.push_back("endif");
-  EXPECT_THROW(engine.Run(lines), EScriptError);
+  EXPECT_EQ(RunFast(lines), Lines{"Script engine error: Stack overflow"});
 }
 
-// A caller with a small stack still gets the full nesting depth: the run moves to a thread of
-// its own instead of overflowing the caller's stack.
+// The nesting limit is a count of the run's frames, so a caller with a small stack gets the
+// same depth as any other: each level of the recursion adds one, the run ends at the limit.
 TEST(EnginePathologicalTest, DeepRecursionFromAThreadWithASmallStack) {
   constexpr std::size_t kSmallStack = 256 * 1024;
   struct Job {
-    std::string outcome;
-    std::string n;
+    Lines output;
   } job;
   auto body = [](void* arg) -> void* {
-    auto* job = static_cast<Job*>(arg);
-    FakeHost host;
-    TExecute engine(host);
-    try {
-      engine.Run({"procedure r", "n = n + 1", "r", "procend", "r"});
-    } catch (const EScriptError& error) {
-      job->outcome = error.what();
-    }
-    job->n = engine.GetVar("n");
+    static_cast<Job*>(arg)->output =
+        RunFast({"procedure r", "n = n + 1", "r", "procend", "r", "echo (n)"});
     return nullptr;
   };
   pthread_attr_t attr;
@@ -365,8 +366,7 @@ TEST(EnginePathologicalTest, DeepRecursionFromAThreadWithASmallStack) {
   ASSERT_EQ(pthread_create(&thread, &attr, body, &job), 0);
   pthread_join(thread, nullptr);
   pthread_attr_destroy(&attr);
-  EXPECT_EQ(job.outcome, "Stack overflow");
-  EXPECT_GT(std::stoi(job.n), 1000);
+  EXPECT_EQ(job.output, Lines{"Script engine error: Stack overflow"});
 }
 
 }  // namespace

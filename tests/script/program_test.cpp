@@ -116,5 +116,17 @@ TEST(ProgramTest, CompiledNamesTakeFixedSlots) {
   EXPECT_EQ(store.Find("Fresh"), &store.At(names.Size()));
 }
 
+// Closing, blank and keyword lines take no names: the table holds only what pages read or write.
+TEST(ProgramTest, OnlyVariablesTakeNames) {
+  const auto program =
+      Program::Compile({"if (a == 1)", "elseif (b == 2)", "else", "endif", "", "repeat",
+                        "until (1 = 1)", "while (c == 1)", "wend", "=1", "delay (1)", "end"});
+  std::vector<std::string> names;
+  for (std::uint32_t i = 0; i < program->Names().Size(); ++i) {
+    names.push_back(program->Names().Name(i));
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"error", "a", "b", "c"}));
+}
+
 }  // namespace
 }  // namespace orvelle::script

@@ -7,44 +7,13 @@
 #include <array>
 
 #include "script/check/expression_rules.h"
+#include "script/keywords.h"
 #include "script/text_scan.h"
 
 namespace orvelle::script::check {
 namespace {
 
 using Findings = std::vector<std::string>;
-
-// Keywords followed by " (", with the argument counts their statement accepts (-1: any).
-struct ParenKeyword {
-  std::string_view word;
-  int min_args, max_args;
-};
-constexpr std::array<ParenKeyword, 17> kParenKeywords{{
-    {"echo", 1, 1},
-    {"if", -1, -1},
-    {"elseif", -1, -1},
-    {"for", 4, 4},
-    {"while", -1, -1},
-    {"until", -1, -1},
-    {"send", 1, 1},
-    {"openport", 6, 6},
-    {"closeport", 0, 0},
-    {"flush", 0, 1},
-    {"writefile", 2, 2},
-    {"deletefile", 1, 1},
-    {"setrts", -1, -1},
-    {"clearrts", -1, -1},
-    {"setdtr", -1, -1},
-    {"cleardtr", -1, -1},
-    {"exec", -1, -1},
-}};
-
-// Keywords that make up a whole line on their own.
-constexpr std::array<std::string_view, 9> kBareKeywords{
-    "else", "endif", "next", "wend", "repeat", "break", "exit", "procend", "end"};
-
-constexpr std::string_view kProcedurePrefix = "procedure ";
-constexpr std::string_view kUntil = "until (";
 
 bool IsLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -60,15 +29,16 @@ std::string Quoted(std::string_view text) {
   return "`" + std::string(text) + "`";
 }
 
-const ParenKeyword* FindParenKeyword(std::string_view lower_word) {
-  for (const ParenKeyword& keyword : kParenKeywords) {
-    if (keyword.word == lower_word) return &keyword;
-  }
-  return nullptr;
+// Keywords followed by " (": statements with their argument counts, and conditions.
+const Keyword* FindParenKeyword(std::string_view lower_word) {
+  const Keyword* keyword = FindKeywordWord(lower_word);
+  return keyword && keyword->form == KeywordForm::kParen ? keyword : nullptr;
 }
 
+// Keywords that make up a whole line on their own.
 bool IsBareKeyword(std::string_view lower_word) {
-  return std::find(kBareKeywords.begin(), kBareKeywords.end(), lower_word) != kBareKeywords.end();
+  const Keyword* keyword = FindKeywordWord(lower_word);
+  return keyword && keyword->form == KeywordForm::kBare;
 }
 
 // A keyword before "(" written in another case or without exactly one blank: no statement.
@@ -89,8 +59,13 @@ bool CheckParenForm(std::string_view t, Findings& out) {
 
 std::string BareSuggestion(std::string_view lower_word, std::string_view t) {
   const std::string rest = LowerAscii(Trim(t.substr(lower_word.size())));
-  if (lower_word == "end" && rest == "if") return "endif";
-  if (lower_word == "else" && rest.starts_with("if")) return "elseif (";
+  const std::string_view if_word = KeywordOf(LineKind::kIf).word;
+  if (lower_word == KeywordOf(LineKind::kEnd).word && rest == if_word) {
+    return std::string(Lead(LineKind::kEndIf));
+  }
+  if (lower_word == KeywordOf(LineKind::kElse).word && rest.starts_with(if_word)) {
+    return std::string(Lead(LineKind::kElseIf));
+  }
   return std::string(lower_word);
 }
 
@@ -114,22 +89,24 @@ bool IsProcedureCall(std::string_view t, const ProcedureNames& procedures) {
 
 // A header is found by its calls only when it stands alone: no blank before, after or inside.
 void CheckProcedureHeader(std::string_view line, std::string_view t, Findings& out) {
-  const std::string_view name = t.substr(kProcedurePrefix.size());
+  const std::string_view prefix = Lead(LineKind::kDefinition);
+  const std::string_view name = t.substr(prefix.size());
   if (line == t && !name.empty() && name.front() != ' ') return;
   out.push_back(
       "a procedure header with blanks around it or before its name is never called; "
       "write " +
-      Quoted("procedure " + std::string(Trim(name))) +
+      Quoted(std::string(prefix) + std::string(Trim(name))) +
       " at the very start of the line, with nothing after it");
 }
 
-void CheckArgCount(std::string_view t, const ParenKeyword& keyword, Findings& out) {
+void CheckArgCount(std::string_view t, const Keyword& keyword, Findings& out) {
   if (keyword.min_args < 0) return;
-  SplitResult split = SplitCall(keyword.word == "for" ? StripBlanks(t) : std::string(t));
+  const bool is_for = keyword.kind == LineKind::kFor;
+  SplitResult split = SplitCall(is_for ? StripBlanks(t) : std::string(t));
   const int n = static_cast<int>(split.args.size());
   if (split.name == keyword.word && n >= keyword.min_args && n <= keyword.max_args) {
     for (const std::string& arg : split.args) CheckExpression(arg, out);
-    if (keyword.word == "for" && StripBlanks(split.args[3]) == "0") {
+    if (is_for && StripBlanks(split.args[3]) == "0") {
       out.push_back(
           "a for step of 0 stops the page with \"Division by zero\"; use a step of 1 "
           "or -1");
@@ -143,17 +120,18 @@ void CheckArgCount(std::string_view t, const ParenKeyword& keyword, Findings& ou
   std::string message = Quoted(keyword.word) + " takes " + counts + " argument" +
                         (keyword.max_args == 1 ? "" : "s") + " and does nothing with " +
                         std::to_string(n);
-  if (keyword.word == "echo") message += "; join texts with &: echo (a & \", \" & b)";
+  if (keyword.kind == LineKind::kEcho) {
+    message += "; join texts with &: " + std::string(keyword.lead) + "a & \", \" & b)";
+  }
   out.push_back(message);
 }
 
 // A line that starts like a statement: its condition or its arguments.
 void CheckStatement(std::string_view t, Findings& out) {
-  const ParenKeyword* keyword = FindParenKeyword(LeadingWord(t));
+  const Keyword* keyword = FindParenKeyword(LeadingWord(t));
   if (keyword->min_args >= 0) {
     CheckArgCount(t, *keyword, out);
-  } else if (keyword->word == "if" || keyword->word == "elseif" || keyword->word == "while" ||
-             keyword->word == "until") {
+  } else if (keyword->condition) {
     CheckCondition(t.substr(keyword->word.size() + 1), out);
   }
 }
@@ -187,15 +165,16 @@ void CheckAssignment(std::string_view t, Findings& out) {
 std::vector<std::string> CheckLine(std::string_view line, const ProcedureNames& procedures) {
   Findings out;
   const std::string_view t = Trim(line);
-  if (t.empty() || t.front() == '#' || t == "end") return out;
-  if (t.find(kUntil) != std::string_view::npos && !t.starts_with(kUntil)) {
+  if (t.empty() || LineHas(t, LineKind::kComment) || LineHas(t, LineKind::kEnd)) return out;
+  const std::string_view until = Lead(LineKind::kUntil);
+  if (t.find(until) != std::string_view::npos && !t.starts_with(until)) {
     out.push_back(
         "a line holding `until (` after its start closes a repeat block for the block "
         "check, but only a line beginning with `until (` ends the loop; begin the line "
         "with it");
     return out;
   }
-  if (t.starts_with(kProcedurePrefix)) {
+  if (LineHas(t, LineKind::kDefinition)) {
     CheckProcedureHeader(line, t, out);
     return out;
   }

@@ -7,29 +7,22 @@
 
 #include "script/check/line_rules.h"
 #include "script/check/page_source.h"
+#include "script/keywords.h"
 #include "script/text_scan.h"
 
 namespace orvelle::script::check {
 namespace {
 
-constexpr std::string_view kProcedurePrefix = "procedure ";
 constexpr std::string_view kUnexpected = "Error: unexpected ";
 constexpr std::string_view kOnLine = " on line ";
 constexpr std::string_view kUnterminated = "Error: unterminated block (";
-constexpr std::string_view kEchoOpen = "echo (";
 
-struct BlockWords {
-  std::string_view opener, closer;
-};
-constexpr BlockWords kBlockWords[] = {{"for", "next"},
-                                      {"if", "endif"},
-                                      {"while", "wend"},
-                                      {"repeat", "until (...)"},
-                                      {"procedure", "procend"}};
-
-std::string_view CloserOf(std::string_view opener) {
-  for (const BlockWords& words : kBlockWords) {
-    if (words.opener == opener) return words.closer;
+// The line that closes a block, as an author writes it.
+std::string CloserOf(std::string_view block) {
+  for (const Keyword& word : Keywords()) {
+    if (word.opens || word.block != block) continue;
+    return word.form == KeywordForm::kBare ? std::string(word.lead)
+                                           : std::string(word.lead) + "...)";
   }
   return "its closing line";
 }
@@ -38,8 +31,9 @@ std::string_view CloserOf(std::string_view opener) {
 ProcedureNames CollectProcedures(const PageSource& source, std::vector<Finding>& out) {
   ProcedureNames names;
   for (const SourceLine& line : source.lines) {
-    if (!line.from_code || !line.text.starts_with(kProcedurePrefix)) continue;
-    std::string name = LowerAscii(std::string_view(line.text).substr(kProcedurePrefix.size()));
+    const std::string_view prefix = Lead(LineKind::kDefinition);
+    if (!line.from_code || !line.text.starts_with(prefix)) continue;
+    std::string name = LowerAscii(std::string_view(line.text).substr(prefix.size()));
     if (std::find(names.begin(), names.end(), name) != names.end()) {
       out.push_back({line.file_line,
                      "a procedure of this name is defined earlier and calls run "
@@ -104,7 +98,7 @@ void CheckLines(const PageSource& source, const ProcedureNames& procedures,
     for (std::string& message : CheckLine(line.text, procedures)) {
       out.push_back({line.file_line, std::move(message)});
     }
-    if (line.inside_tag && t.starts_with(kEchoOpen)) {
+    if (line.inside_tag && LineHas(t, LineKind::kEcho)) {
       out.push_back({line.file_line,
                      "every echo ends with a line break, which lands inside this "
                      "HTML tag; write the whole tag with one echo, quotes from q"});

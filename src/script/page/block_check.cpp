@@ -1,59 +1,27 @@
 // Block-structure check: a stack of open block names walked over the translated lines.
 #include "script/page/block_check.h"
 
-#include <array>
-#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "base/ascii_text.h"
+#include "script/keywords.h"
 
 namespace orvelle::script {
 namespace {
 
-enum class Match { kBegins, kEquals, kContains };
-
-struct BlockWord {
-  std::string_view text;  // what the trimmed line is tested against
-  Match match;
-  std::string_view block;    // name of the block opened or closed
-  std::string_view keyword;  // closer's name in error messages
-};
-
-// Tested in this order; the first opener that matches ends the work on a line.
-constexpr std::array<BlockWord, 5> kOpeners{{
-    {"for (", Match::kBegins, "for", ""},
-    {"if (", Match::kBegins, "if", ""},
-    {"while (", Match::kBegins, "while", ""},
-    {"repeat", Match::kEquals, "repeat", ""},
-    {"procedure ", Match::kBegins, "procedure", ""},
-}};
-
-constexpr std::array<BlockWord, 5> kClosers{{
-    {"next", Match::kEquals, "for", "next"},
-    {"endif", Match::kEquals, "if", "endif"},
-    {"wend", Match::kEquals, "while", "wend"},
-    {"until (", Match::kContains, "repeat", "until"},
-    {"procend", Match::kEquals, "procedure", "procend"},
-}};
-
-bool Matches(std::string_view line, const BlockWord& word) {
-  switch (word.match) {
-    case Match::kBegins:
-      return line.starts_with(word.text);
-    case Match::kEquals:
-      return line == word.text;
-    case Match::kContains:
-      return line.find(word.text) != std::string_view::npos;
-  }
-  return false;
+// The block check reads a closing "until (" anywhere in the line; other words by their form.
+bool Matches(std::string_view line, const Keyword& word) {
+  if (word.kind == LineKind::kUntil) return line.find(word.lead) != std::string_view::npos;
+  return LineHas(line, word);
 }
 
-std::optional<std::string_view> FindOpener(std::string_view line) {
-  for (const auto& word : kOpeners) {
-    if (Matches(line, word)) return word.block;
+// The first opener that matches ends the work on a line.
+const Keyword* FindOpener(std::string_view line) {
+  for (const Keyword& word : Keywords()) {
+    if (word.opens && Matches(line, word)) return &word;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 class BlockWalk {
@@ -61,11 +29,12 @@ class BlockWalk {
   // Handles one line; returns false when the walk must stop at an error.
   bool Step(std::string_view line, std::size_t line_number) {
     line = base::TrimBlanksAndControls(line);
-    if (auto opened = FindOpener(line)) {
-      stack_.push_back(*opened);
+    if (const Keyword* opened = FindOpener(line)) {
+      stack_.push_back(opened->block);
       return true;
     }
-    for (const auto& word : kClosers) {
+    for (const Keyword& word : Keywords()) {
+      if (word.opens || word.block.empty()) continue;
       if (Matches(line, word) && !Close(word, line_number)) return false;
     }
     return true;
@@ -81,10 +50,10 @@ class BlockWalk {
   }
 
  private:
-  bool Close(const BlockWord& word, std::size_t line_number) {
+  bool Close(const Keyword& word, std::size_t line_number) {
     if (stack_.empty() || stack_.back() != word.block) {
-      error_ = "Error: unexpected " + std::string(word.keyword) + " on line " +
-               std::to_string(line_number);
+      error_ =
+          "Error: unexpected " + std::string(word.word) + " on line " + std::to_string(line_number);
       return false;
     }
     stack_.pop_back();

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "script/keywords.h"
+
 namespace orvelle::script {
 namespace {
 
@@ -11,7 +13,7 @@ constexpr std::string_view kCodeOpener = "<%";
 constexpr std::string_view kCodeCloser = "%>";
 constexpr char kExpressionMarker = '=';
 constexpr std::string_view kLineBreak = "\r\n";
-constexpr std::string_view kEchoOpen = "echo (";
+const std::string_view kEchoOpen = Lead(LineKind::kEcho);  // what each echoed piece begins with
 constexpr std::string_view kEchoClose = ")";
 
 constexpr std::string_view kLeadingBreaks = "\r\n\t";      // dropped from the start of an HTML run

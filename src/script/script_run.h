@@ -1,10 +1,9 @@
-// TExecute: the interpreter of the script language. One instance runs one compiled program for
+// ScriptRun: the interpreter of the script language. One instance runs one compiled program for
 // one request: the host creates it on the program, seeds variables, calls Run, and frees it.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -13,8 +12,10 @@
 
 #include "builtins.h"
 #include "errors.h"
+#include "explain.h"
 #include "host.h"
 #include "program.h"
+#include "run_frame.h"
 #include "run_state.h"
 #include "value.h"
 #include "variable_store.h"
@@ -26,35 +27,34 @@ namespace orvelle::script {
 struct RunLimits {
   std::stop_token stop;
   std::uint64_t max_lines = 0;
+  Explainer* explain = nullptr;  // none: failures stay silent, as the language defines
 };
 
-class TExecute {
+class ScriptRun {
  public:
   using Mode = EvalMode;
 
-  // An engine for the given program.
-  TExecute(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits = {});
-  // An engine whose program comes with Run(lines), compiled in `mode`.
-  explicit TExecute(ScriptHost& host, Mode mode = Mode::kFast, RunLimits limits = {});
-  ~TExecute();
-  TExecute(const TExecute&) = delete;
-  TExecute& operator=(const TExecute&) = delete;
+  // A run of the given program, which any number of runs may share.
+  ScriptRun(ScriptHost& host, std::shared_ptr<const Program> program, RunLimits limits = {});
+  ~ScriptRun();
+  ScriptRun(const ScriptRun&) = delete;
+  ScriptRun& operator=(const ScriptRun&) = delete;
 
   // Ends the run before its next line; safe from any thread.
   void Abort() { abort_.store(true, std::memory_order_relaxed); }
   // True when the run ended at the bound on executed lines.
   bool LineLimitReached() const { return line_limit_reached_; }
-  // The host's way to set a variable (bracketed names go to the array store).
+  // The host's way to set a variable. A bracketed name has its indices checked and is not kept:
+  // nothing in the language reads it.
   void SetVar(std::string_view name, std::string_view value);
   std::string GetVar(std::string_view name) const { return std::string(variables_.Read(name)); }
   const VariableStore& Variables() const { return variables_; }
-  const std::map<std::string, std::string>& Arrays() const { return arrays_; }
   const std::string& LastError() const { return last_error_; }
+  const Program& GetProgram() const { return *program_; }
+  Explainer* GetExplainer() const { return limits_.explain; }
 
   // Runs the program; throws EScriptError or EStringListError when the run ends on an error.
   void Run();
-  // Compiles the lines in the engine's mode and runs them, keeping the variables set so far.
-  void Run(const std::vector<std::string>& lines);
 
   void ReportError(std::string_view message);
   void ClearError();
@@ -86,32 +86,50 @@ class TExecute {
   VariableStore& Store() { return variables_; }
   ScriptHost& Host() { return *host_; }
   std::uint64_t NextEpoch() { return ++epoch_; }
+  // Why the expression being evaluated fails, kept only while someone is told (explain.cpp).
+  void NoteCall(std::string_view name, std::size_t arg_count);
+  void NoteArithmetic(char op, const Value& right);
   // The run's state for a compiled call or group.
   OperandState& OperandStateAt(std::uint32_t index) { return operand_states_[index]; }
 
  private:
   // ClearError and the message of a built-in's work; the value it hands back.
   void FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed);
-  void Adopt(std::shared_ptr<const Program> program);
-  void RunLoop();
-  std::string_view ReadLine(int k) const { return program_->Text(k); }
   const LineInfo& Info(int k) const { return program_->Line(k); }
+  const LineInfo& At(int k) const { return program_->At(k); }
   bool Stopped() const {
     return abort_.load(std::memory_order_relaxed) || limits_.stop.stop_requested();
   }
   void CountLine();
-  void ExecLineAt(int k, int& pc);
-  void Dispatch(const LineInfo& info, int& pc);
 
+  // The run loop (run_loop.cpp): the next line to run, from the frame on top.
+  int NextLine();
+  int NextAtTop(RunFrame& frame);
+  int NextInIf(RunFrame& frame);
+  int NextInElse(RunFrame& frame);
+  int NextInFor(RunFrame& frame);
+  int NextInWhile(RunFrame& frame);
+  int NextInRepeat(RunFrame& frame);
+  int NextInCall(RunFrame& frame);
+  RunFrame& Push(RunFrame::Kind kind, int start, int cursor, int depth);
+  int Pop(int caller_cursor);
+  void ExecLine(int k);
+  void Dispatch(int k);
+  void DispatchSimple(int k, const LineInfo& info);
+
+  // Tells the explainer, if any, why line k did nothing.
+  void ExplainFailure(int k);
+  int Cursor() const { return frames_.back().cursor; }
   void ExecAssignment(const LineInfo& info);
-  void ExecIf(int k, int& pc);
-  void ExecFor(const LineInfo& info, int& pc);
-  void ExecWhile(const LineInfo& info, int& pc);
+  void EnterIf(int k);
+  void EnterWhile(int k);
+  bool BeginPass(RunFrame& frame);
+  void SetCounter(RunFrame& frame);
   void SetLoopVariable(const LineInfo& info, std::int32_t value);
   bool EvalLoopBounds(const LineInfo& info, std::int32_t (&bounds)[3]);
-  void ExecRepeat(int& pc);
-  void CallProc(int header);
-  void SkipDefinition(const LineInfo& info, int& pc);
+  void Call(int k, int header);
+  void SkipDefinition(const LineInfo& info);
+  void ExecPlainLine(int k, const LineInfo& info);
   void ExecEcho(const LineInfo& info);
   void ExecStatement(const LineInfo& info);
 
@@ -119,15 +137,14 @@ class TExecute {
   bool ConditionOf(int k, bool& result);
 
   ScriptHost* host_;
-  Mode mode_;
   RunLimits limits_;
   std::atomic<bool> abort_{false};
   std::uint64_t lines_run_ = 0;
   bool line_limit_reached_ = false;
   std::shared_ptr<const Program> program_;
   VariableStore variables_;
-  std::map<std::string, std::string> arrays_;
-  int pc_ = 0;
+  std::vector<RunFrame> frames_;  // the top level first, the innermost block or call last
+  int depth_ = 0;                 // nesting levels the frames hold
   bool break_ = false;
   bool exit_ = false;
   std::int64_t counter_frequency_;
@@ -136,8 +153,8 @@ class TExecute {
   std::vector<OperandState> operand_states_;
   std::vector<ForState> for_states_;
   Value assign_scratch_;  // an assignment's value; its text buffer is reused from line to line
-  int nesting_ = 0;
   std::uint64_t epoch_ = 0;
+  std::string why_;  // the reason noted for the failure under way
 };
 
 }  // namespace orvelle::script
