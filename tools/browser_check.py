@@ -42,7 +42,7 @@ TOOLS = os.path.join(ROOT, "build", "browser-tools", "node_modules")
 AXE = os.path.join(TOOLS, "axe-core", "axe.min.js")
 VNU = os.path.join(TOOLS, "vnu-jar", "build", "dist", "vnu.jar")
 AXE_RULES = ["wcag2a", "wcag2aa", "wcag21a", "wcag21aa", "wcag22aa", "best-practice"]
-VIEWER_SEATS = 32  # live-traffic viewers the server admits at once
+VIEWER_SEATS = 8  # live-traffic viewers the server admits from one address (the browser's too)
 LONG_HEX = 1000     # bytes of one hex send: the terminal posts it as a form
 PANE_LINES = 10000  # lines the terminal's text pane keeps at least
 GONE = "Device gone \u2014 waiting for it to come back"
@@ -454,8 +454,8 @@ def take_viewer_seats(port):
 
 
 def fill_viewer_seats(port):
-    """Holds every viewer seat: a page left a moment ago may still hold one, and could free it
-    while the console is being turned away; so this waits until all of them can be taken."""
+    """Holds every viewer seat of this address: a page left a moment ago may still hold one, and
+    could free it while the console is being turned away; so this waits until all can be taken."""
     def all_seats():
         held = take_viewer_seats(port)
         if len(held) == VIEWER_SEATS:
