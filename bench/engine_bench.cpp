@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "base/file_io.h"
-#include "script/script_run.h"
 #include "script/file_ops.h"
 #include "script/page/page_program.h"
+#include "script/script_run.h"
 #include "webfront/page_runner.h"
 
 namespace {

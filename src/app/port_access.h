@@ -104,10 +104,10 @@ class PortAccess final : public script::SerialAccess {
   std::filesystem::path opened_path_;  // guarded by lock_: the device path it stood for then
   const serial::SystemRoots roots_;
   serial::DeviceIdentity opened_identity_;  // guarded by lock_: empty for a stable name
-  std::string stranger_;  // guarded by lock_: the other device under the name, logged already
-  bool waiting_ = false;               // guarded by lock_: for that path to come back
-  bool never_opened_ = false;          // guarded by lock_: the wait is for a start's first open
-  serial::DeviceReturnWatch watch_;    // last: its thread stops before what it uses goes
+  std::string stranger_;       // guarded by lock_: the other device under the name, logged already
+  bool waiting_ = false;       // guarded by lock_: for that path to come back
+  bool never_opened_ = false;  // guarded by lock_: the wait is for a start's first open
+  serial::DeviceReturnWatch watch_;  // last: its thread stops before what it uses goes
 };
 
 }  // namespace orvelle::app

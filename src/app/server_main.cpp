@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <chrono>
 
-#include "app/home_folder.h"
 #include "app/config_keys.h"
+#include "app/home_folder.h"
 #include "app/main_loop_sync.h"
 #include "base/ascii_text.h"
 #include "serial/port_names.h"

@@ -66,7 +66,7 @@ struct ServerOptions {
   std::optional<script::SerialAccess::OpenRequest> open_at_start = {};
   std::optional<netport::TcpPortSettings> tcp;  // network serial clients; none: no listeners
   std::function<std::string()> tcp_device;      // the port they open when none is open
-  bool explain_scripts = false;       // log why script lines did nothing
+  bool explain_scripts = false;                 // log why script lines did nothing
 };
 
 class ServerMain final : public webfront::DispatcherContext {
@@ -154,7 +154,7 @@ class ServerMain final : public webfront::DispatcherContext {
   std::filesystem::path web_folder_;
   ConfigStore settings_;
   std::vector<std::string> loaded_lines_;  // the list as the file held it, overrides left out
-  base::TrafficRing traffic_;  // before the log, whose lines it also records
+  base::TrafficRing traffic_;              // before the log, whose lines it also records
   TEventLog log_;
   http::TMimeTable mime_table_;
   TReceiveBuffer receive_buffer_;

@@ -46,7 +46,7 @@ struct StartArguments {
   std::string bind;  // empty: every interface
   bool demo = false;
   std::vector<std::string> allowed_hosts;  // --allow-host, each a name or "*.domain"
-  std::string open_port;  // empty: none
+  std::string open_port;                   // empty: none
   std::string open_port_settings{kDefaultLineSettings};
 };
 

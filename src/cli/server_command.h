@@ -27,11 +27,11 @@ struct ServerCommandOptions {
   std::optional<app::MqttSettings> mqtt = {};  // --mqtt: the broker bridge
   std::string home_note = {};  // why the home is where it is (no --home given), for the log
   std::vector<std::string> allowed_hosts = {};  // --allow-host: names served besides our own
-  std::filesystem::path config_file = {};      // --config: read, never written
+  std::filesystem::path config_file = {};       // --config: read, never written
   std::optional<script::SerialAccess::OpenRequest> open_at_start = {};  // --open-port
   std::optional<netport::TcpPortSettings> tcp = {};  // --rfc2217-port, --raw-port
   std::string tcp_device = {};                       // --tcp-device
-  bool explain_scripts = false;                // --explain-scripts: log why lines did nothing
+  bool explain_scripts = false;                      // --explain-scripts: log why lines did nothing
 };
 
 // Runs until a signal; 0 after a clean close, 1 when the server could not start (also for a

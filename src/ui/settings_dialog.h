@@ -99,7 +99,7 @@ class TFrmSettings final : public QDialog {
   QPushButton* BitBtn1;
   QPushButton* CancelButton;
   std::vector<std::string> lines_at_show_;  // what Cancel puts back
-  bool filling_ = false;  // the grid is being refilled, not edited
+  bool filling_ = false;                    // the grid is being refilled, not edited
 };
 
 }  // namespace orvelle::ui

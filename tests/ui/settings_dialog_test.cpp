@@ -19,8 +19,8 @@ namespace orvelle::ui {
 using testing::ConfigText;
 using testing::ModalCloser;
 using testing::ReadFile;
-using testing::WindowRig;
 using testing::WaitUntil;
+using testing::WindowRig;
 
 namespace {
 
@@ -116,7 +116,8 @@ class SettingsDialogTest : public QObject {
     QVERIFY(combo != nullptr);
     combo->setCurrentIndex(0);
     dialog.VLE().CommitOpenEdit();
-    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")), QString("yes"));
+    QCOMPARE(QString::fromStdString(rig_->window->Core().GetSetting("Log to file")),
+             QString("yes"));
     // In effect: the next log line goes to web/log.txt.
     rig_->window->Core().AddLog("after the edit");
     QVERIFY(ReadFile(rig_->home.Web() / "log.txt").find("after the edit") != std::string::npos);
