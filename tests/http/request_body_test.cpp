@@ -173,7 +173,9 @@ bool RaiseDescriptorLimit(rlim_t wanted) {
 // Uploads that stall after their head take every slot, one after another; a newcomer still
 // gets its page, in the slot of the oldest stalled upload.
 TEST_F(RequestBodyTest, ThousandStalledUploadsDoNotKeepANewClientOut) {
-  constexpr std::size_t kStalled = 1100;
+  // Fewer than the listen backlog (511), so the kernel queues every upload in the order it was
+  // made and none of them reaches the server after the fresh client; far more than the slots.
+  constexpr std::size_t kStalled = 480;
   ASSERT_TRUE(RaiseDescriptorLimit(kStalled + 512));
   TServerLimits limits;
   limits.MaxConnections = 64;
@@ -181,17 +183,23 @@ TEST_F(RequestBodyTest, ThousandStalledUploadsDoNotKeepANewClientOut) {
   Start(limits);
   std::vector<base::UniqueFd> stalled;
   stalled.reserve(kStalled);
-  for (std::size_t i = 0; i < kStalled; ++i) {
+  for (std::size_t i = 0; i + 1 < kStalled; ++i) {
     stalled.push_back(Connect(port_));
     ASSERT_TRUE(stalled.back().Valid()) << i;
     SendAll(stalled.back().Get(), "POST /up HTTP/1.1\r\nContent-Length: 1000\r\n\r\nstart");
   }
-  ASSERT_TRUE(Eventually([&] { return server_->ConnectionCount() >= limits.MaxConnections; }));
+  // The newest asks to be told when its body will be read: once it is, every upload before it
+  // has been taken in, and the fresh client comes after all of them.
+  stalled.push_back(Connect(port_));
+  SendAll(stalled.back().Get(),
+          "POST /up HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 1000\r\n\r\n");
+  ASSERT_EQ(ReadSome(stalled.back().Get(), kContinue.size()), kContinue);
+  ASSERT_GE(server_->ConnectionCount(), limits.MaxConnections);
   const Response fresh = SplitResponse(Exchange(port_, "GET / HTTP/1.1\r\n\r\n").bytes);
   EXPECT_EQ(fresh.status_line, "HTTP/1.1 200 OK");
   EXPECT_EQ(fresh.body, "got 0");
   // The newest upload was not the one dropped, and can still finish.
-  SendAll(stalled.back().Get(), std::string(995, 'b'));
+  SendAll(stalled.back().Get(), std::string(1000, 'b'));
   EXPECT_EQ(SplitResponse(ReadAll(stalled.back().Get()).bytes).body, "got 1000");
 }
 
