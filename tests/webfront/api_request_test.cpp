@@ -41,7 +41,8 @@ TEST(ApiRequestTest, BodiesBecomeCallsOrTheirRefusal) {
     }
   }
   const QueryCall defaults = std::get<QueryCall>(ParseQueryCall("{}"));
-  EXPECT_EQ(defaults.query.until, "\n");
+  EXPECT_EQ(defaults.query.until.size(), 1u);
+  EXPECT_EQ(defaults.query.until.front(), '\n');
   EXPECT_EQ(defaults.query.timeout, std::chrono::milliseconds(2000));
   EXPECT_TRUE(defaults.query.flush);
   const QueryCall full = std::get<QueryCall>(ParseQueryCall(cases[2].body));
