@@ -11,8 +11,8 @@
 #        bench   - orvelle_static_bench_server (THTTPServer + SendFile, nothing else),
 #        orvelle - the real binary serving the files from its web folder (request log, path
 #                  rules, dispatcher: what a user gets),
-#        NAME=PATH - another `orvelle` binary under that name, e.g. before=/tmp/main-orvelle to
-#                  compare a change with its base in one run.
+#        NAME=PATH - another `orvelle` (or orvelle_static_bench_server) binary under that name,
+#                  e.g. before=/tmp/main-orvelle to compare a change with its base in one run.
 #        CLIENT=wrk|ab (default wrk, with "Connection: close"), SECONDS_PER_RUN (wrk,
 #        default 5), REQUESTS (ab, default 20000), REPEATS (default 3), BIG_REPEATS (default 5),
 #        CONCURRENCY (default "1 16 64"), BIG (default 1; 0 skips the 200 MiB file),
@@ -121,8 +121,9 @@ NAMES=()
 PORTS=()
 start_orvelle() {
   local name=$1 binary=$2 out=$WORK/$1.out
-  if [ "$binary" = bench ]; then
-    "${SERVER_CPU[@]}" "$BENCH_SERVER" --root "$ROOT" --port 0 >"$out" &
+  if [ "$binary" = bench ] || [ "$(basename "$binary")" = orvelle_static_bench_server ]; then
+    [ "$binary" = bench ] && binary=$BENCH_SERVER
+    "${SERVER_CPU[@]}" "$binary" --root "$ROOT" --port 0 >"$out" &
   else
     # The real binary serves its home's web folder: the same files, through the dispatcher.
     mkdir -p "$WORK/home-$name"
