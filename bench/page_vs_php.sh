@@ -44,7 +44,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Starts an orvelle binary on its own home with the workload page; prints its port.
+# Starts an orvelle binary on its own home with the workload page and adds its name and port to
+# `names` and `ports`. Not run in a subshell: its process id must reach `pids` for the clean-up.
+names=()
+ports=()
 start_orvelle() {
   local name=$1 binary=$2
   mkdir -p "$work/$name/web"
@@ -57,15 +60,16 @@ start_orvelle() {
     grep -q 'Listening for HTTP connections' "$work/$name.log" 2>/dev/null && break
     sleep 0.1
   done
-  grep -o 'Listening for HTTP connections on 127.0.0.1:[0-9]*' "$work/$name.log" | sed 's/.*://'
+  local port
+  port=$(grep -o 'Listening for HTTP connections on 127.0.0.1:[0-9]*' "$work/$name.log" |
+    sed 's/.*://')
+  [ -n "$port" ] || { echo "$name did not start: $(head -c 300 "$work/$name.log")" >&2; exit 1; }
+  names+=("$name")
+  ports+=("$port")
 }
 
-names=(orvelle)
-ports=("$(start_orvelle orvelle "$orvelle")")
-if [ -n "$before" ]; then
-  names+=(before)
-  ports+=("$(start_orvelle before "$before")")
-fi
+start_orvelle orvelle "$orvelle"
+if [ -n "$before" ]; then start_orvelle before "$before"; fi
 mkdir -p "$work/php"
 cp "$dir/page.php" "$work/php/page.php"
 php_port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
