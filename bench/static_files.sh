@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# Static-file benchmark: orvelle_static_bench_server (THTTPServer + SendFile) side by side with
-# nginx (one worker, access log off) on the same 1 KiB, 64 KiB and 200 MiB files, all on
-# 127.0.0.1. Small files: requests per second with a new connection per request at
-# concurrency 1, 16 and 64; the 200 MiB file: MiB/s of one download. Each cell is the median
-# of REPEATS runs, the two servers taking turns. Installs nginx, ab and wrk when missing.
+# Static-file benchmark: Orvelle side by side with nginx (one worker, access log off) on the
+# same 1 KiB, 64 KiB and 200 MiB files, all on 127.0.0.1. Small files: requests per second
+# with a new connection per request at concurrency 1, 16 and 64; the 200 MiB file: MiB/s of
+# one download. Each cell is the median of REPEATS runs, the servers taking turns, and each
+# Orvelle column is followed by its ratio to nginx.
+# Targets: 1 KiB at c = 1, 16 and 64 >= 1.00 of nginx for the real `orvelle` binary.
 #
-# Usage: bench/static_files.sh [BUILD_DIR]   (default build/release; the server is built there
-#        when it is missing)
-# Environment: CLIENT=wrk|ab (default wrk, with "Connection: close"), SECONDS_PER_RUN (wrk,
+# Usage: bench/static_files.sh [BUILD_DIR]   (default build/release; what is missing is built)
+# Environment: SERVERS (default "bench orvelle"): the Orvelle servers measured beside nginx:
+#        bench   - orvelle_static_bench_server (THTTPServer + SendFile, nothing else),
+#        orvelle - the real binary serving the files from its web folder (request log, path
+#                  rules, dispatcher: what a user gets),
+#        NAME=PATH - another `orvelle` (or orvelle_static_bench_server) binary under that name,
+#                  e.g. before=/tmp/main-orvelle to compare a change with its base in one run.
+#        CLIENT=wrk|ab (default wrk, with "Connection: close"), SECONDS_PER_RUN (wrk,
 #        default 5), REQUESTS (ab, default 20000), REPEATS (default 3), BIG_REPEATS (default 5),
-#        CONCURRENCY (default "1 16 64"), PIN (default 1: with two or more CPUs, both servers
-#        run on CPU 1 and the client on CPU 0, so the client and the server under test do not
-#        take time from each other and the comparison is of the servers; PIN=0 lets the
-#        scheduler place everything).
+#        CONCURRENCY (default "1 16 64"), BIG (default 1; 0 skips the 200 MiB file),
+#        PIN (default 1: with two or more CPUs, all servers run on CPU 1 and the client on
+#        CPU 0, so the client and the server under test do not take time from each other and
+#        the comparison is of the servers; PIN=0 lets the scheduler place everything).
 set -euo pipefail
 
 REPO=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,11 +29,14 @@ REQUESTS=${REQUESTS:-20000}
 REPEATS=${REPEATS:-3}
 BIG_REPEATS=${BIG_REPEATS:-5}
 CONCURRENCY=${CONCURRENCY:-"1 16 64"}
+SERVERS=${SERVERS:-"bench orvelle"}
+BIG=${BIG:-1}
 # shellcheck source=bench/cpu_pinning.sh
 . "$REPO/bench/cpu_pinning.sh"
 # shellcheck source=bench/server_pair.sh
 . "$REPO/bench/server_pair.sh"
-SERVER=$BUILD_DIR/bench/orvelle_static_bench_server
+BENCH_SERVER=$BUILD_DIR/bench/orvelle_static_bench_server
+ORVELLE=$BUILD_DIR/src/cli/orvelle
 
 log() { echo "static_files: $*" >&2; }
 
@@ -48,19 +57,29 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 
-if [ ! -x "$SERVER" ]; then
-  log "building $SERVER"
+targets=()
+for server in $SERVERS; do
+  case $server in
+    bench) [ -x "$BENCH_SERVER" ] || targets+=(orvelle_static_bench_server) ;;
+    orvelle) [ -x "$ORVELLE" ] || targets+=(orvelle) ;;
+  esac
+done
+if [ ${#targets[@]} -gt 0 ]; then
+  log "building ${targets[*]} in $BUILD_DIR"
   [ -f "$BUILD_DIR/CMakeCache.txt" ] ||
     cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$BUILD_DIR" -j2 --target orvelle_static_bench_server >/dev/null
+  cmake --build "$BUILD_DIR" -j2 --target "${targets[@]}" >/dev/null
 fi
 
 # --- files and servers -----------------------------------------------------------------------
 WORK=$(mktemp -d /tmp/orvelle-static-bench.XXXXXX)
 NGINX_PID=""
 ORVELLE_PID=""
+ORVELLE_PIDS=()
 cleanup() {
   stop_servers
+  for pid in "${ORVELLE_PIDS[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${ORVELLE_PIDS[@]}"; do wait "$pid" 2>/dev/null || true; done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
@@ -97,15 +116,46 @@ EOF
   -g 'daemon off;' &
 NGINX_PID=$!
 
-"${SERVER_CPU[@]}" "$SERVER" --root "$ROOT" --port 0 >"$WORK/orvelle.port" &
-ORVELLE_PID=$!
+# Each Orvelle server in its own process on a port of its own; NAMES and PORTS line up.
+NAMES=()
+PORTS=()
+start_orvelle() {
+  local name=$1 binary=$2 out=$WORK/$1.out
+  if [ "$binary" = bench ] || [ "$(basename "$binary")" = orvelle_static_bench_server ]; then
+    [ "$binary" = bench ] && binary=$BENCH_SERVER
+    "${SERVER_CPU[@]}" "$binary" --root "$ROOT" --port 0 >"$out" &
+  else
+    # The real binary serves its home's web folder: the same files, through the dispatcher.
+    mkdir -p "$WORK/home-$name"
+    ln -sfn "$ROOT" "$WORK/home-$name/web"
+    printf 'Server port=0\r\n' >"$WORK/home-$name/config.ini"
+    "${SERVER_CPU[@]}" "$binary" --home "$WORK/home-$name" --port 0 --bind 127.0.0.1 >"$out" 2>&1 &
+  fi
+  ORVELLE_PIDS+=($!)
+  local port=""
+  for _ in $(seq 100); do
+    port=$(grep -o '^port [0-9]*\|Listening for HTTP connections on 127.0.0.1:[0-9]*' "$out" |
+      grep -o '[0-9]*$' || true)
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { log "$name did not start: $(head -c 300 "$out")"; exit 1; }
+  NAMES+=("$name")
+  PORTS+=("$port")
+}
+for server in $SERVERS; do
+  case $server in
+    bench) start_orvelle bench bench ;;
+    orvelle) start_orvelle orvelle "$ORVELLE" ;;
+    *=*) start_orvelle "${server%%=*}" "${server#*=}" ;;
+    *) log "unknown server $server"; exit 2 ;;
+  esac
+done
 for _ in $(seq 100); do
-  grep -q '^port ' "$WORK/orvelle.port" && curl -sf -o /dev/null \
-    "http://127.0.0.1:$NGINX_PORT/1k.bin" && break
+  curl -sf -o /dev/null "http://127.0.0.1:$NGINX_PORT/1k.bin" && break
   sleep 0.1
 done
-ORVELLE_PORT=$(awk '/^port /{print $2}' "$WORK/orvelle.port")
-for port in "$NGINX_PORT" "$ORVELLE_PORT"; do
+for port in "$NGINX_PORT" "${PORTS[@]}"; do
   size=$(curl -sf -o /dev/null -w '%{size_download}' "http://127.0.0.1:$port/64k.bin")
   [ "$size" = 65536 ] || { log "server on port $port does not serve the files"; exit 1; }
 done
@@ -136,29 +186,50 @@ mibps() {
 
 median() { tr ' ' '\n' | grep . | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+
 if [ ${#SERVER_CPU[@]} -gt 0 ]; then log "servers on CPU 1, client on CPU 0 (PIN=0 to turn off)"; fi
-printf '%-9s %4s %12s %12s %7s   %s\n' file c nginx orvelle ratio "(runs: nginx | orvelle)"
+log "load before: $(uptime | sed 's/.*load/load/')"
+header=$(printf '%-9s %4s %10s' file c nginx)
+for name in "${NAMES[@]}"; do header+=$(printf ' %10s %5s' "$name" ratio); done
+echo "$header   (runs: nginx | ${NAMES[*]})"
 for file in 1k.bin 64k.bin; do
   for c in $CONCURRENCY; do
-    n_runs="" o_runs=""
+    n_runs=""
+    declare -A runs=()
     for _ in $(seq "$REPEATS"); do
       n_runs+="$(rps "$NGINX_PORT" "$file" "$c") "
-      o_runs+="$(rps "$ORVELLE_PORT" "$file" "$c") "
+      for i in "${!NAMES[@]}"; do runs[$i]+="$(rps "${PORTS[$i]}" "$file" "$c") "; done
     done
     n=$(median <<<"$n_runs")
-    o=$(median <<<"$o_runs")
-    printf '%-9s %4s %8.0f r/s %8.0f r/s %7.2f   (%s| %s)\n' "$file" "$c" "$n" "$o" \
-      "$(awk -v a="$o" -v b="$n" 'BEGIN {print a / b}')" "$n_runs" "$o_runs"
+    line=$(printf '%-9s %4s %10.0f' "$file" "$c" "$n")
+    detail="$n_runs"
+    for i in "${!NAMES[@]}"; do
+      o=$(median <<<"${runs[$i]}")
+      line+=$(printf ' %10.0f %5s' "$o" "$(ratio "$o" "$n")")
+      detail+="| ${runs[$i]}"
+    done
+    echo "$line   ($detail)"
+    unset runs
   done
 done
 
-cat "$ROOT/200m.bin" >/dev/null  # both servers read it from the page cache
-n_runs="" o_runs=""
-for _ in $(seq "$BIG_REPEATS"); do
-  n_runs+="$(mibps "$NGINX_PORT" 200m.bin) "
-  o_runs+="$(mibps "$ORVELLE_PORT" 200m.bin) "
-done
-n=$(median <<<"$n_runs")
-o=$(median <<<"$o_runs")
-printf '%-9s %4s %8.0f MiB/s %6.0f MiB/s %5.2f   (%s| %s)\n' 200m.bin 1 "$n" "$o" \
-  "$(awk -v a="$o" -v b="$n" 'BEGIN {print a / b}')" "$n_runs" "$o_runs"
+if [ "$BIG" = 1 ]; then
+  cat "$ROOT/200m.bin" >/dev/null  # every server reads it from the page cache
+  n_runs=""
+  declare -A runs=()
+  for _ in $(seq "$BIG_REPEATS"); do
+    n_runs+="$(mibps "$NGINX_PORT" 200m.bin) "
+    for i in "${!NAMES[@]}"; do runs[$i]+="$(mibps "${PORTS[$i]}" 200m.bin) "; done
+  done
+  n=$(median <<<"$n_runs")
+  line=$(printf '%-9s %4s %6.0f MiB/s' 200m.bin 1 "$n")
+  detail="$n_runs"
+  for i in "${!NAMES[@]}"; do
+    o=$(median <<<"${runs[$i]}")
+    line+=$(printf ' %6.0f MiB/s %5s' "$o" "$(ratio "$o" "$n")")
+    detail+="| ${runs[$i]}"
+  done
+  echo "$line   ($detail)"
+fi
+log "load after: $(uptime | sed 's/.*load/load/')"

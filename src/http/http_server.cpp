@@ -275,7 +275,15 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
   if (!file.Valid()) throw EFOpenError(file_name, errno);
   struct stat info {};
   if (::fstat(file.Get(), &info) != 0) throw EFOpenError(file_name, errno);
+  return SendOpenFile(AThread, ResponseInfo, file.Get(), info, file_name);
+}
+
+std::int64_t THTTPServer::SendOpenFile(TPeerThread& AThread, THTTPResponseInfo& ResponseInfo,
+                                       int file, const struct stat& info,
+                                       const std::string& file_name) {
   if (!S_ISREG(info.st_mode)) throw EFOpenError(file_name, S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+  if (ResponseInfo.ContentType.empty())
+    ResponseInfo.ContentType = mime_table_.FileMimeType(file_name);
   // One open for size and content: the length announced is the length of what is sent.
   ResponseInfo.ContentLength = info.st_size;
   ResponseInfo.SendHeader();
@@ -286,7 +294,7 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
     std::size_t got = 0;
     while (got < bytes.size()) {
       const ssize_t n =
-          ::pread(file.Get(), bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+          ::pread(file, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;  // the file shrank since its size was taken: send what is there
       got += static_cast<std::size_t>(n);
@@ -295,7 +303,7 @@ std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& Resp
     connection.Write(bytes);
     return static_cast<std::int64_t>(got);
   }
-  return connection.WriteFile(file.Get(), info.st_size);
+  return connection.WriteFile(file, info.st_size);
 }
 
 }  // namespace orvelle::http

@@ -1,6 +1,8 @@
 // THTTPServer: the HTTP request cycle on top of TTCPServer, and SendFile.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -43,6 +45,11 @@ class THTTPServer : public TTCPServer {
   // Throws EFOpenError before sending anything when the file cannot be opened.
   std::int64_t SendFile(TPeerThread& AThread, THTTPResponseInfo& ResponseInfo,
                         const std::string& file_name);
+  // The same for a file the caller has opened already and looked at with fstat (`info`), so a
+  // file served is looked up once; `file_name` gives the type when none is set, and names the
+  // file in EFOpenError, thrown before anything is sent when it is not a regular file.
+  std::int64_t SendOpenFile(TPeerThread& AThread, THTTPResponseInfo& ResponseInfo, int file,
+                            const struct stat& info, const std::string& file_name);
 
  protected:
   void DoExecute(TPeerThread& thread) override;

@@ -19,6 +19,14 @@ std::string OneLine(std::string text) {
   return text;
 }
 
+// OneLine appended in place: the header block is built without a copy per line.
+void AppendOneLine(std::string& block, std::string_view text) {
+  for (const char c : text) {
+    if (c != '\r' && c != '\n') block += c;
+  }
+  block += "\r\n";
+}
+
 bool IsHtml(std::string_view content_type) {
   const std::string_view type = content_type.substr(0, content_type.find(';'));
   return EqualsIgnoreCase(type, "text/html") || EqualsIgnoreCase(type, "application/xhtml+xml");
@@ -61,15 +69,22 @@ void THTTPResponseInfo::SendHeader() {
 }
 
 std::string THTTPResponseInfo::HeaderBlock() const {
-  std::string block =
-      "HTTP/1.1 " + std::to_string(status_code_) + " " + OneLine(StatusText) + "\r\n";
+  // Room for the usual header in one allocation.
+  constexpr std::size_t kUsualHeaderBlock = 512;
+  std::string block;
+  block.reserve(kUsualHeaderBlock);
+  block += "HTTP/1.1 ";
+  block += std::to_string(status_code_);
+  block += ' ';
+  AppendOneLine(block, StatusText);
   for (std::size_t i = 0; i < Cookies.Count(); ++i) {
     TCookie cookie = Cookies[i];
     cookie.Secure = cookie.Secure || SecureCookies;
-    block += "Set-Cookie: " + OneLine(cookie.CookieText()) + "\r\n";
+    block += "Set-Cookie: ";
+    AppendOneLine(block, cookie.CookieText());
   }
-  for (const std::string& line : Headers.Lines()) block += OneLine(line) + "\r\n";
-  for (const std::string& line : LateHeaders.Lines()) block += OneLine(line) + "\r\n";
+  for (const std::string& line : Headers.Lines()) AppendOneLine(block, line);
+  for (const std::string& line : LateHeaders.Lines()) AppendOneLine(block, line);
   if (Guarded) {
     // Another site must not show our pages in a frame and trick a click on them.
     if (IsHtml(ContentType)) {

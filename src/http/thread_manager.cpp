@@ -119,7 +119,7 @@ void TThreadMgrDefault::StopAccepting(const std::function<void()>& wake) {
   acceptor_.reset();
   // After the reset, so a woken worker does not go straight back into accept.
   wake();
-  ArmVacancyTimer(std::chrono::nanoseconds(1));
+  ArmVacancyTimerLocked(std::chrono::nanoseconds(1));
   changed_.wait(lock, [this] { return accepting_ == 0; });
 }
 
@@ -161,21 +161,39 @@ void TThreadMgrDefault::ArmVacancyTimer(std::chrono::nanoseconds after) {
   ::timerfd_settime(vacancy_timer_.Get(), 0, &expiry, nullptr);
 }
 
+// Called with mutex_ held: the timer fires `after` from now (1 ns: at once).
+void TThreadMgrDefault::ArmVacancyTimerLocked(std::chrono::nanoseconds after) {
+  ArmVacancyTimer(after);
+  timer_armed_ = true;
+}
+
 // Called with the lock held; waits on the vacancy timer without it. True when, once it fired,
 // connections were still left without a waiting worker while others are being served: the
-// caller then waits for connections itself, and another worker watches in its place.
+// caller then waits for connections itself, and another worker watches in its place. The timer
+// is armed by the first worker of a spell that takes the last waiting place, not by every
+// connection: on firing, a spell that began later than the vacancy bound ago is waited out.
 bool TThreadMgrDefault::WatchVacancy(std::unique_lock<std::mutex>& lock,
                                      const std::stop_token& stop) {
   watching_ = true;
-  lock.unlock();
-  pollfd fired{vacancy_timer_.Get(), POLLIN, 0};
-  ::poll(&fired, 1, -1);
-  std::uint64_t expirations = 0;
-  [[maybe_unused]] const auto taken =
-      ::read(vacancy_timer_.Get(), &expirations, sizeof expirations);
-  lock.lock();
+  bool vacant = false;
+  for (;;) {
+    lock.unlock();
+    pollfd fired{vacancy_timer_.Get(), POLLIN, 0};
+    ::poll(&fired, 1, -1);
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const auto taken =
+        ::read(vacancy_timer_.Get(), &expirations, sizeof expirations);
+    lock.lock();
+    timer_armed_ = false;
+    vacant = !stop.stop_requested() && acceptor_ && accepting_ == 0 && busy_ > 0;
+    const bool at_once = vacancy_now_;
+    vacancy_now_ = false;
+    if (!vacant || at_once) break;
+    const auto left = vacancy_from_ + limits_.AcceptVacancy - std::chrono::steady_clock::now();
+    if (left <= std::chrono::steady_clock::duration::zero()) break;
+    ArmVacancyTimerLocked(left);
+  }
   watching_ = false;
-  const bool vacant = !stop.stop_requested() && acceptor_ && accepting_ == 0 && busy_ > 0;
   if (vacant) {
     std::string failure;
     EnsureWatcherLocked(failure);
@@ -303,7 +321,8 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
       // This worker is busy now. If nobody else waits for connections, the ones that come
       // meanwhile wait for it; a watcher steps in if it stays busy.
       if (accepting_ == 1) {
-        ArmVacancyTimer(limits_.AcceptVacancy);
+        vacancy_from_ = std::chrono::steady_clock::now();
+        if (!timer_armed_) ArmVacancyTimerLocked(limits_.AcceptVacancy);
         EnsureWatcherLocked(failure);
       }
     }
@@ -326,12 +345,11 @@ void TThreadMgrDefault::Serve(TJob& job) {
   // A worker waiting for its client is not about to take the next connection: if nobody else
   // waits for connections, the watcher is told at once instead of after the vacancy bound.
   job.peer->Connection().OnFirstWait([this] {
-    bool vacant;
-    {
-      std::lock_guard lock(mutex_);
-      vacant = acceptor_ && accepting_ == 0 && watching_;
+    std::lock_guard lock(mutex_);
+    if (acceptor_ && accepting_ == 0 && watching_) {
+      vacancy_now_ = true;
+      ArmVacancyTimerLocked(std::chrono::nanoseconds(1));
     }
-    if (vacant) ArmVacancyTimer(std::chrono::nanoseconds(1));
   });
   job.body(*job.peer);
   std::unique_ptr<TPeerThread> ended;

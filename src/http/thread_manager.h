@@ -113,6 +113,7 @@ class TThreadMgrDefault {
                  bool after_serving);
   bool WatchVacancy(std::unique_lock<std::mutex>& lock, const std::stop_token& stop);
   void ArmVacancyTimer(std::chrono::nanoseconds after);
+  void ArmVacancyTimerLocked(std::chrono::nanoseconds after);
   void EnsureAcceptingLocked(std::string& failure);
   void EnsureWatcherLocked(std::string& failure);
   void CallStandbyLocked(std::string& failure);
@@ -136,9 +137,14 @@ class TThreadMgrDefault {
   std::vector<std::unique_ptr<TWorker>> retired_;  // guarded by mutex_; ended, not joined
   std::shared_ptr<const TAcceptor> acceptor_;      // guarded by mutex_; set while accepting
   std::size_t accepting_ = 0;  // guarded by mutex_; workers inside accept or reject
-  // A timerfd, armed when the last worker waiting for connections takes one; one standing-by
-  // worker (the watcher) waits on it. Fired at once to wake the watcher for a stop.
+  // A timerfd, armed when the last worker waiting for connections takes one and it is not armed
+  // already; one standing-by worker (the watcher) waits on it. Fired at once to wake the
+  // watcher for a stop.
   base::UniqueFd vacancy_timer_;
+  bool timer_armed_ = false;  // guarded by mutex_; vacancy_timer_ is set and not yet handled
+  // guarded by mutex_; when the last worker waiting for connections took one
+  std::chrono::steady_clock::time_point vacancy_from_;
+  bool vacancy_now_ = false;  // guarded by mutex_; the busy worker waits for its client
   bool watching_ = false;     // guarded by mutex_; a worker waits on vacancy_timer_
   std::size_t starting_ = 0;  // guarded by mutex_; threads started that have not looked yet
 };

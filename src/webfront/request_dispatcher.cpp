@@ -85,7 +85,7 @@ void TRequestDispatcher::HTTPServerCommandGet(http::TPeerThread& AThread,
       AnswerOwnEndpoint(below, setup_.own_endpoints, ResponseInfo);
     }
   } else if (script) {
-    ServeScript(RequestInfo, ResponseInfo, path, IsAbortRequest(below), peer);
+    ServeScript(RequestInfo, ResponseInfo, path, below, peer);
   } else {
     ServeStatic(AThread, RequestInfo, ResponseInfo, path, peer);
   }

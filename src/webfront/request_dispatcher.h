@@ -82,9 +82,9 @@ class TRequestDispatcher {
                        const Peer& peer);
   void ServeStatic(http::TPeerThread& thread, const http::THTTPRequestInfo& request,
                    http::THTTPResponseInfo& response, std::filesystem::path path, const Peer& peer);
-  void AnswerHead(const std::filesystem::path& path, http::THTTPResponseInfo& response);
+  // `below`: the page's path below the web folder (PathBelowFolder).
   void ServeScript(const http::THTTPRequestInfo& request, http::THTTPResponseInfo& response,
-                   const std::filesystem::path& path, bool abort_request, const Peer& peer);
+                   const std::filesystem::path& path, const std::string& below, const Peer& peer);
   void NoteScript(std::string_view what, std::string_view document);
 
   DispatcherSetup setup_;

@@ -24,11 +24,6 @@ bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::pa
   return text.size() == folder.size() || text[folder.size()] == '/';
 }
 
-bool IsExistingFile(const std::filesystem::path& path) {
-  struct stat info {};
-  return IsExistingFile(path, info);
-}
-
 bool IsExistingFile(const std::filesystem::path& path, struct stat& info) {
   // A NUL would make stat look at a shorter path than the rules saw: no such file.
   if (!base::FitsCString(path.native())) return false;

@@ -19,9 +19,8 @@ std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
 // here, so "/srv/Web/x" is not inside "/srv/web".
 bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::path& web_folder);
 
-// Anything there that is not a folder, as a request sees it.
-bool IsExistingFile(const std::filesystem::path& path);
-// The same, keeping what the look found for a caller that needs the file's identity too.
+// Anything there that is not a folder, as a request sees it; `info` keeps what the look found
+// for a caller that needs the file's identity too.
 bool IsExistingFile(const std::filesystem::path& path, struct stat& info);
 
 // The part of a mapped path below the web folder, beginning with "/" ("/" for the folder

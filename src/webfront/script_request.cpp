@@ -18,7 +18,7 @@ constexpr std::size_t kMaxParams = 10'000;
 
 void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
                                      http::THTTPResponseInfo& response,
-                                     const std::filesystem::path& path, bool abort_request,
+                                     const std::filesystem::path& path, const std::string& below,
                                      const Peer& peer) {
   // Parameters are decoded only here, after authentication and the session rule, and only
   // within bounds: a flood of "&" must not become a flood of strings.
@@ -29,7 +29,7 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
     response.ContentText = FileNotFoundPage(response.StatusText);
     return;
   }
-  if (abort_request) {
+  if (IsAbortRequest(below)) {
     const std::optional<std::string> aborted = slot_.AbortCurrent();
     response.ContentText = aborted ? AbortedPage(*aborted) : std::string(kNoScriptPage);
     return;
@@ -37,8 +37,7 @@ void TRequestDispatcher::ServeScript(const http::THTTPRequestInfo& request,
   std::string holder;
   // Held under its request path: the busy and aborted pages must not show where the server's
   // files lie on its disk.
-  std::optional<ScriptSlot::Claim> claim =
-      slot_.TryClaim(PathBelowFolder(path, setup_.web_folder), holder);
+  std::optional<ScriptSlot::Claim> claim = slot_.TryClaim(below, holder);
   if (!claim) {
     response.ContentText = BusyPage(holder);
     return;

@@ -3,6 +3,7 @@
 // Basic authentication, the missing configuration, web/log.txt and a port already in use.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 
@@ -37,6 +38,7 @@ class StaticFilesTest : public ::testing::Test {
     home.Page("docs/index.html", "<p>docs</p>");
     home.Page("style.css", "body{}");
     home.Page("empty/readme.txt", "r");
+    home.Page("odd/index.html/inner.txt", "i");  // an index.html that is a folder
     WriteText(home.Path() / "secret.txt", "outside");
     WriteText(home.Path() / "Web" / "x.html", "sibling");
     server.emplace(home);
@@ -59,6 +61,9 @@ TEST_F(StaticFilesTest, FilesAndFolderIndexes) {
       {"/docs/", "HTTP/1.1 200 OK", "text/html", "<p>docs</p>"},
       {"/style.css", "HTTP/1.1 200 OK", "text/css", "body{}"},
       {"/empty/", "HTTP/1.1 404 Not Found", "text/html", kNotFound},
+      {"/odd/", "HTTP/1.1 404 Not Found", "text/html", kNotFound},
+      {"/odd/index.html/inner.txt", "HTTP/1.1 200 OK", "text/plain", "i"},
+      {"/style.css/inner.txt", "HTTP/1.1 404 Not Found", "text/html", kNotFound},
       {"/missing.html", "HTTP/1.1 404 Not Found", "text/html", kNotFound},
       {"/..%2fsecret.txt", "HTTP/1.1 404 Not Found", "text/html", kNotFound},
       {"/../secret.txt", "HTTP/1.1 403 Forbidden", "text/html", kAccessDenied},
@@ -93,6 +98,20 @@ TEST_F(StaticFilesTest, HeadSendsHeaderOnly) {
     EXPECT_EQ(response.Header("Content-Length"), "6") << method;
     EXPECT_EQ(response.body, "") << method;
   }
+  // A folder answers with its index.html; one without an index is not there.
+  const auto folder = Get(*server, "/docs/", "HEAD");
+  EXPECT_EQ(folder.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(folder.Header("Content-Type"), "text/html");
+  EXPECT_EQ(folder.Header("Content-Length"), "11");
+  EXPECT_EQ(Get(*server, "/empty/", "HEAD").status_line, "HTTP/1.1 404 Not Found");
+}
+
+// A FIFO under web/ is no file to send: the request is answered at once, never left hanging on
+// a writer that does not come.
+TEST_F(StaticFilesTest, FifoIsAnsweredWithoutWaiting) {
+  ASSERT_EQ(::mkfifo((home.Path() / "web" / "pipe").c_str(), 0644), 0);
+  EXPECT_EQ(Get(*server, "/pipe").status_line, "HTTP/1.1 500 Internal Server Error");
+  EXPECT_EQ(Get(*server, "/style.css").body, "body{}");
 }
 
 TEST_F(StaticFilesTest, LogLinesForRequestsAndFiles) {
