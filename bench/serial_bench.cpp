@@ -6,7 +6,9 @@
 //    ReceiveBuffer (the server's own port, event thread and main loop, in-process), against a
 //    plain reader thread on the same kind of pseudo-terminal; the server writes its traffic record
 //    to a file and has one live-console viewer connected meanwhile.
-//   orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH]
+//   orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH] [--before PATH]
+// --before: another orvelle binary (an earlier build) whose page round trip is timed in the same
+// alternating blocks, so before and after come from one run.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -60,6 +62,7 @@ struct Options {
   int mib = 8;
   std::string orvelle = ORVELLE_BINARY;
   std::string sim = ORVELLE_SERIAL_SIM;
+  std::string before;  // empty: no earlier binary to compare with
 };
 
 double Micros(Clock::duration d) {
@@ -238,12 +241,11 @@ void WriteHome(const fs::path& home) {
 // pages first and gives them this long, and times the pages as they are normally served.
 constexpr auto kPageSettle = std::chrono::milliseconds(2500);
 
-PageTimes PageRoundTrips(const Options& options, const fs::path& work, const fs::path& home,
+PageTimes PageRoundTrips(const std::string& binary, const fs::path& work, const fs::path& home,
                          const std::string& port, int rounds) {
   fs::create_directories(work);
-  Child server(
-      {options.orvelle, "--home", home.string(), "--port", "0", "--listen-ip", "127.0.0.1"},
-      work / "orvelle.log");
+  Child server({binary, "--home", home.string(), "--port", "0", "--listen-ip", "127.0.0.1"},
+               work / "orvelle.log");
   const std::string listening = server.WaitForLine("Listening for HTTP connections on ");
   const int http_port = std::atoi(listening.substr(listening.rfind(':') + 1).c_str());
   if (Get(http_port, "/open.ovs?p=" + port).find("open=") == std::string::npos) {
@@ -419,6 +421,8 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
       options.mib = std::clamp(std::atoi(value.c_str()), 1, 15);
     } else if (name == "--orvelle") {
       options.orvelle = value;
+    } else if (name == "--before") {
+      options.before = value;
     } else if (name == "--sim") {
       options.sim = value;
     } else {
@@ -434,9 +438,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
 int main(int argc, char** argv) {
   const std::optional<Options> options = ParseOptions(argc, argv);
   if (!options) {
-    std::fprintf(
-        stderr,
-        "usage: orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH]\n");
+    std::fprintf(stderr,
+                 "usage: orvelle_serial_bench [--rounds N] [--mib N] [--orvelle PATH] [--sim PATH] "
+                 "[--before PATH]\n");
     return 2;
   }
   ::signal(SIGPIPE, SIG_IGN);
@@ -457,25 +461,36 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_until(written + kPageSettle);
       std::vector<double> direct;
       PageTimes page;
+      PageTimes before;
       constexpr int kBlocks = 5;
+      const auto add = [](PageTimes& to, const PageTimes& from) {
+        to.round_trip.insert(to.round_trip.end(), from.round_trip.begin(), from.round_trip.end());
+        to.empty_page.insert(to.empty_page.end(), from.empty_page.begin(), from.empty_page.end());
+      };
       for (int block = 0; block < kBlocks; ++block) {
         const int rounds = std::max(1, options->rounds / kBlocks);
         const auto d = DirectRoundTrips(path, rounds);
         direct.insert(direct.end(), d.begin(), d.end());
         // The page opens the port itself, so this program's handle must be gone by then.
-        const PageTimes p =
-            PageRoundTrips(*options, work / ("b" + std::to_string(block)), home, path, rounds);
-        page.round_trip.insert(page.round_trip.end(), p.round_trip.begin(), p.round_trip.end());
-        page.empty_page.insert(page.empty_page.end(), p.empty_page.begin(), p.empty_page.end());
+        const std::string name = std::to_string(block);
+        add(page, PageRoundTrips(options->orvelle, work / ("b" + name), home, path, rounds));
+        if (!options->before.empty()) {
+          add(before, PageRoundTrips(options->before, work / ("p" + name), home, path, rounds));
+        }
       }
       const double direct_median = Median(direct);
-      const double page_median = Median(page.round_trip);
       std::printf("round trip of a 16-byte command (median of %zu)\n", direct.size());
       std::printf("  directly on the pseudo-terminal   %8.1f us\n", direct_median);
-      std::printf("  through a page served by orvelle  %8.1f us\n", page_median);
-      std::printf("  the same request without the port %7.1f us\n", Median(page.empty_page));
-      std::printf("  orvelle adds                      %8.1f us (target: at most 100)\n",
-                  page_median - direct_median);
+      const auto show = [direct_median](const char* label, const PageTimes& times) {
+        const double page_median = Median(times.round_trip);
+        std::printf("%s\n", label);
+        std::printf("  through a page served by orvelle  %8.1f us\n", page_median);
+        std::printf("  the same request without the port %7.1f us\n", Median(times.empty_page));
+        std::printf("  orvelle adds                      %8.1f us (target: at most 100)\n",
+                    page_median - direct_median);
+      };
+      if (!options->before.empty()) show(" the --before binary:", before);
+      show(options->before.empty() ? " orvelle:" : " this build:", page);
     }
     const std::size_t total = static_cast<std::size_t>(options->mib) << 20;
     // Side by side in alternating rounds; each round's ratio compares two runs a moment apart,

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,28 +18,35 @@ namespace {
 // The writer waits this long for news at a time; it bounds nothing but the idle loop.
 constexpr std::chrono::milliseconds kWriterWait{500};
 
-std::string AsciiColumn(std::string_view bytes) {
-  std::string out(bytes);
-  for (char& c : out) {
-    if (c < 0x20 || c > 0x7E) c = '.';
-  }
-  return out;
-}
-
 }  // namespace
 
+// Built in place, one allocation per record: the writer formats every byte the port passes, and
+// on a small machine its time is taken from the port.
 std::string TrafficLogLines(const base::TrafficRecord& record) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
   const std::string prefix =
       base::IsoTimeMicros(record.time) + " " + std::string(base::KindName(record.kind)) + " ";
   constexpr std::size_t kHexWidth = kTrafficBytesPerLine * 3 - 1;
+  const std::size_t lines = std::max<std::size_t>(
+      1, (record.bytes.size() + kTrafficBytesPerLine - 1) / kTrafficBytesPerLine);
   std::string out;
+  out.reserve(lines * (prefix.size() + kHexWidth + 3) + record.bytes.size());
   std::string_view rest = record.bytes;
   do {
     const std::string_view piece = rest.substr(0, kTrafficBytesPerLine);
     rest.remove_prefix(piece.size());
-    std::string hex = base::HexPairs(piece, " ");
-    hex.resize(kHexWidth, ' ');
-    out += prefix + hex + "  " + AsciiColumn(piece) + "\n";
+    out += prefix;
+    const std::size_t hex_start = out.size();
+    for (std::size_t i = 0; i < piece.size(); ++i) {
+      if (i > 0) out.push_back(' ');
+      const auto byte = static_cast<unsigned char>(piece[i]);
+      out.push_back(kDigits[byte >> 4]);
+      out.push_back(kDigits[byte & 0x0F]);
+    }
+    out.append(kHexWidth - (out.size() - hex_start), ' ');
+    out += "  ";
+    for (const char c : piece) out.push_back(c < 0x20 || c > 0x7E ? '.' : c);
+    out.push_back('\n');
   } while (!rest.empty());
   return out;
 }

@@ -37,6 +37,7 @@ TEST(TrafficLogLines, HexAndAsciiSixteenBytesALine) {
        "2024-05-01T12:34:56.123456Z EV 63 6C 6F 73 65                                   close\n"},
       {TrafficKind::kRx, std::string("\x00\xFF~ ", 4),
        "2024-05-01T12:34:56.123456Z RX 00 FF 7E 20                                      ..~ \n"},
+      {TrafficKind::kRx, "", "2024-05-01T12:34:56.123456Z RX " + std::string(49, ' ') + "\n"},
       {TrafficKind::kRx, std::string(16, 'x'),
        "2024-05-01T12:34:56.123456Z RX 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78  "
        "xxxxxxxxxxxxxxxx\n"},
