@@ -29,24 +29,24 @@ std::string TrafficLogLines(const base::TrafficRecord& record) {
   constexpr std::size_t kHexWidth = kTrafficBytesPerLine * 3 - 1;
   const std::size_t lines = std::max<std::size_t>(
       1, (record.bytes.size() + kTrafficBytesPerLine - 1) / kTrafficBytesPerLine);
-  std::string out;
-  out.reserve(lines * (prefix.size() + kHexWidth + 3) + record.bytes.size());
+  // Each line: the prefix, the padded hex column, two spaces, the ASCII column, a line feed.
+  std::string out(lines * (prefix.size() + kHexWidth + 3) + record.bytes.size(), ' ');
+  char* at = out.data();
   std::string_view rest = record.bytes;
   do {
     const std::string_view piece = rest.substr(0, kTrafficBytesPerLine);
     rest.remove_prefix(piece.size());
-    out += prefix;
-    const std::size_t hex_start = out.size();
-    for (std::size_t i = 0; i < piece.size(); ++i) {
-      if (i > 0) out.push_back(' ');
-      const auto byte = static_cast<unsigned char>(piece[i]);
-      out.push_back(kDigits[byte >> 4]);
-      out.push_back(kDigits[byte & 0x0F]);
+    at = std::copy(prefix.begin(), prefix.end(), at);
+    char* hex = at;
+    for (const char c : piece) {
+      const auto byte = static_cast<unsigned char>(c);
+      hex[0] = kDigits[byte >> 4];
+      hex[1] = kDigits[byte & 0x0F];
+      hex += 3;  // the separator stays the space it was made with
     }
-    out.append(kHexWidth - (out.size() - hex_start), ' ');
-    out += "  ";
-    for (const char c : piece) out.push_back(c < 0x20 || c > 0x7E ? '.' : c);
-    out.push_back('\n');
+    at += kHexWidth + 2;
+    for (const char c : piece) *at++ = c < 0x20 || c > 0x7E ? '.' : c;
+    *at++ = '\n';
   } while (!rest.empty());
   return out;
 }
