@@ -4,7 +4,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 
 namespace orvelle::app {
 
@@ -45,34 +47,48 @@ void ConsoleWriter::Run(std::stop_token stop) {
     const std::size_t dropped = dropped_;
     dropped_ = 0;
     hold.unlock();
+    bool written = true;
     if (dropped > 0) {
-      WriteAll("(" + std::to_string(dropped) + " log lines not shown: the console was not reading)\n",
-               stop);
+      written = WriteAll(
+          "(" + std::to_string(dropped) + " log lines not shown: the console was not reading)\n",
+          stop);
     }
-    WriteAll(batch, stop);
+    if (written) written = WriteAll(batch, stop);
+    // Closing, and the console took nothing: the lines still queued would only wait as long.
+    if (!written && stop.stop_requested()) return;
     hold.lock();
   }
 }
 
-void ConsoleWriter::WriteAll(std::string_view bytes, const std::stop_token& stop) const {
+// The console is usually blocking (a terminal, a pipe, the journal's socket), and a blocking
+// write into a full pipe would hold this thread, and so the close, until somebody reads. So the
+// writer waits in poll, which it can leave, and writes only once the console has room, at most
+// PIPE_BUF bytes at a time: that much fits whenever a pipe or socket reports room.
+bool ConsoleWriter::WriteAll(std::string_view bytes, const std::stop_token& stop) const {
   // A console that takes nothing for this long while the writer closes is given up on.
   constexpr int kLooksWhenClosing = 10;
+  // How often a writer waiting for room looks whether it is asked to close.
   constexpr int kLookMs = 100;
   int looks_left = kLooksWhenClosing;
   while (!bytes.empty()) {
-    const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+    pollfd ready{fd_, POLLOUT, 0};
+    const int seen = ::poll(&ready, 1, kLookMs);
+    if (seen < 0 && errno != EINTR) return false;
+    if (seen <= 0) {
+      if (stop.stop_requested() && --looks_left < 0) return false;
+      continue;
+    }
+    if ((ready.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;  // nobody reads
+    const ssize_t n = ::write(fd_, bytes.data(), std::min<std::size_t>(bytes.size(), PIPE_BUF));
     if (n > 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
+    } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
-    } else if (n < 0 && errno == EAGAIN) {
-      if (stop.stop_requested() && --looks_left < 0) return;
-      pollfd ready{fd_, POLLOUT, 0};
-      ::poll(&ready, 1, kLookMs);
     } else {
-      return;  // the console is gone; the lines have nowhere to go
+      return false;  // the console is gone; the lines have nowhere to go
     }
   }
+  return true;
 }
 
 }  // namespace orvelle::app

@@ -38,16 +38,16 @@ class ConsoleWriter {
  private:
   void Run(std::stop_token stop);
   // Writes all of `bytes` unless the console fails; waits while it is full, for a bounded time
-  // once the writer is closing.
-  void WriteAll(std::string_view bytes, const std::stop_token& stop) const;
+  // once the writer is closing. False when not all of it went out.
+  bool WriteAll(std::string_view bytes, const std::stop_token& stop) const;
 
   const int fd_;
   const Limits limits_;
   std::mutex lock_;
   std::condition_variable_any queued_;
-  std::string pending_;     // guarded by lock_
+  std::string pending_;      // guarded by lock_
   std::size_t dropped_ = 0;  // guarded by lock_: lines dropped since the last write
-  std::jthread thread_;     // last: starts once everything above exists
+  std::jthread thread_;      // last: starts once everything above exists
 };
 
 }  // namespace orvelle::app

@@ -18,7 +18,10 @@ void ReceivePump::Deliver(int count) {
 
 // Under lock_, so the ring sees the bytes in the order the buffer does.
 void ReceivePump::Take(int count) {
-  const std::string bytes = port_.ReadText(count);
+  Store(port_.ReadText(count));
+}
+
+void ReceivePump::Store(std::string bytes) {
   received_ += bytes.size();
   if (traffic_ != nullptr) traffic_->Append(base::TrafficKind::kRx, bytes);
   buffer_.Append(bytes);
@@ -43,9 +46,10 @@ ReceivePump::Wait ReceivePump::AwaitInput(std::uint64_t seen, std::chrono::micro
     if (!port_.WaitForInput(limit)) {
       return port_.Connected() ? Wait::kUnchanged : Wait::kPortUnavailable;
     }
-    const int count = port_.QueuedInput();
-    if (count > 0) {
-      Take(count);
+    // Told that input waits: read it at once, without counting it first.
+    std::string bytes = port_.ReadWaiting(kReadAtOnce);
+    if (!bytes.empty()) {
+      Store(std::move(bytes));
       taken_ = true;
     }
   } catch (const std::exception&) {

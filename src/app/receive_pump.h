@@ -41,7 +41,11 @@ class ReceivePump {
   std::uint64_t ReceivedBytes() const { return received_.load(); }
 
  private:
+  // What a waiting script reads in one go: the port's whole input queue.
+  static constexpr std::size_t kReadAtOnce = 4096;
+
   void Take(int count);
+  void Store(std::string bytes);  // under lock_: into the ring, the buffer and the tap
 
   serial::TSerialPort& port_;
   TReceiveBuffer& buffer_;

@@ -38,10 +38,15 @@ void TrafficRing::Append(TrafficKind kind, std::string_view bytes) {
   bool news = false;
   {
     std::lock_guard hold(lock_);
+    // Readers learn of a new record at once only when the line was quiet; while it streams
+    // they look every idle gap anyway (see ReadFrom), so waking them for every record would
+    // only take the writer's core from it.
+    const bool quiet = records_.empty() || now - last_append_ >= idle_gap_;
     while (!bytes.empty()) {
       if (!CanExtend(kind, now)) {
+        if (open_ && records_.back().bytes.size() == kMaxRecordBytes) SealFull();
         StartRecord(kind, {});
-        news = true;
+        news = news || quiet;
       }
       std::string& tail = records_.back().bytes;
       const std::size_t take = std::min(bytes.size(), kMaxRecordBytes - tail.size());
@@ -50,14 +55,23 @@ void TrafficRing::Append(TrafficKind kind, std::string_view bytes) {
       bytes.remove_prefix(take);
     }
     last_append_ = now;
-    if (records_.back().bytes.size() == kMaxRecordBytes) {
-      open_ = false;  // full: readers need not wait for the line to go quiet
-      ++version_;
+    if (records_.back().bytes.size() == kMaxRecordBytes) SealFull();
+    // Full records pile up unannounced until a reader could start to fall behind.
+    if (unannounced_bytes_ >= byte_limit_ / kWakesPerRing) {
+      unannounced_bytes_ = 0;
       news = true;
     }
     Evict();
   }
   if (news) changed_.notify_all();
+}
+
+// Full: readers need not wait for the line to go quiet to read it.
+void TrafficRing::SealFull() {
+  if (!open_) return;
+  open_ = false;
+  ++version_;
+  unannounced_bytes_ += records_.back().bytes.size();
 }
 
 void TrafficRing::Note(TrafficKind kind, std::string_view text) {
@@ -114,8 +128,11 @@ TrafficRing::Batch TrafficRing::ReadFrom(std::uint64_t from, std::chrono::millis
     if (!batch.records.empty() || batch.missed || now >= deadline || stop.stop_requested()) {
       return batch;
     }
-    // An open record becomes readable once the line has been quiet for the gap.
-    const auto until = open_ ? std::min(deadline, last_append_ + idle_gap_) : deadline;
+    // An open record becomes readable once the line has been quiet for the gap; while the line
+    // streams, full records are announced only in bunches, so a reader also looks again after
+    // the gap.
+    const bool streaming = open_ || now - last_append_ < idle_gap_;
+    const auto until = streaming ? std::min(deadline, last_append_ + idle_gap_) : deadline;
     const std::uint64_t seen = version_;
     changed_.wait_until(hold, stop, until, [&] { return version_ != seen; });
   }

@@ -38,6 +38,10 @@ class TrafficRing {
   static constexpr std::size_t kMaxRecords = 8192;
   // Event and log texts are cut here; they may carry request or device text.
   static constexpr std::size_t kMaxNoteBytes = 512;
+  // A streaming writer wakes the readers each time this share of the ring filled with full
+  // records since the last wake: often enough that none falls behind, seldom enough to stay
+  // off the writer's path.
+  static constexpr std::size_t kWakesPerRing = 8;
   // One read hands out at most this many records, so a viewer writes in bounded pieces.
   static constexpr std::size_t kMaxBatch = 256;
 
@@ -67,6 +71,7 @@ class TrafficRing {
   bool CanExtend(TrafficKind kind, Steady::time_point now) const;
   void StartRecord(TrafficKind kind, std::string_view bytes);
   void SealIfIdle(Steady::time_point now);
+  void SealFull();
   void Evict();
   std::size_t SealedCount() const { return records_.size() - (open_ ? 1 : 0); }
   void Collect(std::uint64_t from, Batch& batch) const;
@@ -80,7 +85,8 @@ class TrafficRing {
   bool open_ = false;               // the last record may still grow
   Steady::time_point last_append_;  // of the open record
   std::uint64_t next_seq_;
-  std::uint64_t version_ = 0;  // counts records started and sealed, for waiting readers
+  std::uint64_t version_ = 0;          // counts records started and sealed, for waiting readers
+  std::size_t unannounced_bytes_ = 0;  // in full records sealed since readers were last woken
 };
 
 }  // namespace orvelle::base

@@ -242,6 +242,19 @@ std::string TCustomSerialPort::ReadText(int count) {
   return text;
 }
 
+std::string TCustomSerialPort::ReadWaiting(std::size_t max) {
+  if (!device_.Valid()) throw ESerialPort(SerialErrorCode::kRead, EBADF);
+  std::string text(max, '\0');
+  ssize_t n = -1;
+  do {
+    n = ::read(device_.Get(), text.data(), text.size());  // the device is opened non-blocking
+  } while (n < 0 && errno == EINTR);
+  if (n < 0 && errno != EAGAIN) throw ESerialPort(SerialErrorCode::kRead, errno);
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  bytes_read_.fetch_add(text.size());
+  return text;
+}
+
 bool TCustomSerialPort::WaitForInput(std::chrono::microseconds limit) {
   if (!Connected()) return false;
   const auto seconds = std::chrono::floor<std::chrono::seconds>(limit);

@@ -78,6 +78,9 @@ class TCustomSerialPort {
 
   int WriteText(std::string_view text);
   std::string ReadText(int count);
+  // One read of at most `max` bytes of what is waiting now, without first counting it; empty
+  // when nothing waits. For a reader that was just told input is there.
+  std::string ReadWaiting(std::size_t max);
   int QueuedInput();
   // Waits at most `limit` for input; true when some is waiting. False on a closed or hung-up
   // device too, which never gets input again.

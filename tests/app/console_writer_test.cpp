@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -31,6 +32,11 @@ struct Pipe {
     const std::string block(4096, '#');
     while (::write(write_end.Get(), block.data(), block.size()) > 0) {
     }
+  }
+  // The same, then the write end blocks again, as a process's stdout does.
+  void FillBlocking() {
+    Fill();
+    ::fcntl(write_end.Get(), F_SETFL, 0);
   }
   // Reads what is there now, waiting at most `limit` for the first byte.
   std::string ReadSome(std::chrono::milliseconds limit = std::chrono::milliseconds(2000)) {
@@ -110,6 +116,44 @@ TEST(ConsoleWriterTest, CloseGivesUpOnAConsoleThatStaysFull) {
   }
   EXPECT_FALSE(left.empty());
   EXPECT_EQ(left.find_first_not_of('#'), std::string::npos) << "the line left after the close";
+}
+
+// stdout is a blocking pipe nobody reads (a service whose log reader hangs): the close must end,
+// not wait in a write for a reader that never comes. Bounded, so a hang fails instead of stalling.
+TEST(ConsoleWriterTest, CloseEndsOnABlockingPipeThatNobodyReads) {
+  Pipe pipe;
+  pipe.FillBlocking();
+  auto closed = std::async(std::launch::async, [&pipe] {
+    ConsoleWriter writer(pipe.write_end.Get(), {std::chrono::milliseconds(1), 1 << 20});
+    for (int i = 0; i < 1000; ++i) writer.Write(std::string(100, 'x'));
+  });
+  ASSERT_EQ(closed.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+      << "the writer's close waits for a reader";
+  // The pipe held only what filled it: no part of a line went in after it.
+  std::string left;
+  for (std::string more = pipe.ReadSome(std::chrono::milliseconds(0)); !more.empty();
+       more = pipe.ReadSome(std::chrono::milliseconds(0))) {
+    left += more;
+  }
+  EXPECT_EQ(left.find_first_not_of('#'), std::string::npos);
+}
+
+// Once the blocking console reads again, the lines it missed are counted and the rest follow.
+TEST(ConsoleWriterTest, ABlockingConsoleThatReadsAgainGetsTheCountAndTheLines) {
+  Pipe pipe;
+  pipe.FillBlocking();
+  ConsoleWriter writer(pipe.write_end.Get(), {std::chrono::milliseconds(1), 100});
+  for (int i = 0; i < 1000; ++i) writer.Write("0123456789");
+  writer.Write("after");
+  std::string seen;
+  for (int i = 0; i < 200 && seen.find("not shown") == std::string::npos; ++i) {
+    seen += pipe.ReadSome(std::chrono::milliseconds(50));
+  }
+  writer.Write("last");
+  seen += pipe.ReadUntil("last\n");
+  const auto note = seen.find("log lines not shown: the console was not reading)\n");
+  ASSERT_NE(note, std::string::npos);
+  EXPECT_LT(note, seen.find("last\n"));
 }
 
 }  // namespace

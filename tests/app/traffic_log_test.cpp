@@ -9,9 +9,12 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
+
+#include "base/traffic_text.h"
 
 namespace orvelle::app {
 namespace {
@@ -37,12 +40,41 @@ TEST(TrafficLogLines, HexAndAsciiSixteenBytesALine) {
        "2024-05-01T12:34:56.123456Z EV 63 6C 6F 73 65                                   close\n"},
       {TrafficKind::kRx, std::string("\x00\xFF~ ", 4),
        "2024-05-01T12:34:56.123456Z RX 00 FF 7E 20                                      ..~ \n"},
+      {TrafficKind::kRx, "", "2024-05-01T12:34:56.123456Z RX " + std::string(49, ' ') + "\n"},
       {TrafficKind::kRx, std::string(16, 'x'),
        "2024-05-01T12:34:56.123456Z RX 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78 78  "
        "xxxxxxxxxxxxxxxx\n"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TrafficLogLines({1, c.kind, at, c.bytes}), c.lines) << c.bytes;
+  }
+}
+
+// The in-place lines against a plain build of the same lines, for records of every length and
+// every byte value.
+TEST(TrafficLogLines, MatchAPlainBuildForAnyRecord) {
+  const auto plain = [](const base::TrafficRecord& record) {
+    const std::string prefix =
+        base::IsoTimeMicros(record.time) + " " + std::string(base::KindName(record.kind)) + " ";
+    std::string out;
+    std::string_view rest = record.bytes;
+    do {
+      const std::string_view piece = rest.substr(0, kTrafficBytesPerLine);
+      rest.remove_prefix(piece.size());
+      std::string hex = base::HexPairs(piece, " ");
+      hex.resize(kTrafficBytesPerLine * 3 - 1, ' ');
+      std::string ascii(piece);
+      for (char& c : ascii) c = c < 0x20 || c > 0x7E ? '.' : c;
+      out += prefix + hex + "  " + ascii + "\n";
+    } while (!rest.empty());
+    return out;
+  };
+  std::minstd_rand random(31);
+  for (std::size_t size = 0; size <= 3 * kTrafficBytesPerLine + 1; ++size) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() % 256);
+    const base::TrafficRecord record{7, TrafficKind::kRx, std::chrono::system_clock::now(), bytes};
+    EXPECT_EQ(TrafficLogLines(record), plain(record)) << size;
   }
 }
 

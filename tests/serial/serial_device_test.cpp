@@ -312,6 +312,20 @@ TEST_F(DeviceTest, ReadReturnsWhatArrivedAtMostCount) {
   EXPECT_EQ(port.QueuedInput(), 0);
 }
 
+// The waiting reader's read: what is there, at most `max`, never a wait, and counted as read.
+TEST_F(DeviceTest, ReadWaitingTakesWhatIsThereWithoutWaiting) {
+  port.Open();
+  EXPECT_EQ(port.ReadWaiting(64), "");  // nothing yet: returns at once
+  pty.Write(std::string("hello\0world", 11));
+  ASSERT_TRUE(test::WaitUntil([&] { return port.QueuedInput() == 11; }, [] {}));
+  EXPECT_EQ(port.ReadWaiting(5), "hello");
+  EXPECT_EQ(port.ReadWaiting(64), std::string("\0world", 6));
+  EXPECT_EQ(port.ReadWaiting(64), "");
+  EXPECT_EQ(port.BytesRead(), 11u);
+  port.Close();
+  EXPECT_THROW(port.ReadWaiting(64), ESerialPort);
+}
+
 // The device takes nothing while the far end reads nothing; the limit ends the write early.
 TEST_F(DeviceTest, WriteStopsAtTheTimeLimit) {
   TSerialTimeouts timeouts;
