@@ -17,7 +17,9 @@ constexpr const char* kList =
     "# comment text/fake fake\n"
     "text/html\t\thtml htm\n"
     "application/x-orv  orv\n"
-    "application/no-extension\n";
+    "application/no-extension\n"
+    "text/x-first dup\n"
+    "text/x-second DUP\n";
 
 TEST(MimeTableTest, LookupsByExtension) {
   TempDir dir;
@@ -33,6 +35,7 @@ TEST(MimeTableTest, LookupsByExtension) {
       {"c:x.y:z", "application/octet-stream"},
       {"/web/x.fake", "application/octet-stream"},  // commented out
       {"/web/x.unknown", "application/octet-stream"},
+      {"x.dup", "text/x-second"},  // a later line holds
   };
   for (const auto& [name, type] : cases) EXPECT_EQ(table.FileMimeType(name), type) << name;
 }
