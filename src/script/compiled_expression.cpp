@@ -315,7 +315,9 @@ class TreeEvaluator {
     char op0 = flat.ops[0];
     if (IsArithmetic(op0)) {
       const Value& second = Ref(flat.operands[1]);
-      if (!Compute(first.Number().value, second.Number().value, op0, out)) {
+      if (double r; (op0 == '+' || op0 == '-') && SumOfKept(first, second, op0, r)) {
+        out.SetInteger(r);
+      } else if (!Compute(first.Number().value, second.Number().value, op0, out)) {
         engine_.NoteArithmetic(op0, second);
         out = first;
         return false;
@@ -533,6 +535,22 @@ void CompiledExpr::AppendInPlace(VariableStore& variables, std::string_view name
   }
 }
 
+void CompiledExpr::SetSum() {
+  const Flat& top = *root_;
+  if (top.has_complex || top.operands.size() != 2 || (top.ops[0] != '+' && top.ops[0] != '-')) {
+    return;
+  }
+  for (int i = 0; i < 2; ++i) {
+    const Operand& op = top.operands[static_cast<std::size_t>(i)];
+    if (op.kind == Operand::Kind::kVariable) {
+      sum_[i].slot = op.slot;
+    } else {
+      sum_[i].constant = &op.constant;  // a literal, or an empty operand (never kept as a number)
+    }
+  }
+  sum_op_ = top.ops[0];
+}
+
 CompiledExpr::CompiledExpr() = default;
 CompiledExpr::~CompiledExpr() = default;
 CompiledExpr::CompiledExpr(CompiledExpr&&) noexcept = default;
@@ -557,6 +575,7 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& contex
     }
   }
   expr.appends_to_ = AppendTarget(*expr.root_);
+  expr.SetSum();
   return expr;
 }
 

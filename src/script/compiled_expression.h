@@ -52,6 +52,15 @@ class CompiledExpr {
   // For such an expression: appends the other operands' texts to the variable's defined slot.
   void AppendInPlace(VariableStore& variables, std::string_view name) const;
 
+  // For `a + b` or `a - b` of variables and literals that hold whole numbers kept as numbers:
+  // the result, when it is one too. False otherwise (the general evaluation then decides).
+  bool WholeSum(const VariableStore& variables, double& r) const {
+    if (sum_op_ == 0) return false;
+    const Value& a = sum_[0].constant ? *sum_[0].constant : variables.At(sum_[0].slot).value;
+    const Value& b = sum_[1].constant ? *sum_[1].constant : variables.At(sum_[1].slot).value;
+    return SumOfKept(a, b, sum_op_, r);
+  }
+
   struct Flat;
   struct Operand;
 
@@ -62,6 +71,14 @@ class CompiledExpr {
   std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;
   std::uint32_t appends_to_ = kNoSlot;
+  // When the expression is `a + b` or `a - b` of plain operands: each side's slot or value.
+  struct SumSide {
+    std::uint32_t slot = kNoSlot;
+    const Value* constant = nullptr;
+  };
+  void SetSum();
+  SumSide sum_[2];
+  char sum_op_ = 0;
 };
 
 // Folds values left to right with one operator; shared by the text and the tree evaluators.

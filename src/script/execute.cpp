@@ -66,7 +66,27 @@ void SetModemLineFor(SerialAccess& serial, LineKind kind) {
   serial.SetModemLine(rts ? SerialAccess::ModemLine::kRts : SerialAccess::ModemLine::kDtr, on);
 }
 
+// Lines between two calls of the host's message pump: often enough for a desktop front end to
+// stay responsive, rare enough that a tight loop does not pay a host call per line.
+constexpr std::uint64_t kPumpInterval = 64;
+
 }  // namespace
+
+// A line runs unless a break or exit is pending or the run was stopped.
+void ScriptRun::ExecLine(int k) {
+  if (break_ || exit_) return;
+  if (++lines_run_ % kPumpInterval == 0) host_->PumpMessages();
+  if (limits_.max_lines != 0 && lines_run_ > limits_.max_lines) LineLimit();
+  if (Stopped()) return;
+  if (depth_ + 1 > kMaxNesting) throw EScriptError("Stack overflow");
+  Dispatch(k);
+}
+
+// Past the bound on executed lines the run ends as an aborted one does.
+void ScriptRun::LineLimit() {
+  line_limit_reached_ = true;
+  Abort();
+}
 
 void ScriptRun::Dispatch(int k) {
   const LineInfo& info = Info(k);
@@ -124,6 +144,11 @@ void ScriptRun::ExecAssignment(const LineInfo& info) {
       variables_.At(info.target).defined) {
     // The text grows where it stands; an undefined target takes the general path.
     return info.expr.AppendInPlace(variables_, info.target_name);
+  }
+  if (double sum; info.target != kNoSlot && info.expr.WholeSum(variables_, sum)) {
+    // A counter's step: the number goes to the variable without a value in between.
+    return variables_.WriteInteger(variables_.At(info.target), info.target_name,
+                                   static_cast<std::int64_t>(sum));
   }
   Value& value = assign_scratch_;
   if (!info.expr.Eval(*this, value)) return ExplainFailure(Cursor());

@@ -65,23 +65,6 @@ int ScriptRun::Pop(int caller_cursor) {
   return kFrameDone;
 }
 
-// A line runs unless a break or exit is pending or the run was stopped.
-void ScriptRun::ExecLine(int k) {
-  if (break_ || exit_) return;
-  host_->PumpMessages();
-  CountLine();
-  if (Stopped()) return;
-  if (depth_ + 1 > kMaxNesting) throw EScriptError("Stack overflow");
-  Dispatch(k);
-}
-
-// Past the bound on executed lines the run ends as an aborted one does.
-void ScriptRun::CountLine() {
-  if (limits_.max_lines == 0 || ++lines_run_ <= limits_.max_lines) return;
-  line_limit_reached_ = true;
-  Abort();
-}
-
 int ScriptRun::NextAtTop(RunFrame& frame) {
   for (;;) {
     if (++frame.cursor >= program_->LineCount() || Stopped()) return kRunDone;
@@ -107,33 +90,6 @@ int ScriptRun::NextInElse(RunFrame& frame) {
   if (frame.closing) return Pop(frame.cursor);
   frame.closing = At(++frame.cursor).kind == LineKind::kEndIf;
   return frame.cursor;
-}
-
-// The body runs up to the first next, which a nested for consumes as it runs. A pass whose
-// bounds fail or point the wrong way leaves the cursor on the for line: the body then runs on
-// as plain lines, as it always has.
-int ScriptRun::NextInFor(RunFrame& frame) {
-  for (;;) {
-    if (!frame.in_pass) {
-      if (!BeginPass(frame)) return Pop(frame.start);
-      frame.in_pass = true;
-      frame.cursor = frame.start;
-      frame.counter_set = false;
-    }
-    if (At(++frame.cursor).kind != LineKind::kNext) {
-      // Checked here, as it mostly holds: the counter still holds this pass's value.
-      if (!frame.counter_set || frame.counter->version != frame.counter_version) {
-        SetCounter(frame);
-      }
-      return frame.cursor;
-    }
-    ++frame.pass;
-    if (frame.pass - 1 > frame.count || break_ || exit_ || Stopped()) {
-      break_ = false;
-      return Pop(frame.cursor);
-    }
-    frame.in_pass = false;
-  }
 }
 
 // A condition that stops evaluating ends the loop instead of spinning on its last value.

@@ -100,7 +100,7 @@ class ScriptRun {
   bool Stopped() const {
     return abort_.load(std::memory_order_relaxed) || limits_.stop.stop_requested();
   }
-  void CountLine();
+  void LineLimit();
 
   // The run loop (run_loop.cpp): the next line to run, from the frame on top.
   int NextLine();
