@@ -46,6 +46,11 @@ class CompiledExpr {
   std::uint32_t SoleVariable() const { return sole_variable_; }
   // The value when the whole expression is one literal (or empty).
   const Value* SoleConstant() const { return sole_constant_; }
+  // The value the expression reads when it is one variable or one literal, read in place.
+  const Value* SoleValue(const VariableStore& variables) const {
+    if (sole_constant_) return sole_constant_;
+    return sole_variable_ != kNoSlot ? &variables.At(sole_variable_).value : nullptr;
+  }
   // The variable's slot index when the expression is that variable joined with "&" to plain
   // operands that are not it; else kNoSlot.
   std::uint32_t AppendsTo() const { return appends_to_; }

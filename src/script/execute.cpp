@@ -140,16 +140,7 @@ void ScriptRun::DispatchSimple(int k, const LineInfo& info) {
 }
 
 void ScriptRun::ExecAssignment(const LineInfo& info) {
-  if (info.target != kNoSlot && info.expr.AppendsTo() == info.target &&
-      variables_.At(info.target).defined) {
-    // The text grows where it stands; an undefined target takes the general path.
-    return info.expr.AppendInPlace(variables_, info.target_name);
-  }
-  if (double sum; info.target != kNoSlot && info.expr.WholeSum(variables_, sum)) {
-    // A counter's step: the number goes to the variable without a value in between.
-    return variables_.WriteInteger(variables_.At(info.target), info.target_name,
-                                   static_cast<std::int64_t>(sum));
-  }
+  if (info.target != kNoSlot && ExecAssignmentInPlace(info)) return;
   Value& value = assign_scratch_;
   if (!info.expr.Eval(*this, value)) return ExplainFailure(Cursor());
   if (info.target != kNoSlot) {
@@ -157,6 +148,26 @@ void ScriptRun::ExecAssignment(const LineInfo& info) {
   } else {
     variables_.Write(info.target_name, value.Text());
   }
+}
+
+// The shapes whose value needs no scratch value on its way to the target; false for the rest.
+bool ScriptRun::ExecAssignmentInPlace(const LineInfo& info) {
+  VariableStore::Slot& target = variables_.At(info.target);
+  if (info.expr.AppendsTo() == info.target && target.defined) {
+    // The text grows where it stands; an undefined target takes the general path.
+    info.expr.AppendInPlace(variables_, info.target_name);
+    return true;
+  }
+  if (double sum; info.expr.WholeSum(variables_, sum)) {
+    // A counter's step: the number goes to the variable without a value in between.
+    variables_.WriteInteger(target, info.target_name, static_cast<std::int64_t>(sum));
+    return true;
+  }
+  if (const Value* source = info.expr.SoleValue(variables_)) {
+    variables_.CopySlot(target, info.target_name, *source);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace orvelle::script

@@ -121,6 +121,7 @@ class ScriptRun {
   void ExplainFailure(int k);
   int Cursor() const { return frames_.back().cursor; }
   void ExecAssignment(const LineInfo& info);
+  bool ExecAssignmentInPlace(const LineInfo& info);
   void EnterIf(int k);
   void EnterWhile(int k);
   bool BeginPass(RunFrame& frame);

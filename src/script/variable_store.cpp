@@ -98,6 +98,18 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
   Define(slot);
 }
 
+void VariableStore::CopySlot(Slot& slot, std::string_view name, const Value& value) {
+  ++slot.version;
+  if (value.Empty()) {
+    slot.defined = false;
+    slot.value.Clear();
+    return;
+  }
+  Respell(slot.name, name);
+  slot.value = value;
+  Define(slot);
+}
+
 void VariableStore::AppendSlot(Slot& slot, std::string_view name, std::string_view text) {
   ++slot.version;
   Respell(slot.name, name);

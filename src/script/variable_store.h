@@ -51,6 +51,8 @@ class VariableStore {
   void WriteSlot(Slot& slot, std::string_view name, std::string_view value);
   // Moves a computed value in, keeping what is known of it as a number.
   void WriteSlot(Slot& slot, std::string_view name, Value& value);
+  // Copies a value in (another variable's or a literal's), as WriteSlot moves one.
+  void CopySlot(Slot& slot, std::string_view name, const Value& value);
   // Appends to a defined variable's text where it stands (`s = s & "xy"`).
   void AppendSlot(Slot& slot, std::string_view name, std::string_view text);
   // Writes a whole number; its decimal text is made when first read. Inline: loop counters and
