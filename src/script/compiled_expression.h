@@ -37,8 +37,10 @@ class CompiledExpr {
   // allow_tree = false keeps the text algorithm for every evaluation.
   static CompiledExpr Compile(std::string_view text, CompileContext& context, bool allow_tree);
 
-  // Same contract as ScriptRun::EvalExpr: on failure in a group or call, result is untouched;
-  // on a failing operator, result holds the value before it.
+  // Same contract as TextEvaluator::Expression: on failure in a group or call, result is
+  // untouched; on a failing operator, result holds the value before it. Where the tree cannot
+  // vouch for the bytes, the text evaluator goes on from the text as it then stands (the one
+  // fall-back rule, text_evaluator.h).
   bool Eval(ScriptRun& engine, Value& result) const;
 
   bool IsTree() const { return root_ != nullptr; }
@@ -68,10 +70,12 @@ class CompiledExpr {
 
   struct Flat;
   struct Operand;
+  enum class Outcome { kOk, kFail, kUnsafe };
 
  private:
-  std::string source_;
-  std::string stripped_;
+  Outcome EvalTree(ScriptRun& engine, Value& result, std::string& at) const;
+
+  std::string stripped_;  // the text without blanks: where the text algorithm starts
   std::unique_ptr<Flat> root_;
   std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;

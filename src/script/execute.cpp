@@ -33,7 +33,7 @@ void ScriptRun::SetVar(std::string_view name, std::string_view value) {
     // a call, so it is taken as written instead, and nothing in a name ever runs.
     Value index;
     if (pieces.args[i].find(')') == std::string::npos) {
-      EvalExpr(pieces.args[i], index);
+      text_.Expression(StripBlanks(pieces.args[i]), index);
     } else {
       index.SetText(pieces.args[i]);
     }
@@ -90,7 +90,9 @@ void ScriptRun::LineLimit() {
 
 void ScriptRun::Dispatch(int k) {
   const LineInfo& info = Info(k);
-  if (info.kind == LineKind::kAssignment) return ExecAssignment(info);  // the common line first
+  // The common lines first, before the switch's indirect jump.
+  if (info.kind == LineKind::kAssignment) return ExecAssignment(info);
+  if (info.kind == LineKind::kIf) return EnterIf(k);
   switch (info.kind) {
     case LineKind::kComment:
     case LineKind::kInert:
@@ -168,6 +170,38 @@ bool ScriptRun::ExecAssignmentInPlace(const LineInfo& info) {
     return true;
   }
   return false;
+}
+
+BuiltinValue ScriptRun::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
+                                    bool& call_failed) {
+  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
+  BuiltinValue value = entry.fn(env, args);
+  FinishBuiltin(env, value, call_failed);
+  return value;
+}
+
+BuiltinValue ScriptRun::CallBuiltinOnValues(const BuiltinEntry& entry,
+                                            std::span<const Value* const> args, bool& call_failed) {
+  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
+  BuiltinValue value = entry.on_values(env, args);
+  FinishBuiltin(env, value, call_failed);
+  return value;
+}
+
+void ScriptRun::FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed) {
+  // The work never reads error, so clearing it afterwards is the same as before, and a call
+  // without action can leave it untouched.
+  if (env.no_action) {
+    call_failed = true;
+    value = BuiltinValue::Text("");
+    return;
+  }
+  ClearError();
+  if (!env.error.empty()) {
+    ReportError(env.error);
+    value = BuiltinValue::Text("");
+  }
+  call_failed = env.call_failed;
 }
 
 }  // namespace orvelle::script
