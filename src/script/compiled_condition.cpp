@@ -95,7 +95,14 @@ bool Relate(RelOp op, const Value& left, const Value& right) {
 }  // namespace
 
 bool CompiledCondition::Eval(ScriptRun& engine, bool& result) const {
-  if (!tree_) return engine.EvalCondition(text_, result);
+  if (tree_ && EvalTerms(engine, result)) return true;
+  // The one fall-back rule: the text evaluator goes on from the text as the text algorithm
+  // would hold it. The sides are free of effects, so that is the whole text.
+  return engine.Text().Condition(text_, result);
+}
+
+// False (result as it was) when a side fails: the group then turns into a value.
+bool CompiledCondition::EvalTerms(ScriptRun& engine, bool& result) const {
   const bool initial = result;
   bool first = true;
   for (const Term& term : terms_) {
@@ -104,10 +111,8 @@ bool CompiledCondition::Eval(ScriptRun& engine, bool& result) const {
     const Value* left = EvalSide(engine, term.left, scratch.result);
     const Value* right = left ? EvalSide(engine, term.right, scratch.arg_scratch) : nullptr;
     if (!right) {
-      // A side that fails turns the group into a value; the sides are free of effects, so the
-      // text algorithm can take over from the start.
       result = initial;
-      return engine.EvalCondition(text_, result);
+      return false;
     }
     bool truth = Relate(term.op, *left, *right);
     if (first) {

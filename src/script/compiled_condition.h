@@ -15,7 +15,7 @@ namespace orvelle::script {
 class CompiledCondition {
  public:
   static CompiledCondition Compile(std::string_view text, CompileContext& context, bool allow_tree);
-  // Same contract as ScriptRun::EvalCondition.
+  // Same contract as TextEvaluator::Condition, which it falls back to (text_evaluator.h).
   bool Eval(ScriptRun& engine, bool& result) const;
 
  private:
@@ -26,6 +26,7 @@ class CompiledCondition {
     std::uint32_t state = 0;  // the run's operand state whose two values hold evaluated sides
   };
   bool ParseTerms(std::string_view s, CompileContext& context);
+  bool EvalTerms(ScriptRun& engine, bool& result) const;
 
   std::string text_;
   bool tree_ = false;

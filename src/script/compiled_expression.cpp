@@ -267,7 +267,7 @@ class Parser {
   std::size_t last_close_;
 };
 
-enum class Outcome { kOk, kFail, kUnsafe };
+using Outcome = CompiledExpr::Outcome;
 
 bool SafeCallText(std::string_view t) {
   return t.find_first_of("\"()") == std::string_view::npos;
@@ -315,7 +315,9 @@ class TreeEvaluator {
     char op0 = flat.ops[0];
     if (IsArithmetic(op0)) {
       const Value& second = Ref(flat.operands[1]);
-      if (!Compute(first.Number().value, second.Number().value, op0, out)) {
+      if (double r; (op0 == '+' || op0 == '-') && SumOfKept(first, second, op0, r)) {
+        out.SetInteger(r);
+      } else if (!Compute(first.Number().value, second.Number().value, op0, out)) {
         engine_.NoteArithmetic(op0, second);
         out = first;
         return false;
@@ -533,6 +535,22 @@ void CompiledExpr::AppendInPlace(VariableStore& variables, std::string_view name
   }
 }
 
+void CompiledExpr::SetSum() {
+  const Flat& top = *root_;
+  if (top.has_complex || top.operands.size() != 2 || (top.ops[0] != '+' && top.ops[0] != '-')) {
+    return;
+  }
+  for (int i = 0; i < 2; ++i) {
+    const Operand& op = top.operands[static_cast<std::size_t>(i)];
+    if (op.kind == Operand::Kind::kVariable) {
+      sum_[i].slot = op.slot;
+    } else {
+      sum_[i].constant = &op.constant;  // a literal, or an empty operand (never kept as a number)
+    }
+  }
+  sum_op_ = top.ops[0];
+}
+
 CompiledExpr::CompiledExpr() = default;
 CompiledExpr::~CompiledExpr() = default;
 CompiledExpr::CompiledExpr(CompiledExpr&&) noexcept = default;
@@ -541,9 +559,8 @@ CompiledExpr& CompiledExpr::operator=(CompiledExpr&&) noexcept = default;
 CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& context,
                                    bool allow_tree) {
   CompiledExpr expr;
-  expr.source_ = std::string(text);
-  if (!allow_tree) return expr;
   expr.stripped_ = StripBlanks(text);
+  if (!allow_tree) return expr;
   if (expr.stripped_.size() > kMaxTreeText) return expr;
   auto root = std::make_unique<Flat>();
   if (!Parser(expr.stripped_, context).ParseTop(*root)) return expr;
@@ -557,24 +574,38 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& contex
     }
   }
   expr.appends_to_ = AppendTarget(*expr.root_);
+  expr.SetSum();
   return expr;
 }
 
 bool CompiledExpr::Eval(ScriptRun& engine, Value& result) const {
-  if (!root_) return engine.EvalExpr(source_, result);
-  if (!root_->has_complex) return TreeEvaluator(engine, 0).Fold(*root_, result);
+  if (root_) {
+    std::string at;
+    const Outcome outcome = EvalTree(engine, result, at);
+    if (outcome != Outcome::kUnsafe) return outcome == Outcome::kOk;
+    return engine.Text().Expression(std::move(at), result);
+  }
+  return engine.Text().Expression(stripped_, result);
+}
+
+// The tree's evaluation; kUnsafe with `at` set to the text the text algorithm would hold at the
+// point the tree can no longer vouch for the bytes.
+CompiledExpr::Outcome CompiledExpr::EvalTree(ScriptRun& engine, Value& result,
+                                             std::string& at) const {
+  if (!root_->has_complex) {
+    return TreeEvaluator(engine, 0).Fold(*root_, result) ? Outcome::kOk : Outcome::kFail;
+  }
   std::uint64_t epoch = engine.NextEpoch();
   TreeEvaluator evaluator(engine, epoch);
   Outcome outcome = evaluator.Nested(*root_);
-  if (outcome == Outcome::kFail) return false;
+  if (outcome == Outcome::kFail) return outcome;
   if (outcome == Outcome::kUnsafe) {
-    std::string text;
     std::size_t pos = 0;
-    Rebuild(engine, *root_, stripped_, epoch, text, pos);
-    text.append(std::string_view(stripped_).substr(pos));
-    return engine.EvalExprStripped(std::move(text), result);
+    Rebuild(engine, *root_, stripped_, epoch, at, pos);
+    at.append(std::string_view(stripped_).substr(pos));
+    return outcome;
   }
-  return evaluator.Fold(*root_, result);
+  return evaluator.Fold(*root_, result) ? Outcome::kOk : Outcome::kFail;
 }
 
 }  // namespace orvelle::script

@@ -37,8 +37,10 @@ class CompiledExpr {
   // allow_tree = false keeps the text algorithm for every evaluation.
   static CompiledExpr Compile(std::string_view text, CompileContext& context, bool allow_tree);
 
-  // Same contract as ScriptRun::EvalExpr: on failure in a group or call, result is untouched;
-  // on a failing operator, result holds the value before it.
+  // Same contract as TextEvaluator::Expression: on failure in a group or call, result is
+  // untouched; on a failing operator, result holds the value before it. Where the tree cannot
+  // vouch for the bytes, the text evaluator goes on from the text as it then stands (the one
+  // fall-back rule, text_evaluator.h).
   bool Eval(ScriptRun& engine, Value& result) const;
 
   bool IsTree() const { return root_ != nullptr; }
@@ -46,22 +48,46 @@ class CompiledExpr {
   std::uint32_t SoleVariable() const { return sole_variable_; }
   // The value when the whole expression is one literal (or empty).
   const Value* SoleConstant() const { return sole_constant_; }
+  // The value the expression reads when it is one variable or one literal, read in place.
+  const Value* SoleValue(const VariableStore& variables) const {
+    if (sole_constant_) return sole_constant_;
+    return sole_variable_ != kNoSlot ? &variables.At(sole_variable_).value : nullptr;
+  }
   // The variable's slot index when the expression is that variable joined with "&" to plain
   // operands that are not it; else kNoSlot.
   std::uint32_t AppendsTo() const { return appends_to_; }
   // For such an expression: appends the other operands' texts to the variable's defined slot.
   void AppendInPlace(VariableStore& variables, std::string_view name) const;
 
+  // For `a + b` or `a - b` of variables and literals that hold whole numbers kept as numbers:
+  // the result, when it is one too. False otherwise (the general evaluation then decides).
+  bool WholeSum(const VariableStore& variables, double& r) const {
+    if (sum_op_ == 0) return false;
+    const Value& a = sum_[0].constant ? *sum_[0].constant : variables.At(sum_[0].slot).value;
+    const Value& b = sum_[1].constant ? *sum_[1].constant : variables.At(sum_[1].slot).value;
+    return SumOfKept(a, b, sum_op_, r);
+  }
+
   struct Flat;
   struct Operand;
+  enum class Outcome { kOk, kFail, kUnsafe };
 
  private:
-  std::string source_;
-  std::string stripped_;
+  Outcome EvalTree(ScriptRun& engine, Value& result, std::string& at) const;
+
+  std::string stripped_;  // the text without blanks: where the text algorithm starts
   std::unique_ptr<Flat> root_;
   std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;
   std::uint32_t appends_to_ = kNoSlot;
+  // When the expression is `a + b` or `a - b` of plain operands: each side's slot or value.
+  struct SumSide {
+    std::uint32_t slot = kNoSlot;
+    const Value* constant = nullptr;
+  };
+  void SetSum();
+  SumSide sum_[2];
+  char sum_op_ = 0;
 };
 
 // Folds values left to right with one operator; shared by the text and the tree evaluators.

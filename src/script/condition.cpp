@@ -2,6 +2,7 @@
 // the connector that first follows the first term.
 #include "compiled_condition.h"
 #include "script_run.h"
+#include "text_evaluator.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -41,11 +42,11 @@ class TermJoin {
 };
 }  // namespace
 
-bool ScriptRun::EvalCondition(std::string_view text, bool& result) {
-  return EvalConditionAt(text, result, 0);
+bool TextEvaluator::Condition(std::string_view text, bool& result) {
+  return ConditionAt(text, result, 0);
 }
 
-bool ScriptRun::EvalConditionAt(std::string_view text, bool& result, int depth) {
+bool TextEvaluator::ConditionAt(std::string_view text, bool& result, int depth) {
   if (depth > kMaxConditionDepth) return false;
   std::string s = StripBlanks(text);
   TermJoin join;
@@ -62,7 +63,7 @@ bool ScriptRun::EvalConditionAt(std::string_view text, bool& result, int depth) 
       std::size_t g = o - 1;
       while (g > 0 && s[g - 1] == '(') --g;
       group_end = MatchingEnd(s, g);
-      EvalConditionAt(s.substr(o, group_end - o + 1), term, depth + 1);
+      ConditionAt(s.substr(o, group_end - o + 1), term, depth + 1);
     } else {
       Relation relation;
       if (!EvalRelation(inner, relation)) return false;
@@ -83,12 +84,12 @@ bool ScriptRun::EvalConditionAt(std::string_view text, bool& result, int depth) 
   }
 }
 
-bool ScriptRun::EvalRelation(std::string_view text, Relation& relation) {
+bool TextEvaluator::EvalRelation(std::string_view text, Relation& relation) {
   RelOpMatch match = FindRelOp(text);
   if (match.found) {
     Value left, right;
-    if (EvalExpr(Trim(text.substr(0, match.position)), left) &&
-        EvalExpr(Trim(text.substr(match.position + 2)), right)) {
+    if (Expression(StripBlanks(Trim(text.substr(0, match.position))), left) &&
+        Expression(StripBlanks(Trim(text.substr(match.position + 2))), right)) {
       double a, b;
       CompareNumbers(left.Text(), right.Text(), a, b);
       relation.is_relation = true;
@@ -97,7 +98,7 @@ bool ScriptRun::EvalRelation(std::string_view text, Relation& relation) {
     }
   }
   relation.is_relation = false;
-  return EvalExpr(text, relation.value);
+  return Expression(StripBlanks(text), relation.value);
 }
 
 }  // namespace orvelle::script

@@ -83,6 +83,33 @@ void ScriptRun::EnterWhile(int k) {
   break_ = false;
 }
 
+// The body runs up to the first next, which a nested for consumes as it runs. A pass whose
+// bounds fail or point the wrong way leaves the cursor on the for line: the body then runs on
+// as plain lines, as it always has.
+int ScriptRun::NextInFor(RunFrame& frame) {
+  for (;;) {
+    if (!frame.in_pass) {
+      if (!BeginPass(frame)) return Pop(frame.start);
+      frame.in_pass = true;
+      frame.cursor = frame.start;
+      frame.counter_set = false;
+    }
+    if (At(++frame.cursor).kind != LineKind::kNext) {
+      // Checked here, as it mostly holds: the counter still holds this pass's value.
+      if (!frame.counter_set || frame.counter->version != frame.counter_version) {
+        SetCounter(frame);
+      }
+      return frame.cursor;
+    }
+    ++frame.pass;
+    if (frame.pass - 1 > frame.count || break_ || exit_ || Stopped()) {
+      break_ = false;
+      return Pop(frame.cursor);
+    }
+    frame.in_pass = false;
+  }
+}
+
 // The bounds are read again before every pass; false ends the loop where it stands.
 bool ScriptRun::BeginPass(RunFrame& frame) {
   const LineInfo& info = Info(frame.start);

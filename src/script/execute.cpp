@@ -33,7 +33,7 @@ void ScriptRun::SetVar(std::string_view name, std::string_view value) {
     // a call, so it is taken as written instead, and nothing in a name ever runs.
     Value index;
     if (pieces.args[i].find(')') == std::string::npos) {
-      EvalExpr(pieces.args[i], index);
+      text_.Expression(StripBlanks(pieces.args[i]), index);
     } else {
       index.SetText(pieces.args[i]);
     }
@@ -66,11 +66,33 @@ void SetModemLineFor(SerialAccess& serial, LineKind kind) {
   serial.SetModemLine(rts ? SerialAccess::ModemLine::kRts : SerialAccess::ModemLine::kDtr, on);
 }
 
+// Lines between two calls of the host's message pump: often enough for a desktop front end to
+// stay responsive, rare enough that a tight loop does not pay a host call per line.
+constexpr std::uint64_t kPumpInterval = 64;
+
 }  // namespace
+
+// A line runs unless a break or exit is pending or the run was stopped.
+void ScriptRun::ExecLine(int k) {
+  if (break_ || exit_) return;
+  if (++lines_run_ % kPumpInterval == 0) host_->PumpMessages();
+  if (limits_.max_lines != 0 && lines_run_ > limits_.max_lines) LineLimit();
+  if (Stopped()) return;
+  if (depth_ + 1 > kMaxNesting) throw EScriptError("Stack overflow");
+  Dispatch(k);
+}
+
+// Past the bound on executed lines the run ends as an aborted one does.
+void ScriptRun::LineLimit() {
+  line_limit_reached_ = true;
+  Abort();
+}
 
 void ScriptRun::Dispatch(int k) {
   const LineInfo& info = Info(k);
-  if (info.kind == LineKind::kAssignment) return ExecAssignment(info);  // the common line first
+  // The common lines first, before the switch's indirect jump.
+  if (info.kind == LineKind::kAssignment) return ExecAssignment(info);
+  if (info.kind == LineKind::kIf) return EnterIf(k);
   switch (info.kind) {
     case LineKind::kComment:
     case LineKind::kInert:
@@ -120,11 +142,7 @@ void ScriptRun::DispatchSimple(int k, const LineInfo& info) {
 }
 
 void ScriptRun::ExecAssignment(const LineInfo& info) {
-  if (info.target != kNoSlot && info.expr.AppendsTo() == info.target &&
-      variables_.At(info.target).defined) {
-    // The text grows where it stands; an undefined target takes the general path.
-    return info.expr.AppendInPlace(variables_, info.target_name);
-  }
+  if (info.target != kNoSlot && ExecAssignmentInPlace(info)) return;
   Value& value = assign_scratch_;
   if (!info.expr.Eval(*this, value)) return ExplainFailure(Cursor());
   if (info.target != kNoSlot) {
@@ -132,6 +150,58 @@ void ScriptRun::ExecAssignment(const LineInfo& info) {
   } else {
     variables_.Write(info.target_name, value.Text());
   }
+}
+
+// The shapes whose value needs no scratch value on its way to the target; false for the rest.
+bool ScriptRun::ExecAssignmentInPlace(const LineInfo& info) {
+  VariableStore::Slot& target = variables_.At(info.target);
+  if (info.expr.AppendsTo() == info.target && target.defined) {
+    // The text grows where it stands; an undefined target takes the general path.
+    info.expr.AppendInPlace(variables_, info.target_name);
+    return true;
+  }
+  if (double sum; info.expr.WholeSum(variables_, sum)) {
+    // A counter's step: the number goes to the variable without a value in between.
+    variables_.WriteInteger(target, info.target_name, static_cast<std::int64_t>(sum));
+    return true;
+  }
+  if (const Value* source = info.expr.SoleValue(variables_)) {
+    variables_.CopySlot(target, info.target_name, *source);
+    return true;
+  }
+  return false;
+}
+
+BuiltinValue ScriptRun::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
+                                    bool& call_failed) {
+  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
+  BuiltinValue value = entry.fn(env, args);
+  FinishBuiltin(env, value, call_failed);
+  return value;
+}
+
+BuiltinValue ScriptRun::CallBuiltinOnValues(const BuiltinEntry& entry,
+                                            std::span<const Value* const> args, bool& call_failed) {
+  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
+  BuiltinValue value = entry.on_values(env, args);
+  FinishBuiltin(env, value, call_failed);
+  return value;
+}
+
+void ScriptRun::FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed) {
+  // The work never reads error, so clearing it afterwards is the same as before, and a call
+  // without action can leave it untouched.
+  if (env.no_action) {
+    call_failed = true;
+    value = BuiltinValue::Text("");
+    return;
+  }
+  ClearError();
+  if (!env.error.empty()) {
+    ReportError(env.error);
+    value = BuiltinValue::Text("");
+  }
+  call_failed = env.call_failed;
 }
 
 }  // namespace orvelle::script

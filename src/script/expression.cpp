@@ -6,6 +6,7 @@
 
 #include "compiled_expression.h"
 #include "script_run.h"
+#include "text_evaluator.h"
 #include "text_scan.h"
 
 namespace orvelle::script {
@@ -58,12 +59,8 @@ class GapText {
 
 }  // namespace
 
-bool ScriptRun::EvalExpr(std::string_view text, Value& result) {
-  return EvalExprStripped(StripBlanks(text), result);
-}
-
-bool ScriptRun::EvalExprStripped(std::string text, Value& result) {
-  GapText s(std::move(text));
+bool TextEvaluator::Expression(std::string stripped, Value& result) {
+  GapText s(std::move(stripped));
   while (s.AdvancePastClose()) {
     std::string& left = s.Left();
     std::size_t o = left.rfind('(');
@@ -75,7 +72,7 @@ bool ScriptRun::EvalExprStripped(std::string text, Value& result) {
       start = o - 1;
       while (start > 0 && !IsNameStop(left[start - 1])) --start;
       BuiltinValue value;
-      if (!EvalBuiltin(left.substr(start, o - start) + "(" + inner + ")", value)) return false;
+      if (!Builtin(left.substr(start, o - start) + "(" + inner + ")", value)) return false;
       if (value.kind == BuiltinValue::Kind::kText && start == 0 && s.AtEnd()) {
         // The call is the whole expression: its text is the result as it stands, never read
         // again, so a reply or a file holding quotes or parentheses still arrives intact.
@@ -89,16 +86,16 @@ bool ScriptRun::EvalExprStripped(std::string text, Value& result) {
                                                        : NumberText(value.number);
     } else {
       Value value;
-      if (!EvalFlat(inner, value)) return false;
+      if (!Flat(inner, value)) return false;
       if (!PastesInertly(value.Text(), s.CloseFollows())) return false;
       splice = value.TakeText();
     }
     s.Replace(start, splice);
   }
-  return EvalFlat(s.Left(), result);
+  return Flat(s.Left(), result);
 }
 
-bool ScriptRun::EvalFlat(std::string_view text, Value& result) {
+bool TextEvaluator::Flat(std::string_view text, Value& result) {
   // Operands are folded as they are met (reading them has no effects, so the order is not
   // seen). An arithmetic failure keeps the value before it; a number literal beyond the range
   // of a double fails the whole expression before anything is written.
@@ -110,11 +107,11 @@ bool ScriptRun::EvalFlat(std::string_view text, Value& result) {
   auto take = [&](std::size_t end) {
     std::string_view token = Trim(s.substr(token_start, end - token_start));
     Value& target = op_count == 0 ? acc : operand;
-    if (EvalOperand(token, target) == OperandResult::kOverflow) {
+    if (Operand(token, target) == OperandResult::kOverflow) {
       overflow = true;
     } else if (op_count > 0 && !failed) {
       failed = !ApplyOperator(acc, operand, pending, op_count == 1);
-      if (failed) NoteArithmetic(pending, operand);
+      if (failed) run_.NoteArithmetic(pending, operand);
     }
   };
   for (std::size_t i = 0; i < s.size() && !overflow; ++i) {
@@ -132,7 +129,7 @@ bool ScriptRun::EvalFlat(std::string_view text, Value& result) {
   return !failed;
 }
 
-ScriptRun::OperandResult ScriptRun::EvalOperand(std::string_view token, Value& value) {
+TextEvaluator::OperandResult TextEvaluator::Operand(std::string_view token, Value& value) {
   if (IsNumber(token)) {
     double number = NumberValue(token);
     if (!std::isfinite(number)) {
@@ -150,7 +147,7 @@ ScriptRun::OperandResult ScriptRun::EvalOperand(std::string_view token, Value& v
     value.Clear();
     return OperandResult::kNotFound;
   }
-  const VariableStore::Slot* slot = variables_.Find(token);
+  const VariableStore::Slot* slot = run_.Store().Find(token);
   if (slot && slot->defined) {
     value = slot->value;
     return OperandResult::kFound;
@@ -159,56 +156,24 @@ ScriptRun::OperandResult ScriptRun::EvalOperand(std::string_view token, Value& v
   return OperandResult::kNotFound;
 }
 
-bool ScriptRun::EvalBuiltin(std::string_view call_text, BuiltinValue& result) {
+bool TextEvaluator::Builtin(std::string_view call_text, BuiltinValue& result) {
   SplitResult split = SplitCall(call_text);
   const BuiltinEntry* entry = FindBuiltin(split.name, split.args.size());
   if (!entry || entry->inert) {
-    NoteCall(split.name, split.args.size());
+    run_.NoteCall(split.name, split.args.size());
     return false;
   }
   std::string values[3];
   bool ok = true;
   for (std::size_t i = 0; i < split.args.size() && ok; ++i) {
     Value value;
-    ok = EvalExpr(split.args[i], value);
+    ok = Expression(StripBlanks(split.args[i]), value);
     values[i] = value.TakeText();
   }
   bool call_failed = false;
-  result =
-      CallBuiltin(*entry, std::span<const std::string>(values, split.args.size()), call_failed);
+  result = run_.CallBuiltin(*entry, std::span<const std::string>(values, split.args.size()),
+                            call_failed);
   return ok && !call_failed;
-}
-
-BuiltinValue ScriptRun::CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
-                                    bool& call_failed) {
-  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
-  BuiltinValue value = entry.fn(env, args);
-  FinishBuiltin(env, value, call_failed);
-  return value;
-}
-
-BuiltinValue ScriptRun::CallBuiltinOnValues(const BuiltinEntry& entry,
-                                            std::span<const Value* const> args, bool& call_failed) {
-  BuiltinEnv env{*host_, counter_frequency_, last_error_, {}, false};
-  BuiltinValue value = entry.on_values(env, args);
-  FinishBuiltin(env, value, call_failed);
-  return value;
-}
-
-void ScriptRun::FinishBuiltin(BuiltinEnv& env, BuiltinValue& value, bool& call_failed) {
-  // The work never reads error, so clearing it afterwards is the same as before, and a call
-  // without action can leave it untouched.
-  if (env.no_action) {
-    call_failed = true;
-    value = BuiltinValue::Text("");
-    return;
-  }
-  ClearError();
-  if (!env.error.empty()) {
-    ReportError(env.error);
-    value = BuiltinValue::Text("");
-  }
-  call_failed = env.call_failed;
 }
 
 }  // namespace orvelle::script

@@ -129,7 +129,7 @@ class ScriptHost {
   virtual std::int64_t CounterFrequency() = 0;
   virtual SerialAccess& Serial() = 0;
   virtual FileAccess& Files() = 0;
-  // Called once per executed line; lets a desktop front end stay responsive.
+  // Called every few dozen executed lines; lets a desktop front end stay responsive.
   virtual void PumpMessages() = 0;
   // Requested when the run is to end (the abort page, the server's stop): a built-in that waits
   // stops waiting. A host that never aborts runs keeps the default.

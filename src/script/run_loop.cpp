@@ -21,31 +21,30 @@ void ScriptRun::Run() {
 int ScriptRun::NextLine() {
   for (;;) {
     RunFrame& frame = frames_.back();
-    int k = kRunDone;
-    switch (frame.kind) {
-      case RunFrame::Kind::kTop:
-        return NextAtTop(frame);
-      case RunFrame::Kind::kIfBranch:
-        k = NextInIf(frame);
-        break;
-      case RunFrame::Kind::kElseBranch:
-        k = NextInElse(frame);
-        break;
-      case RunFrame::Kind::kFor:
-        k = NextInFor(frame);
-        break;
-      case RunFrame::Kind::kWhile:
-        k = NextInWhile(frame);
-        break;
-      case RunFrame::Kind::kRepeat:
-        k = NextInRepeat(frame);
-        break;
-      case RunFrame::Kind::kCall:
-        k = NextInCall(frame);
-        break;
-    }
+    // A for body's line is the most common, so it is asked for before the switch's jump.
+    const int k = frame.kind == RunFrame::Kind::kFor ? NextInFor(frame) : NextInFrame(frame);
     if (k != kFrameDone) return k;
   }
+}
+
+int ScriptRun::NextInFrame(RunFrame& frame) {
+  switch (frame.kind) {
+    case RunFrame::Kind::kTop:
+      return NextAtTop(frame);
+    case RunFrame::Kind::kIfBranch:
+      return NextInIf(frame);
+    case RunFrame::Kind::kElseBranch:
+      return NextInElse(frame);
+    case RunFrame::Kind::kFor:
+      return NextInFor(frame);
+    case RunFrame::Kind::kWhile:
+      return NextInWhile(frame);
+    case RunFrame::Kind::kRepeat:
+      return NextInRepeat(frame);
+    case RunFrame::Kind::kCall:
+      return NextInCall(frame);
+  }
+  return kRunDone;
 }
 
 RunFrame& ScriptRun::Push(RunFrame::Kind kind, int start, int cursor, int depth) {
@@ -63,23 +62,6 @@ int ScriptRun::Pop(int caller_cursor) {
   frames_.pop_back();
   frames_.back().cursor = caller_cursor;
   return kFrameDone;
-}
-
-// A line runs unless a break or exit is pending or the run was stopped.
-void ScriptRun::ExecLine(int k) {
-  if (break_ || exit_) return;
-  host_->PumpMessages();
-  CountLine();
-  if (Stopped()) return;
-  if (depth_ + 1 > kMaxNesting) throw EScriptError("Stack overflow");
-  Dispatch(k);
-}
-
-// Past the bound on executed lines the run ends as an aborted one does.
-void ScriptRun::CountLine() {
-  if (limits_.max_lines == 0 || ++lines_run_ <= limits_.max_lines) return;
-  line_limit_reached_ = true;
-  Abort();
 }
 
 int ScriptRun::NextAtTop(RunFrame& frame) {
@@ -107,33 +89,6 @@ int ScriptRun::NextInElse(RunFrame& frame) {
   if (frame.closing) return Pop(frame.cursor);
   frame.closing = At(++frame.cursor).kind == LineKind::kEndIf;
   return frame.cursor;
-}
-
-// The body runs up to the first next, which a nested for consumes as it runs. A pass whose
-// bounds fail or point the wrong way leaves the cursor on the for line: the body then runs on
-// as plain lines, as it always has.
-int ScriptRun::NextInFor(RunFrame& frame) {
-  for (;;) {
-    if (!frame.in_pass) {
-      if (!BeginPass(frame)) return Pop(frame.start);
-      frame.in_pass = true;
-      frame.cursor = frame.start;
-      frame.counter_set = false;
-    }
-    if (At(++frame.cursor).kind != LineKind::kNext) {
-      // Checked here, as it mostly holds: the counter still holds this pass's value.
-      if (!frame.counter_set || frame.counter->version != frame.counter_version) {
-        SetCounter(frame);
-      }
-      return frame.cursor;
-    }
-    ++frame.pass;
-    if (frame.pass - 1 > frame.count || break_ || exit_ || Stopped()) {
-      break_ = false;
-      return Pop(frame.cursor);
-    }
-    frame.in_pass = false;
-  }
 }
 
 // A condition that stops evaluating ends the loop instead of spinning on its last value.

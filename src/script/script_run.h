@@ -17,6 +17,7 @@
 #include "program.h"
 #include "run_frame.h"
 #include "run_state.h"
+#include "text_evaluator.h"
 #include "value.h"
 #include "variable_store.h"
 
@@ -59,29 +60,14 @@ class ScriptRun {
   void ReportError(std::string_view message);
   void ClearError();
 
-  // Expression evaluation on text.
-  bool EvalExpr(std::string_view text, Value& result);
-  // Continues EvalExpr on a text whose blanks are already stripped.
-  bool EvalExprStripped(std::string text, Value& result);
-  bool EvalFlat(std::string_view text, Value& result);
-  enum class OperandResult { kFound, kNotFound, kOverflow };
-  OperandResult EvalOperand(std::string_view token, Value& value);
-  bool EvalBuiltin(std::string_view call_text, BuiltinValue& result);
+  // The text evaluator, which the compiled forms fall back to.
+  TextEvaluator& Text() { return text_; }
   // Runs a selected built-in on evaluated arguments: ClearError, the work, its message.
   BuiltinValue CallBuiltin(const BuiltinEntry& entry, std::span<const std::string> args,
                            bool& call_failed);
   // The same through the entry's on_values work (which must be set).
   BuiltinValue CallBuiltinOnValues(const BuiltinEntry& entry, std::span<const Value* const> args,
                                    bool& call_failed);
-
-  // Conditions on text.
-  bool EvalCondition(std::string_view text, bool& result);
-  struct Relation {
-    bool is_relation = false;
-    bool truth = false;
-    Value value;
-  };
-  bool EvalRelation(std::string_view text, Relation& relation);
 
   VariableStore& Store() { return variables_; }
   ScriptHost& Host() { return *host_; }
@@ -100,10 +86,11 @@ class ScriptRun {
   bool Stopped() const {
     return abort_.load(std::memory_order_relaxed) || limits_.stop.stop_requested();
   }
-  void CountLine();
+  void LineLimit();
 
   // The run loop (run_loop.cpp): the next line to run, from the frame on top.
   int NextLine();
+  int NextInFrame(RunFrame& frame);
   int NextAtTop(RunFrame& frame);
   int NextInIf(RunFrame& frame);
   int NextInElse(RunFrame& frame);
@@ -121,6 +108,7 @@ class ScriptRun {
   void ExplainFailure(int k);
   int Cursor() const { return frames_.back().cursor; }
   void ExecAssignment(const LineInfo& info);
+  bool ExecAssignmentInPlace(const LineInfo& info);
   void EnterIf(int k);
   void EnterWhile(int k);
   bool BeginPass(RunFrame& frame);
@@ -133,7 +121,6 @@ class ScriptRun {
   void ExecEcho(const LineInfo& info);
   void ExecStatement(const LineInfo& info);
 
-  bool EvalConditionAt(std::string_view text, bool& result, int depth);
   bool ConditionOf(int k, bool& result);
 
   ScriptHost* host_;
@@ -155,6 +142,7 @@ class ScriptRun {
   Value assign_scratch_;  // an assignment's value; its text buffer is reused from line to line
   std::uint64_t epoch_ = 0;
   std::string why_;  // the reason noted for the failure under way
+  TextEvaluator text_{*this};
 };
 
 }  // namespace orvelle::script

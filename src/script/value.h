@@ -144,4 +144,15 @@ class Value {
   mutable NumberInfo number_;
 };
 
+// Two whole numbers kept as numbers (so both below kPlainIntegerLimit) add and subtract exactly
+// in a double; the result is kept as one too while it stays below the limit. The same result as
+// the general arithmetic, without looking at the operands' fractions or ranges.
+inline bool SumOfKept(const Value& left, const Value& right, char op, double& r) {
+  if (!left.IsInteger() || !right.IsInteger()) return false;
+  const double a = left.Number().value, b = right.Number().value;
+  r = op == '+' ? a + b : a - b;
+  constexpr auto kLimit = static_cast<double>(kPlainIntegerLimit);
+  return r > -kLimit && r < kLimit;
+}
+
 }  // namespace orvelle::script

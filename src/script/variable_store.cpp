@@ -7,23 +7,10 @@
 
 namespace orvelle::script {
 
-namespace {
-// Records the spelling of a write; true when it changed. Names are short and mostly written the
-// same way again, so a plain loop beats a library compare here.
-bool Respell(std::string& stored, std::string_view name) {
-  if (stored.size() == name.size()) {
-    std::size_t i = 0;
-    while (i < name.size() && stored[i] == name[i]) ++i;
-    if (i == name.size()) return false;
-  }
-  stored.assign(name);
-  return true;
-}
-}  // namespace
-
 VariableStore::VariableStore(const NameTable* names) : names_(names) {
   if (!names_) return;
   named_.resize(names_->Size());
+  named_count_ = static_cast<std::uint32_t>(named_.size());
   for (std::uint32_t i = 0; i < names_->Size(); ++i) named_[i].name = names_->Name(i);
 }
 
@@ -66,13 +53,6 @@ void VariableStore::Reset() {
   for (Slot& slot : named_) reset(slot);
   for (Slot& slot : slots_) reset(slot);
   next_order_ = 0;
-}
-
-void VariableStore::Define(Slot& slot) {
-  if (!slot.defined) {
-    slot.defined = true;
-    slot.order = next_order_++;
-  }
 }
 
 void VariableStore::Write(std::string_view name, std::string_view value) {
@@ -118,22 +98,22 @@ void VariableStore::WriteSlot(Slot& slot, std::string_view name, Value& value) {
   Define(slot);
 }
 
+void VariableStore::CopySlot(Slot& slot, std::string_view name, const Value& value) {
+  ++slot.version;
+  if (value.Empty()) {
+    slot.defined = false;
+    slot.value.Clear();
+    return;
+  }
+  Respell(slot.name, name);
+  slot.value = value;
+  Define(slot);
+}
+
 void VariableStore::AppendSlot(Slot& slot, std::string_view name, std::string_view text) {
   ++slot.version;
   Respell(slot.name, name);
   slot.value.Append(text);
-}
-
-void VariableStore::WriteInteger(Slot& slot, std::string_view name, std::int64_t value) {
-  const bool respelled = Respell(slot.name, name);
-  const auto number = static_cast<double>(value);
-  if (slot.defined && slot.value.IsInteger() && slot.value.Number().value == number) {
-    if (respelled) ++slot.version;  // a new spelling is a change that readers may cache
-    return;                         // already holds exactly this number and text
-  }
-  ++slot.version;
-  slot.value.SetInteger(number);
-  Define(slot);
 }
 
 std::vector<std::string> VariableStore::Entries() const {

@@ -153,5 +153,44 @@ TEST(TranslatePageLinesTest, RandomPagesGiveTheLinesOfTheTextRoundTrip) {
   }
 }
 
+// The line map: every translated line names the file line it starts on, whether the author wrote
+// it as code, and whether its code stands inside an HTML tag.
+TEST(TranslatePageLinesTest, PlacesNameTheFileLineOfEveryLine) {
+  const std::string page =
+      "<p>\r\n"                // 1
+      "<a href=\"<%=u%>\">\n"  // 2
+      "<%\n"                   // 3
+      "x = 1\n"                // 4
+      "%>\n"                   // 5
+      "\n"                     // 6
+      "tail<% y = 2";          // 7, the code running on to the end
+  std::vector<LinePlace> places;
+  const std::vector<std::string> lines = TranslatePageLines(page, &places);
+  struct Expected {
+    std::string text;
+    std::size_t file_line;
+    bool from_code, inside_tag;
+  };
+  const std::vector<Expected> expected = {
+      {"echo (\"<p>\"&chr (13)&chr (10)&\"<a href=\"&q)", 1, false, false},
+      {"echo (u)", 2, true, true},
+      {"echo (\"\"&q&\">\"&chr (13)&chr (10))", 2, false, false},
+      {"", 3, true, false},
+      {"x = 1", 4, true, false},
+      {"", 5, true, false},
+      {"echo (\"tail\")", 7, false, false},  // the leading line breaks are dropped
+      {" y = 2", 7, true, false},
+      {"", 7, true, false},  // the line after the last: placed on the file's last line
+  };
+  ASSERT_EQ(lines.size(), expected.size());
+  ASSERT_EQ(places.size(), expected.size());
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    EXPECT_EQ(lines[k], expected[k].text) << k;
+    EXPECT_EQ(places[k].file_line, expected[k].file_line) << k;
+    EXPECT_EQ(places[k].from_code, expected[k].from_code) << k;
+    EXPECT_EQ(places[k].inside_tag, expected[k].inside_tag) << k;
+  }
+}
+
 }  // namespace
 }  // namespace orvelle::script

@@ -136,36 +136,86 @@ void AppendSplit(std::string_view text, std::vector<std::string>& lines) {
   }
 }
 
-void AppendCodeLines(std::string_view run, std::vector<std::string>& lines) {
-  if (run.empty() || run.front() != kExpressionMarker) {
-    AppendSplit(run, lines);
-    return;
-  }
-  std::string echo(kEchoOpen);
-  echo += run.substr(1);
-  echo += kEchoClose;
-  AppendSplit(echo, lines);
+std::size_t CountBreaks(std::string_view text) {
+  return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
+
+bool IsTagLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '/' || c == '!';
+}
+
+// Whether an HTML tag is still open after `html`, given whether one was open before it.
+bool TagOpenAfter(std::string_view html, bool open) {
+  for (std::size_t i = 0; i < html.size(); ++i) {
+    if (html[i] == '>') open = false;
+    if (html[i] == '<' && i + 1 < html.size() && IsTagLetter(html[i + 1])) open = true;
+  }
+  return open;
+}
+
+// Builds the lines run by run, and where asked, the place of each in the page file.
+class LineBuilder {
+ public:
+  // `last_line`: the file's last line, where a line past the end (the one after a code run
+  // that ends the file) is placed.
+  LineBuilder(std::vector<std::string>& lines, std::vector<LinePlace>* places,
+              std::size_t last_line)
+      : lines_(lines), places_(places), last_line_(last_line) {}
+
+  void Html(std::string_view run) {
+    if (!run.empty()) {
+      std::string echo(kEchoOpen);
+      AppendHtmlExpression(run, echo);
+      echo += kEchoClose;
+      lines_.push_back(std::move(echo));
+      // The line of the run's first byte that is kept, or of its start when none is.
+      const std::size_t kept = run.find_first_not_of(kLeadingBreaks);
+      Place(line_ + CountBreaks(run.substr(0, kept == std::string_view::npos ? 0 : kept)), false);
+    }
+    line_ += CountBreaks(run);
+    in_tag_ = TagOpenAfter(run, in_tag_);
+  }
+
+  void Code(std::string_view run) {
+    const std::size_t first = lines_.size();
+    if (run.empty() || run.front() != kExpressionMarker) {
+      AppendSplit(run, lines_);
+    } else {
+      std::string echo(kEchoOpen);
+      echo += run.substr(1);
+      echo += kEchoClose;
+      AppendSplit(echo, lines_);
+    }
+    for (std::size_t k = first; k < lines_.size(); ++k) Place(line_ + (k - first), true);
+    line_ += CountBreaks(run);
+  }
+
+ private:
+  void Place(std::size_t line, bool code) {
+    if (places_) places_->push_back({std::min(line, last_line_), code, code && in_tag_});
+  }
+
+  std::vector<std::string>& lines_;
+  std::vector<LinePlace>* places_;
+  const std::size_t last_line_;
+  std::size_t line_ = 1;
+  bool in_tag_ = false;
+};
 
 }  // namespace
 
-std::vector<std::string> TranslatePageLines(std::string_view page_bytes) {
+std::vector<std::string> TranslatePageLines(std::string_view page_bytes,
+                                            std::vector<LinePlace>* places) {
   const std::string page = JoinedWithCrLf(page_bytes);
   std::vector<std::string> lines;
+  LineBuilder builder(lines, places, std::max<std::size_t>(CountBreaks(page), 1));
   std::size_t pos = 0;
   bool html_mode = true;
   while (pos < page.size()) {
     std::string_view delimiter = html_mode ? kCodeOpener : kCodeCloser;
     std::size_t found = std::min(page.find(delimiter, pos), page.size());
     std::string_view run = std::string_view(page).substr(pos, found - pos);
-    if (!html_mode) {
-      AppendCodeLines(run, lines);
-    } else if (!run.empty()) {
-      std::string echo(kEchoOpen);
-      AppendHtmlExpression(run, echo);
-      echo += kEchoClose;
-      lines.push_back(std::move(echo));
-    }
+    html_mode ? builder.Html(run) : builder.Code(run);
     pos = found + delimiter.size();
     html_mode = !html_mode;
   }
