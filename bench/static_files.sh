@@ -193,43 +193,38 @@ log "load before: $(uptime | sed 's/.*load/load/')"
 header=$(printf '%-9s %4s %10s' file c nginx)
 for name in "${NAMES[@]}"; do header+=$(printf ' %10s %5s' "$name" ratio); done
 echo "$header   (runs: nginx | ${NAMES[*]})"
+# One table row: REPEATS rounds of MEASURE PORT ARGS... on nginx and on each server in turn,
+# the medians printed with FORMAT and each server's ratio to nginx.
+row() {
+  local repeats=$1 label=$2 format=$3 measure=$4
+  shift 4
+  local n_runs="" n line detail o i
+  local -a runs=()
+  for _ in $(seq "$repeats"); do
+    n_runs+="$("$measure" "$NGINX_PORT" "$@") "
+    for i in "${!NAMES[@]}"; do runs[i]+="$("$measure" "${PORTS[$i]}" "$@") "; done
+  done
+  n=$(median <<<"$n_runs")
+  # shellcheck disable=SC2059  # the figure's format is the caller's
+  line="$label$(printf " $format" "$n")"
+  detail="$n_runs"
+  for i in "${!NAMES[@]}"; do
+    o=$(median <<<"${runs[$i]}")
+    # shellcheck disable=SC2059
+    line+=$(printf " $format %5s" "$o" "$(ratio "$o" "$n")")
+    detail+="| ${runs[$i]}"
+  done
+  echo "$line   ($detail)"
+}
+
 for file in 1k.bin 64k.bin; do
   for c in $CONCURRENCY; do
-    n_runs=""
-    declare -A runs=()
-    for _ in $(seq "$REPEATS"); do
-      n_runs+="$(rps "$NGINX_PORT" "$file" "$c") "
-      for i in "${!NAMES[@]}"; do runs[$i]+="$(rps "${PORTS[$i]}" "$file" "$c") "; done
-    done
-    n=$(median <<<"$n_runs")
-    line=$(printf '%-9s %4s %10.0f' "$file" "$c" "$n")
-    detail="$n_runs"
-    for i in "${!NAMES[@]}"; do
-      o=$(median <<<"${runs[$i]}")
-      line+=$(printf ' %10.0f %5s' "$o" "$(ratio "$o" "$n")")
-      detail+="| ${runs[$i]}"
-    done
-    echo "$line   ($detail)"
-    unset runs
+    row "$REPEATS" "$(printf '%-9s %4s' "$file" "$c")" '%10.0f' rps "$file" "$c"
   done
 done
 
 if [ "$BIG" = 1 ]; then
   cat "$ROOT/200m.bin" >/dev/null  # every server reads it from the page cache
-  n_runs=""
-  declare -A runs=()
-  for _ in $(seq "$BIG_REPEATS"); do
-    n_runs+="$(mibps "$NGINX_PORT" 200m.bin) "
-    for i in "${!NAMES[@]}"; do runs[$i]+="$(mibps "${PORTS[$i]}" 200m.bin) "; done
-  done
-  n=$(median <<<"$n_runs")
-  line=$(printf '%-9s %4s %6.0f MiB/s' 200m.bin 1 "$n")
-  detail="$n_runs"
-  for i in "${!NAMES[@]}"; do
-    o=$(median <<<"${runs[$i]}")
-    line+=$(printf ' %6.0f MiB/s %5s' "$o" "$(ratio "$o" "$n")")
-    detail+="| ${runs[$i]}"
-  done
-  echo "$line   ($detail)"
+  row "$BIG_REPEATS" "$(printf '%-9s %4s' 200m.bin 1)" '%6.0f MiB/s' mibps 200m.bin
 fi
 log "load after: $(uptime | sed 's/.*load/load/')"
