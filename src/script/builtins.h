@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,6 +48,12 @@ struct BuiltinEntry {
   bool inert = false;
   BuiltinValueFn on_values = nullptr;  // set only where copying the arguments is the cost
 };
+
+// The bytes mid(text, start, count) takes from text, read from the values in place; nullopt when
+// start or count is no whole number (the call then reports a bad argument). The compiled path
+// shares it with the built-in, so both give the same bytes.
+std::optional<std::string_view> MidPart(std::string_view text, const Value& start,
+                                        const Value& count);
 
 // The built-in with exactly this name and argument count, or nullptr.
 const BuiltinEntry* FindBuiltin(std::string_view name, std::size_t arg_count);
