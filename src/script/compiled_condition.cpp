@@ -45,11 +45,6 @@ CompiledCondition CompiledCondition::Compile(std::string_view text, CompileConte
     condition.tree_ = condition.ParseTerms(StripBlanks(text), context);
     if (!condition.tree_) condition.terms_.clear();
   }
-  auto plain = [](const CompiledExpr& side) {
-    return side.SoleVariable() != kNoSlot || side.SoleConstant() != nullptr;
-  };
-  condition.one_plain_term_ = condition.terms_.size() == 1 && plain(condition.terms_[0].left) &&
-                              plain(condition.terms_[0].right);
   return condition;
 }
 
@@ -100,42 +95,10 @@ bool Relate(RelOp op, const Value& left, const Value& right) {
 }  // namespace
 
 bool CompiledCondition::Eval(ScriptRun& engine, bool& result) const {
-  if (one_plain_term_ && EvalWhole(engine.Store(), result)) return true;
   if (tree_ && EvalTerms(engine, result)) return true;
   // The one fall-back rule: the text evaluator goes on from the text as the text algorithm
   // would hold it. The sides are free of effects, so that is the whole text.
   return engine.Text().Condition(text_, result);
-}
-
-// What Relate gives for two whole numbers kept as numbers (their texts are their digits, so equal
-// texts are equal numbers); false, with result untouched, for any other values.
-bool CompiledCondition::EvalWhole(const VariableStore& variables, bool& result) const {
-  const Term& term = terms_[0];
-  const Value& left = *term.left.SoleValue(variables);
-  const Value& right = *term.right.SoleValue(variables);
-  if (!left.IsInteger() || !right.IsInteger()) return false;
-  const double a = left.Number().value, b = right.Number().value;
-  switch (term.op) {
-    case RelOp::kEqual:
-      result = a == b;
-      break;
-    case RelOp::kNotEqual:
-      result = a != b;
-      break;
-    case RelOp::kGreater:
-      result = a > b;
-      break;
-    case RelOp::kLess:
-      result = a < b;
-      break;
-    case RelOp::kGreaterEqual:
-      result = a >= b;
-      break;
-    case RelOp::kLessEqual:
-      result = a <= b;
-      break;
-  }
-  return true;
 }
 
 // False (result as it was) when a side fails: the group then turns into a value.

@@ -27,15 +27,11 @@ class CompiledCondition {
   };
   bool ParseTerms(std::string_view s, CompileContext& context);
   bool EvalTerms(ScriptRun& engine, bool& result) const;
-  bool EvalWhole(const VariableStore& variables, bool& result) const;
 
   std::string text_;
   bool tree_ = false;
   std::vector<Term> terms_;
   Connector connector_ = Connector::kNone;
-  // One relation of two variables or literals, as in `(k>>40)`: when both hold whole numbers
-  // kept as numbers, the relation is a comparison of the two numbers.
-  bool one_plain_term_ = false;
 };
 
 // The connector that first follows the first term: the earlier of "&&" and "||".
