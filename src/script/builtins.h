@@ -40,6 +40,9 @@ using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string>
 // the text form above stays the definition.
 using BuiltinValueFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const Value* const> args);
 
+// The built-ins the compiled path works out itself when every argument is a plain operand.
+enum class DirectBuiltin : unsigned char { kNone, kLen, kMid };
+
 struct BuiltinEntry {
   std::string_view name;
   int arg_count;
@@ -47,6 +50,7 @@ struct BuiltinEntry {
   // Names of the vocabulary without action: the call fails, error is left alone.
   bool inert = false;
   BuiltinValueFn on_values = nullptr;  // set only where copying the arguments is the cost
+  DirectBuiltin direct = DirectBuiltin::kNone;
 };
 
 // The bytes mid(text, start, count) takes from text, read from the values in place; nullopt when

@@ -543,10 +543,10 @@ bool IsPlain(const Operand& op) {
          op.kind == Operand::Kind::kEmpty;
 }
 
-// A call of the built-in `name` whose every argument is one plain operand.
-bool IsPlainCall(const Operand& op, std::string_view name) {
+// A call of the built-in the compiled path knows as `which`, every argument one plain operand.
+bool IsPlainCall(const Operand& op, DirectBuiltin which) {
   if (op.kind != Operand::Kind::kCall || !op.builtin || op.builtin->inert) return false;
-  if (op.builtin->name != name) return false;
+  if (op.builtin->direct != which) return false;
   for (const Flat& arg : op.args) {
     if (!arg.ops.empty() || arg.operands.size() != 1 || !IsPlain(arg.operands[0])) return false;
   }
@@ -575,7 +575,7 @@ void CompiledExpr::SetSum() {
     const Operand& op = top.operands[static_cast<std::size_t>(i)];
     if (IsPlain(op)) {
       sides[i] = SideOf(op);
-    } else if (IsPlainCall(op, "len")) {
+    } else if (IsPlainCall(op, DirectBuiltin::kLen)) {
       sides[i] = SideOf(op.args[0].operands[0]);
       sides[i].length = true;
       calls = true;
@@ -592,23 +592,19 @@ void CompiledExpr::SetSum() {
 void CompiledExpr::SetDirect() {
   if (root_->operands.size() != 1) return;
   const Operand& op = root_->operands[0];
-  if (IsPlainCall(op, "len")) {
-    direct_ = DirectFn::kLen;
-  } else if (IsPlainCall(op, "mid")) {
-    direct_ = DirectFn::kMid;
-  } else {
-    return;
-  }
+  if (!op.builtin || op.builtin->direct == DirectBuiltin::kNone) return;
+  if (!IsPlainCall(op, op.builtin->direct)) return;
+  direct_ = op.builtin->direct;
   for (std::size_t i = 0; i < op.args.size(); ++i) direct_args_[i] = SideOf(op.args[i].operands[0]);
 }
 
 CompiledExpr::Direct CompiledExpr::DirectCall(const VariableStore& variables, std::int64_t& number,
                                               std::string_view& text) const {
   switch (direct_) {
-    case DirectFn::kLen:
+    case DirectBuiltin::kLen:
       number = static_cast<std::int64_t>(SideValue(variables, direct_args_[0]).Text().size());
       return Direct::kNumber;
-    case DirectFn::kMid: {
+    case DirectBuiltin::kMid: {
       const std::optional<std::string_view> part =
           MidPart(SideValue(variables, direct_args_[0]).Text(),
                   SideValue(variables, direct_args_[1]), SideValue(variables, direct_args_[2]));
@@ -616,7 +612,7 @@ CompiledExpr::Direct CompiledExpr::DirectCall(const VariableStore& variables, st
       text = *part;
       return Direct::kText;
     }
-    case DirectFn::kNone:
+    case DirectBuiltin::kNone:
       break;
   }
   return Direct::kNone;

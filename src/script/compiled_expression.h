@@ -123,8 +123,7 @@ class CompiledExpr {
   char sum_op_ = 0;
   bool sum_calls_ = false;
   // A whole-expression call of len or mid on plain operands: the built-in and its operands.
-  enum class DirectFn : std::uint8_t { kNone, kLen, kMid };
-  DirectFn direct_ = DirectFn::kNone;
+  DirectBuiltin direct_ = DirectBuiltin::kNone;
   SumSide direct_args_[3];
 };
 
