@@ -57,16 +57,21 @@ BuiltinValue Lcase(BuiltinEnv&, Args args) {
 
 namespace {
 
-BuiltinValue MidOf(BuiltinEnv& env, std::string_view text, std::optional<std::int32_t> start,
-                   std::optional<std::int32_t> count) {
-  if (!start || !count) return BadArgument(env, "mid: unexpected argument.");
+// The part of text that mid takes; nullopt when start or count is bad.
+std::optional<std::string_view> MidOf(std::string_view text, std::optional<std::int32_t> start,
+                                      std::optional<std::int32_t> count) {
+  if (!start || !count) return std::nullopt;
   // 64-bit so start + count cannot overflow for extreme 32-bit arguments.
   std::int64_t first = std::max<std::int64_t>(*start, 1);
   auto size = static_cast<std::int64_t>(text.size());
-  if (first > size || *count < 0) return BuiltinValue::Text({});
+  if (first > size || *count < 0) return std::string_view();
   std::int64_t take = std::min<std::int64_t>(*count, size - first + 1);
-  return BuiltinValue::Text(std::string(
-      text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(take))));
+  return text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(take));
+}
+
+BuiltinValue MidResult(BuiltinEnv& env, std::optional<std::string_view> part) {
+  if (!part) return BadArgument(env, "mid: unexpected argument.");
+  return BuiltinValue::Text(std::string(*part));
 }
 
 // What ParseIntegerText gives for the value's text; a kept whole number is read without it.
@@ -83,11 +88,11 @@ std::optional<std::int32_t> IntegerOf(const Value& v) {
 }  // namespace
 
 BuiltinValue Mid(BuiltinEnv& env, Args args) {
-  return MidOf(env, args[0], ParseIntegerText(args[1]), ParseIntegerText(args[2]));
+  return MidResult(env, MidOf(args[0], ParseIntegerText(args[1]), ParseIntegerText(args[2])));
 }
 
 BuiltinValue MidValues(BuiltinEnv& env, std::span<const Value* const> args) {
-  return MidOf(env, args[0]->Text(), IntegerOf(*args[1]), IntegerOf(*args[2]));
+  return MidResult(env, MidPart(args[0]->Text(), *args[1], *args[2]));
 }
 
 BuiltinValue LenValues(BuiltinEnv&, std::span<const Value* const> args) {
@@ -124,3 +129,12 @@ BuiltinValue Trim(BuiltinEnv&, Args args) {
 }
 
 }  // namespace orvelle::script::builtin
+
+namespace orvelle::script {
+
+std::optional<std::string_view> MidPart(std::string_view text, const Value& start,
+                                        const Value& count) {
+  return builtin::MidOf(text, builtin::IntegerOf(start), builtin::IntegerOf(count));
+}
+
+}  // namespace orvelle::script

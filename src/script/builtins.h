@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -39,6 +40,9 @@ using BuiltinFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const std::string>
 // the text form above stays the definition.
 using BuiltinValueFn = BuiltinValue (*)(BuiltinEnv& env, std::span<const Value* const> args);
 
+// The built-ins the compiled path works out itself when every argument is a plain operand.
+enum class DirectBuiltin : unsigned char { kNone, kLen, kMid };
+
 struct BuiltinEntry {
   std::string_view name;
   int arg_count;
@@ -46,7 +50,14 @@ struct BuiltinEntry {
   // Names of the vocabulary without action: the call fails, error is left alone.
   bool inert = false;
   BuiltinValueFn on_values = nullptr;  // set only where copying the arguments is the cost
+  DirectBuiltin direct = DirectBuiltin::kNone;
 };
+
+// The bytes mid(text, start, count) takes from text, read from the values in place; nullopt when
+// start or count is no whole number (the call then reports a bad argument). The compiled path
+// shares it with the built-in, so both give the same bytes.
+std::optional<std::string_view> MidPart(std::string_view text, const Value& start,
+                                        const Value& count);
 
 // The built-in with exactly this name and argument count, or nullptr.
 const BuiltinEntry* FindBuiltin(std::string_view name, std::size_t arg_count);

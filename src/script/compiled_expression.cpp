@@ -4,6 +4,7 @@
 #include <array>
 #include <cfloat>
 #include <cmath>
+#include <optional>
 #include <span>
 
 #include "run_state.h"
@@ -535,20 +536,86 @@ void CompiledExpr::AppendInPlace(VariableStore& variables, std::string_view name
   }
 }
 
+namespace {
+
+bool IsPlain(const Operand& op) {
+  return op.kind == Operand::Kind::kVariable || op.kind == Operand::Kind::kConstant ||
+         op.kind == Operand::Kind::kEmpty;
+}
+
+// A call of the built-in the compiled path knows as `which`, every argument one plain operand.
+bool IsPlainCall(const Operand& op, DirectBuiltin which) {
+  if (op.kind != Operand::Kind::kCall || !op.builtin || op.builtin->inert) return false;
+  if (op.builtin->direct != which) return false;
+  for (const Flat& arg : op.args) {
+    if (!arg.ops.empty() || arg.operands.size() != 1 || !IsPlain(arg.operands[0])) return false;
+  }
+  return true;
+}
+
+// A plain operand's slot or value.
+CompiledExpr::SumSide SideOf(const Operand& op) {
+  CompiledExpr::SumSide side;
+  if (op.kind == Operand::Kind::kVariable) {
+    side.slot = op.slot;
+  } else {
+    side.constant = &op.constant;  // a literal, or an empty operand (never kept as a number)
+  }
+  return side;
+}
+
+}  // namespace
+
 void CompiledExpr::SetSum() {
   const Flat& top = *root_;
-  if (top.has_complex || top.operands.size() != 2 || (top.ops[0] != '+' && top.ops[0] != '-')) {
-    return;
-  }
+  if (top.operands.size() != 2 || (top.ops[0] != '+' && top.ops[0] != '-')) return;
+  SumSide sides[2];
+  bool calls = false;
   for (int i = 0; i < 2; ++i) {
     const Operand& op = top.operands[static_cast<std::size_t>(i)];
-    if (op.kind == Operand::Kind::kVariable) {
-      sum_[i].slot = op.slot;
+    if (IsPlain(op)) {
+      sides[i] = SideOf(op);
+    } else if (IsPlainCall(op, DirectBuiltin::kLen)) {
+      sides[i] = SideOf(op.args[0].operands[0]);
+      sides[i].length = true;
+      calls = true;
     } else {
-      sum_[i].constant = &op.constant;  // a literal, or an empty operand (never kept as a number)
+      return;
     }
   }
+  sum_[0] = sides[0];
+  sum_[1] = sides[1];
+  sum_calls_ = calls;
   sum_op_ = top.ops[0];
+}
+
+void CompiledExpr::SetDirect() {
+  if (root_->operands.size() != 1) return;
+  const Operand& op = root_->operands[0];
+  if (!op.builtin || op.builtin->direct == DirectBuiltin::kNone) return;
+  if (!IsPlainCall(op, op.builtin->direct)) return;
+  direct_ = op.builtin->direct;
+  for (std::size_t i = 0; i < op.args.size(); ++i) direct_args_[i] = SideOf(op.args[i].operands[0]);
+}
+
+CompiledExpr::Direct CompiledExpr::DirectCall(const VariableStore& variables, std::int64_t& number,
+                                              std::string_view& text) const {
+  switch (direct_) {
+    case DirectBuiltin::kLen:
+      number = static_cast<std::int64_t>(SideValue(variables, direct_args_[0]).Text().size());
+      return Direct::kNumber;
+    case DirectBuiltin::kMid: {
+      const std::optional<std::string_view> part =
+          MidPart(SideValue(variables, direct_args_[0]).Text(),
+                  SideValue(variables, direct_args_[1]), SideValue(variables, direct_args_[2]));
+      if (!part) return Direct::kNone;
+      text = *part;
+      return Direct::kText;
+    }
+    case DirectBuiltin::kNone:
+      break;
+  }
+  return Direct::kNone;
 }
 
 CompiledExpr::CompiledExpr() = default;
@@ -575,6 +642,7 @@ CompiledExpr CompiledExpr::Compile(std::string_view text, CompileContext& contex
   }
   expr.appends_to_ = AppendTarget(*expr.root_);
   expr.SetSum();
+  expr.SetDirect();
   return expr;
 }
 

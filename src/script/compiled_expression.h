@@ -59,16 +59,40 @@ class CompiledExpr {
   // For such an expression: appends the other operands' texts to the variable's defined slot.
   void AppendInPlace(VariableStore& variables, std::string_view name) const;
 
-  // For `a + b` or `a - b` of variables and literals that hold whole numbers kept as numbers:
-  // the result, when it is one too. False otherwise (the general evaluation then decides).
+  // For `a + b` or `a - b` of variables, literals and lengths (`len (v)` of one of those) that
+  // hold whole numbers kept as numbers: the result, when it is one too. False otherwise (the
+  // general evaluation then decides). A length is taken as the built-in call takes it, so the
+  // caller clears error first when SumCalls() says so.
   bool WholeSum(const VariableStore& variables, double& r) const {
     if (sum_op_ == 0) return false;
-    const Value& a = sum_[0].constant ? *sum_[0].constant : variables.At(sum_[0].slot).value;
-    const Value& b = sum_[1].constant ? *sum_[1].constant : variables.At(sum_[1].slot).value;
-    return SumOfKept(a, b, sum_op_, r);
+    if (!sum_calls_) {
+      const Value& a = sum_[0].constant ? *sum_[0].constant : variables.At(sum_[0].slot).value;
+      const Value& b = sum_[1].constant ? *sum_[1].constant : variables.At(sum_[1].slot).value;
+      return SumOfKept(a, b, sum_op_, r);
+    }
+    double a = 0, b = 0;
+    if (!SideWhole(variables, sum_[0], a) || !SideWhole(variables, sum_[1], b)) return false;
+    r = sum_op_ == '+' ? a + b : a - b;
+    constexpr auto kLimit = static_cast<double>(kPlainIntegerLimit);
+    return r > -kLimit && r < kLimit;
   }
+  bool SumCalls() const { return sum_calls_; }
+
+  // What a whole expression that is `len (a)` or `mid (a, b, c)` of plain operands gives, worked
+  // out from the operands in place. kNone for other expressions, and for a mid whose numbers are
+  // bad (the general path then reports it); nothing is changed either way.
+  enum class Direct : std::uint8_t { kNone, kNumber, kText };
+  Direct DirectCall(const VariableStore& variables, std::int64_t& number,
+                    std::string_view& text) const;
 
   struct Flat;
+  // One side of a sum, or one argument of a direct call: a variable's slot or a literal, and (in
+  // a sum) whether the side is the length of it.
+  struct SumSide {
+    std::uint32_t slot = kNoSlot;
+    const Value* constant = nullptr;
+    bool length = false;
+  };
   struct Operand;
   enum class Outcome { kOk, kFail, kUnsafe };
 
@@ -80,14 +104,27 @@ class CompiledExpr {
   std::uint32_t sole_variable_ = kNoSlot;
   const Value* sole_constant_ = nullptr;
   std::uint32_t appends_to_ = kNoSlot;
-  // When the expression is `a + b` or `a - b` of plain operands: each side's slot or value.
-  struct SumSide {
-    std::uint32_t slot = kNoSlot;
-    const Value* constant = nullptr;
-  };
+  static const Value& SideValue(const VariableStore& variables, const SumSide& side) {
+    return side.constant ? *side.constant : variables.At(side.slot).value;
+  }
+  static bool SideWhole(const VariableStore& variables, const SumSide& side, double& n) {
+    const Value& v = SideValue(variables, side);
+    if (side.length) {
+      n = static_cast<double>(v.Text().size());
+      return true;
+    }
+    if (!v.IsInteger()) return false;
+    n = v.Number().value;
+    return true;
+  }
   void SetSum();
+  void SetDirect();
   SumSide sum_[2];
   char sum_op_ = 0;
+  bool sum_calls_ = false;
+  // A whole-expression call of len or mid on plain operands: the built-in and its operands.
+  DirectBuiltin direct_ = DirectBuiltin::kNone;
+  SumSide direct_args_[3];
 };
 
 // Folds values left to right with one operator; shared by the text and the tree evaluators.

@@ -160,6 +160,9 @@ bool ScriptRun::ExecAssignmentInPlace(const LineInfo& info) {
     info.expr.AppendInPlace(variables_, info.target_name);
     return true;
   }
+  // A length in the sum is a built-in call, which clears error before the sum reads anything;
+  // should the sum fall to the general path, the call clears it again there.
+  if (info.expr.SumCalls()) ClearError();
   if (double sum; info.expr.WholeSum(variables_, sum)) {
     // A counter's step: the number goes to the variable without a value in between.
     variables_.WriteInteger(target, info.target_name, static_cast<std::int64_t>(sum));
@@ -168,6 +171,28 @@ bool ScriptRun::ExecAssignmentInPlace(const LineInfo& info) {
   if (const Value* source = info.expr.SoleValue(variables_)) {
     variables_.CopySlot(target, info.target_name, *source);
     return true;
+  }
+  return AssignDirectCall(info, target);
+}
+
+// `v = len (a)` and `v = mid (a, b, c)` on plain operands: the built-in's work without its
+// argument and result states. As the call does, error is cleared and then the value written.
+bool ScriptRun::AssignDirectCall(const LineInfo& info, VariableStore::Slot& target) {
+  std::int64_t number = 0;
+  std::string_view text;
+  switch (info.expr.DirectCall(variables_, number, text)) {
+    case CompiledExpr::Direct::kNumber:
+      ClearError();
+      variables_.WriteInteger(target, info.target_name, number);
+      return true;
+    case CompiledExpr::Direct::kText:
+      // Held apart first: the text may be error's own, which clearing it rewrites.
+      assign_scratch_.TextForWriting().assign(text);
+      ClearError();
+      variables_.WriteSlot(target, info.target_name, assign_scratch_);
+      return true;
+    case CompiledExpr::Direct::kNone:
+      break;
   }
   return false;
 }

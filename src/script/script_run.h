@@ -109,6 +109,7 @@ class ScriptRun {
   int Cursor() const { return frames_.back().cursor; }
   void ExecAssignment(const LineInfo& info);
   bool ExecAssignmentInPlace(const LineInfo& info);
+  bool AssignDirectCall(const LineInfo& info, VariableStore::Slot& target);
   void EnterIf(int k);
   void EnterWhile(int k);
   bool BeginPass(RunFrame& frame);

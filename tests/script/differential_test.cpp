@@ -93,7 +93,9 @@ class ScriptGenerator {
   }
 
   std::string Variable() {
-    return OneOf<std::string>({"a", "b", "B", "s", "n", "x", "q", "po", "pc", "c", "m", "h"});
+    // error among them: built-in calls clear it, so when it is read matters.
+    return OneOf<std::string>(
+        {"a", "b", "B", "s", "n", "x", "q", "po", "pc", "c", "m", "h", "error"});
   }
 
   std::string Operand(int depth) {
