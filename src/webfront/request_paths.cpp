@@ -8,11 +8,34 @@
 
 namespace orvelle::webfront {
 
+namespace {
+
+// True when lexically_normal would give `text` back as it is: no empty, "." or ".." name
+// between separators. Most request paths are like that, and resolving them costs a split into
+// names and a join.
+bool IsPlainPath(std::string_view text) {
+  if (text.empty()) return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(text.find('/', start), text.size());
+    const std::string_view name = text.substr(start, end - start);
+    // An empty name is fine only first (the root) or last (a trailing separator).
+    if (name.empty() ? (start != 0 && end != text.size()) : (name == "." || name == "..")) {
+      return false;
+    }
+    if (end == text.size()) return true;
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
 std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
                                   std::string_view document) {
   std::string joined = web_folder.string();
   if (document.empty() || document.front() != '/') joined += '/';
   joined += document;
+  if (IsPlainPath(joined)) return std::filesystem::path(std::move(joined));
   return std::filesystem::path(joined).lexically_normal();
 }
 
