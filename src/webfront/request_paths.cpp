@@ -28,6 +28,12 @@ bool IsPlainPath(std::string_view text) {
   }
 }
 
+// The folder's path with "." and ".." resolved; most folders are plain already.
+std::string NormalText(const std::filesystem::path& folder) {
+  if (IsPlainPath(folder.native())) return folder.native();
+  return folder.lexically_normal().string();
+}
+
 }  // namespace
 
 std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
@@ -40,7 +46,7 @@ std::filesystem::path MapDocument(const std::filesystem::path& web_folder,
 }
 
 bool IsInsideFolder(const std::filesystem::path& path, const std::filesystem::path& web_folder) {
-  std::string folder = web_folder.lexically_normal().string();
+  std::string folder = NormalText(web_folder);
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   const std::string text = path.string();
   if (text.compare(0, folder.size(), folder) != 0) return false;
@@ -55,7 +61,7 @@ bool IsExistingFile(const std::filesystem::path& path, struct stat& info) {
 
 std::string PathBelowFolder(const std::filesystem::path& path,
                             const std::filesystem::path& web_folder) {
-  std::string folder = web_folder.lexically_normal().string();
+  std::string folder = NormalText(web_folder);
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   std::string below = path.string().substr(std::min(folder.size(), path.string().size()));
   if (below.empty() || below.front() != '/') below.insert(0, "/");

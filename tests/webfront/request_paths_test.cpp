@@ -47,8 +47,8 @@ INSTANTIATE_TEST_SUITE_P(
                       MapCase{"/..\\config.ini", "/srv/home/web/..\\config.ini", true},
                       MapCase{"/my%20page.ovs", "/srv/home/web/my%20page.ovs", true}));
 
-// Differential: plain paths skip the resolution, so every path, plain or not, must map as a
-// full resolution of the joined text would map it.
+// Differential: plain paths and folders skip the resolution, so every path, plain or not, must
+// map, and be placed in or out of the folder, as a full resolution would.
 TEST(MapDocumentDifferentialTest, AgreesWithFullResolution) {
   const std::vector<std::string> folders = {"/srv/home/web", "/srv/home/web/",  "/",
                                             "web",           "/srv/./home/web", "/srv//home/web"};
@@ -66,6 +66,19 @@ TEST(MapDocumentDifferentialTest, AgreesWithFullResolution) {
     ASSERT_EQ(MapDocument(folder, document).native(),
               std::filesystem::path(joined).lexically_normal().native())
         << "folder " << folder << " document " << document;
+    // Containment and the part below the folder, against the folder resolved in full.
+    const std::filesystem::path mapped = MapDocument(folder, document);
+    std::string normal = std::filesystem::path(folder).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    const std::string& text = mapped.native();
+    const bool inside = text.compare(0, normal.size(), normal) == 0 &&
+                        (text.size() == normal.size() || text[normal.size()] == '/');
+    ASSERT_EQ(IsInsideFolder(mapped, folder), inside) << folder << " " << document;
+    if (inside) {
+      std::string below = text.substr(normal.size());
+      if (below.empty() || below.front() != '/') below.insert(0, "/");
+      ASSERT_EQ(PathBelowFolder(mapped, folder), below) << folder << " " << document;
+    }
   }
 }
 
