@@ -26,21 +26,27 @@ void ConsoleWriter::Write(std::string_view line) {
       ++dropped_;
       return;
     }
-    first = pending_.empty();
+    // Only a thread asleep on an empty queue needs a wake; one that is gathering or writing
+    // looks again by itself, so a steady stream of lines costs no wake at all.
+    first = pending_.empty() && sleeping_;
     pending_.append(line);
     pending_.push_back('\n');
   }
-  // Only the first line wakes the thread; the ones behind it are gathered meanwhile.
   if (first) queued_.notify_one();
 }
 
 void ConsoleWriter::Run(std::stop_token stop) {
   std::unique_lock hold(lock_);
   for (;;) {
-    queued_.wait(hold, stop, [this] { return !pending_.empty(); });
-    if (pending_.empty()) return;  // stopped with nothing left to write
-    if (!stop.stop_requested()) {
-      queued_.wait_for(hold, stop, limits_.gather, [] { return false; });
+    if (pending_.empty()) {
+      // Nothing came during the last gather: sleep until a line does.
+      sleeping_ = true;
+      queued_.wait(hold, stop, [this] { return !pending_.empty(); });
+      sleeping_ = false;
+      if (pending_.empty()) return;  // stopped with nothing left to write
+      if (!stop.stop_requested()) {
+        queued_.wait_for(hold, stop, limits_.gather, [] { return false; });
+      }
     }
     std::string batch;
     batch.swap(pending_);
@@ -57,6 +63,11 @@ void ConsoleWriter::Run(std::stop_token stop) {
     // Closing, and the console took nothing: the lines still queued would only wait as long.
     if (!written && stop.stop_requested()) return;
     hold.lock();
+    // Lines that come while this thread writes or gathers wake nobody; it looks again after
+    // one more gather, and only an empty look sends it to sleep.
+    if (!stop.stop_requested()) {
+      queued_.wait_for(hold, stop, limits_.gather, [] { return false; });
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // ConsoleWriter: writes log lines to the console (stdout) from a thread of its own. A request
 // only queues its line, so a console that is slow, or not read at all (a paused terminal, a
-// full pipe), never holds up a request. Lines that come close together leave in one write.
+// full pipe), never holds up a request. Lines that come close together leave in one write, and
+// only the first line after a quiet spell wakes the thread.
 #pragma once
 
 #include <chrono>
@@ -47,6 +48,7 @@ class ConsoleWriter {
   std::condition_variable_any queued_;
   std::string pending_;      // guarded by lock_
   std::size_t dropped_ = 0;  // guarded by lock_: lines dropped since the last write
+  bool sleeping_ = false;    // guarded by lock_: the thread waits for a line, untimed
   std::jthread thread_;      // last: starts once everything above exists
 };
 

@@ -26,7 +26,7 @@ TEventLog::TEventLog(std::filesystem::path log_file, SettingReader get_setting, 
     : log_file_(std::move(log_file)),
       rotate_bytes_(rotate_bytes),
       get_setting_(std::move(get_setting)),
-      clock_(clock ? std::move(clock) : Clock(LocalTimeNow)) {}
+      clock_(std::move(clock)) {}
 
 void TEventLog::AddLog(std::string_view message) {
   // Messages carry request lines, paths and script text: a CR, LF or escape byte in them must
@@ -99,8 +99,26 @@ void TEventLog::AppendMemo(std::string line) {
   if (sink_) sink_(memo_.back());
 }
 
-std::string TEventLog::Prefix() const {
-  return LogDatePrefix(clock_());
+// Called with LogLock held. Two lines a request would otherwise each convert and format the
+// time twice; the text changes once a minute, so it is kept and made again only for a new
+// second (the system clock) or a new minute (a clock given to the log).
+const std::string& TEventLog::Prefix() {
+  std::tm when{};
+  if (clock_) {
+    when = clock_();
+  } else {
+    const std::time_t now = std::time(nullptr);
+    if (now == prefix_second_ && !prefix_.empty()) return prefix_;
+    localtime_r(&now, &when);
+    prefix_second_ = now;
+  }
+  if (prefix_.empty() || when.tm_min != prefix_time_.tm_min ||
+      when.tm_hour != prefix_time_.tm_hour || when.tm_mday != prefix_time_.tm_mday ||
+      when.tm_mon != prefix_time_.tm_mon || when.tm_year != prefix_time_.tm_year) {
+    prefix_ = LogDatePrefix(when);
+    prefix_time_ = when;
+  }
+  return prefix_;
 }
 
 }  // namespace orvelle::app

@@ -48,12 +48,16 @@ class TEventLog {
   void LogToFile(const std::string& line);
   bool AppendToFile(const std::string& line);
   void AppendMemo(std::string line);
-  std::string Prefix() const;
+  const std::string& Prefix();
 
   std::filesystem::path log_file_;
   std::uint64_t rotate_bytes_;
   SettingReader get_setting_;
-  Clock clock_;
+  Clock clock_;  // empty: the system's local time
+  // The last prefix made and the time it was made from; guarded by LogLock.
+  std::string prefix_;
+  std::tm prefix_time_{};
+  std::time_t prefix_second_ = -1;
   LineSink sink_;
   mutable std::mutex LogLock;
   std::vector<std::string> memo_;

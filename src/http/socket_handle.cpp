@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "http/exceptions.h"
+#include "http/ipv4_text.h"
 #include "http/socket_errors.h"
 
 namespace orvelle::http {
@@ -17,19 +18,15 @@ namespace {
 // The address as text: dotted decimal for IPv4, also when it reached an IPv6 listener as a
 // mapped address, so pages and logs see one form per client.
 std::string AddressText(const sockaddr_storage& address) {
-  char text[INET6_ADDRSTRLEN] = {};
   if (address.ss_family == AF_INET6) {
     const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) {
-      ::inet_ntop(AF_INET, &v6.sin6_addr.s6_addr[12], text, sizeof text);
-    } else {
-      ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
-    }
-  } else {
-    ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(address).sin_addr, text,
-                sizeof text);
+    if (IN6_IS_ADDR_V4MAPPED(&v6.sin6_addr)) return IPv4Text(&v6.sin6_addr.s6_addr[12]);
+    char text[INET6_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    return text;
   }
-  return text;
+  const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+  return IPv4Text(reinterpret_cast<const std::uint8_t*>(&v4.sin_addr.s_addr));
 }
 
 int PortOf(const sockaddr_storage& address) {

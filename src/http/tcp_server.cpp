@@ -85,8 +85,9 @@ void TTCPServer::Activate() {
     throw;
   }
   TThreadMgrDefault::TAcceptor acceptor;
-  acceptor.accept = [this](std::chrono::milliseconds wait, bool busy) {
-    return AcceptNext(wait, busy);
+  acceptor.accept = [this](std::chrono::milliseconds wait,
+                           TThreadMgrDefault::TAcceptor::TQueued queued) {
+    return AcceptNext(wait, queued);
   };
   acceptor.reject = [this](TTCPConnection& connection) { RejectConnection(connection.Binding()); };
   acceptor.error = [this](const std::string& message) {
@@ -113,21 +114,30 @@ void TTCPServer::Wake() {
   [[maybe_unused]] const auto written = ::write(wake_.Get(), &one, sizeof one);
 }
 
-// Runs on an idle worker; the worker serves what it returns. Under load (`busy`: other
-// connections are being served) connections are usually queued already, so the worker takes
-// one straight from the listener and neither sleeps nor rearms the watch.
-std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(std::chrono::milliseconds wait, bool busy) {
-  if (busy) {
+// Runs on an idle worker; the worker serves what it returns. Under load (other connections
+// are being served) connections are usually queued already, so the worker takes one straight
+// from the listener and neither sleeps nor rearms the watch. A worker fresh from a connection
+// does so too while that keeps finding one (direct_rule_).
+std::unique_ptr<TTCPConnection> TTCPServer::AcceptNext(
+    std::chrono::milliseconds wait, TThreadMgrDefault::TAcceptor::TQueued queued) {
+  using TQueued = TThreadMgrDefault::TAcceptor::TQueued;
+  if (queued == TQueued::kOthersBusy ||
+      (queued == TQueued::kJustServed && direct_rule_.ShouldTry())) {
+    bool failed = false;
     for (TSocketHandle& binding : bindings_) {
       TSocketHandle socket;
       try {
         socket = binding.Accept();
       } catch (const std::exception&) {
+        failed = true;
         break;  // reported by the watched path below, which also pauses
       }
-      if (socket.HandleAllocated())
+      if (socket.HandleAllocated()) {
+        direct_rule_.Note(true);
         return std::make_unique<TTCPConnection>(std::move(socket), limits_.Timeouts);
+      }
     }
+    if (!failed) direct_rule_.Note(false);
   }
   const auto deadline = std::chrono::steady_clock::now() + wait;
   for (;;) {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/unique_fd.h"
+#include "http/direct_accept_rule.h"
 #include "http/peer_thread.h"
 #include "http/server_limits.h"
 #include "http/socket_handle.h"
@@ -87,7 +88,8 @@ class TTCPServer {
  private:
   void Activate();
   void Deactivate();
-  std::unique_ptr<TTCPConnection> AcceptNext(std::chrono::milliseconds wait, bool busy);
+  std::unique_ptr<TTCPConnection> AcceptNext(std::chrono::milliseconds wait,
+                                             TThreadMgrDefault::TAcceptor::TQueued queued);
   void Rearm(std::size_t index);
   void PauseAfterError(const std::string& message);
   void RunPeer(TPeerThread& thread);
@@ -98,6 +100,8 @@ class TTCPServer {
   bool active_ = false;
   base::UniqueFd wake_;   // eventfd, readable from deactivation on: ends every wait for connections
   base::UniqueFd epoll_;  // while active: the bindings, one waiter woken per connection, and wake_
+  // Whether a worker fresh from a connection takes the next one without waiting in epoll.
+  TDirectAcceptRule direct_rule_;
   TThreadMgrDefault threads_;
 };
 

@@ -295,12 +295,15 @@ bool TThreadMgrDefault::AcceptOne(TWorker& self, std::unique_lock<std::mutex>& l
   ++accepting_;
   const std::shared_ptr<const TAcceptor> acceptor = acceptor_;
   // Connections that came while this worker served are queued already.
-  const bool busy = busy_ > 0 || after_serving;
+  using TQueued = TAcceptor::TQueued;
+  const TQueued queued = busy_ > 0       ? TQueued::kOthersBusy
+                         : after_serving ? TQueued::kJustServed
+                                         : TQueued::kUnlikely;
   lock.unlock();
   std::unique_ptr<TTCPConnection> connection;
   std::string failure;
   try {
-    connection = acceptor->accept(wait, busy);
+    connection = acceptor->accept(wait, queued);
   } catch (const std::exception& e) {
     failure = e.what();
   }

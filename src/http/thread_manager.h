@@ -45,10 +45,15 @@ class TThreadMgrDefault {
   // What idle workers run while the pool accepts: the worker that accepts a connection serves
   // it, so no other thread has to be woken on the way.
   struct TAcceptor {
+    // How likely a connection is queued already when a worker comes to accept.
+    enum class TQueued {
+      kUnlikely,    // nothing is being served
+      kJustServed,  // only the asking worker served until now
+      kOthersBusy,  // other connections are being served
+    };
     // Waits at most `wait` for a connection and accepts it; nullptr when none came, on a
-    // failure it has reported, or when the owner asked the workers to stop accepting. `busy`:
-    // connections are being served or were until now, so one is likely queued already.
-    std::function<std::unique_ptr<TTCPConnection>(std::chrono::milliseconds wait, bool busy)>
+    // failure it has reported, or when the owner asked the workers to stop accepting.
+    std::function<std::unique_ptr<TTCPConnection>(std::chrono::milliseconds wait, TQueued queued)>
         accept;
     // Turns away a connection that arrived while `max_live` connections were being served.
     std::function<void(TTCPConnection&)> reject;

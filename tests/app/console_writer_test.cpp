@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <string>
@@ -80,6 +81,47 @@ TEST(ConsoleWriterTest, LinesLeaveSoonWithoutAClose) {
   EXPECT_EQ(pipe.ReadUntil("\n"), "Listening\n");
   writer.Write("next");
   EXPECT_EQ(pipe.ReadUntil("\n"), "next\n");
+}
+
+// Lines that come while the thread gathers, writes or sleeps all leave, in order and without a
+// close: each round waits for its last line, so the thread goes through every state in turn.
+TEST(ConsoleWriterTest, LinesInEveryStateOfTheThreadLeaveWithoutAClose) {
+  Pipe pipe;
+  ConsoleWriter writer(pipe.write_end.Get(), {std::chrono::milliseconds(1), 1 << 20});
+  constexpr int kRounds = 60;
+  std::string got;
+  std::ptrdiff_t sent_lines = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    // Round r sends r % 4 + 1 lines from two threads at once, then the round's end.
+    const int lines = round % 4 + 1;
+    sent_lines += 2 * lines + 1;
+    {
+      std::jthread other([&] {
+        for (int i = 0; i < lines; ++i) writer.Write("b" + std::to_string(round * 10 + i));
+      });
+      for (int i = 0; i < lines; ++i) writer.Write("a" + std::to_string(round * 10 + i));
+    }
+    const std::string end = "end " + std::to_string(round) + "\n";
+    writer.Write("end " + std::to_string(round));
+    got += pipe.ReadUntil(end);
+    ASSERT_NE(got.find(end), std::string::npos) << "round " << round;
+  }
+  // Every line came once, and each thread's lines in the order it wrote them.
+  std::size_t a_at = 0;
+  std::size_t b_at = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    for (int i = 0; i < round % 4 + 1; ++i) {
+      const std::size_t a = got.find("a" + std::to_string(round * 10 + i) + "\n");
+      const std::size_t b = got.find("b" + std::to_string(round * 10 + i) + "\n");
+      ASSERT_NE(a, std::string::npos);
+      ASSERT_NE(b, std::string::npos);
+      EXPECT_GE(a, a_at);
+      EXPECT_GE(b, b_at);
+      a_at = a;
+      b_at = b;
+    }
+  }
+  EXPECT_EQ(std::count(got.begin(), got.end(), '\n'), sent_lines);
 }
 
 // Writers go on while nobody reads; what does not fit is dropped and counted, and the count

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -195,6 +196,43 @@ TEST_F(EventLogTest, FullDiskIsReportedOnceAndLoggingGoesOn) {
   EXPECT_EQ(memo[1], "Mar 1, 2026 ; 09:05 Not saved to file: Mar 1, 2026 ; 09:05 line 0");
   EXPECT_EQ(memo[5], "Mar 1, 2026 ; 09:05 line 4");
   EXPECT_TRUE(fs::exists("/dev/full")) << "a device is never rotated away";
+}
+
+// The log keeps its last prefix: a clock that moves by any one field of the prefix, or back,
+// must still give every line the prefix of its own time, memo and file alike.
+TEST(EventLogPrefixTest, EachLineCarriesItsOwnTimeAcrossEveryFieldChange) {
+  TempHome home;
+  const std::vector<std::tm> times = {
+      At(2026, 3, 1, 9, 5),  At(2026, 3, 1, 9, 5),  At(2026, 3, 1, 9, 6),
+      At(2026, 3, 1, 10, 6), At(2026, 3, 2, 10, 6), At(2026, 4, 2, 10, 6),
+      At(2027, 4, 2, 10, 6), At(2026, 3, 1, 9, 5),  At(2026, 3, 1, 9, 5)};
+  std::size_t next = 0;
+  TEventLog log(
+      home.LogFile(), [](std::string_view) { return std::string("yes"); },
+      [&] { return times[std::min(next++, times.size() - 1)]; });
+  std::string expected_file;
+  std::vector<std::string> expected_memo;
+  for (std::size_t line = 0; line < 4; ++line) {
+    const std::string text = "line " + std::to_string(line);
+    expected_memo.push_back(LogDatePrefix(times[2 * line]) + text);
+    expected_file += LogDatePrefix(times[2 * line + 1]) + text + "\r\n";
+    log.AddLog(text);
+  }
+  EXPECT_EQ(log.Memo(), expected_memo);
+  EXPECT_EQ(ReadFile(home.LogFile()), expected_file);
+}
+
+// Without a clock of its own the log dates lines with the local time now.
+TEST(EventLogPrefixTest, SystemClockGivesTheLocalTimeOfTheLine) {
+  TempHome home;
+  TEventLog log(home.LogFile(), [](std::string_view) { return std::string(); });
+  for (int line = 0; line < 3; ++line) {
+    const std::string before = LogDatePrefix(LocalTimeNow());
+    log.AddLog("tick");
+    const std::string after = LogDatePrefix(LocalTimeNow());
+    const std::string got = log.Memo().back();
+    EXPECT_TRUE(got == before + "tick" || got == after + "tick") << got;
+  }
 }
 
 }  // namespace

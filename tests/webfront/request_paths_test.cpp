@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+#include <vector>
+
 namespace orvelle::webfront {
 namespace {
 
@@ -42,6 +46,41 @@ INSTANTIATE_TEST_SUITE_P(
                       MapCase{"/..%2fconfig.ini", "/srv/home/web/..%2fconfig.ini", true},
                       MapCase{"/..\\config.ini", "/srv/home/web/..\\config.ini", true},
                       MapCase{"/my%20page.ovs", "/srv/home/web/my%20page.ovs", true}));
+
+// Differential: plain paths and folders skip the resolution, so every path, plain or not, must
+// map, and be placed in or out of the folder, as a full resolution would.
+TEST(MapDocumentDifferentialTest, AgreesWithFullResolution) {
+  const std::vector<std::string> folders = {"/srv/home/web", "/srv/home/web/",  "/",
+                                            "web",           "/srv/./home/web", "/srv//home/web"};
+  const std::vector<std::string> pieces = {"/",  "//",  ".",  "..", "a",   "b.ovs", "...", ".x",
+                                           "x.", "%2e", "\\", "/.", "/..", "./",    "../"};
+  std::mt19937 random(31);
+  for (int i = 0; i < 20000; ++i) {
+    const std::string& folder = folders[random() % folders.size()];
+    std::string document;
+    const std::size_t count = random() % 7;
+    for (std::size_t j = 0; j < count; ++j) document += pieces[random() % pieces.size()];
+    std::string joined = folder;
+    if (document.empty() || document.front() != '/') joined += '/';
+    joined += document;
+    ASSERT_EQ(MapDocument(folder, document).native(),
+              std::filesystem::path(joined).lexically_normal().native())
+        << "folder " << folder << " document " << document;
+    // Containment and the part below the folder, against the folder resolved in full.
+    const std::filesystem::path mapped = MapDocument(folder, document);
+    std::string normal = std::filesystem::path(folder).lexically_normal().string();
+    while (normal.size() > 1 && normal.back() == '/') normal.pop_back();
+    const std::string& text = mapped.native();
+    const bool inside = text.compare(0, normal.size(), normal) == 0 &&
+                        (text.size() == normal.size() || text[normal.size()] == '/');
+    ASSERT_EQ(IsInsideFolder(mapped, folder), inside) << folder << " " << document;
+    if (inside) {
+      std::string below = text.substr(normal.size());
+      if (below.empty() || below.front() != '/') below.insert(0, "/");
+      ASSERT_EQ(PathBelowFolder(mapped, folder), below) << folder << " " << document;
+    }
+  }
+}
 
 TEST(IsInsideFolderTest, FolderWithTrailingSeparatorIsTheSame) {
   EXPECT_TRUE(IsInsideFolder("/srv/home/web/x", "/srv/home/web/"));
