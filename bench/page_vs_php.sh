@@ -29,6 +29,7 @@ client=${CLIENT:-$build_dir/bench/orvelle_page_client}
 if ! command -v php >/dev/null; then
   SUDO=""
   if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq >/dev/null
   $SUDO apt-get install -y -qq --no-install-recommends php-cli >/dev/null
 fi
 if [ ! -x "$client" ]; then
