@@ -266,8 +266,6 @@ void THTTPServer::RejectConnection(TSocketHandle& socket) {
 
 std::int64_t THTTPServer::SendFile(TPeerThread& AThread, THTTPResponseInfo& ResponseInfo,
                                    const std::string& file_name) {
-  if (ResponseInfo.ContentType.empty())
-    ResponseInfo.ContentType = mime_table_.FileMimeType(file_name);
   // A NUL would make the open name a shorter path than the caller checked.
   if (!base::FitsCString(file_name)) throw EFOpenError(file_name, ENOENT);
   // O_NONBLOCK: opening a FIFO must not hang the thread; it is refused below as not a file.
