@@ -463,7 +463,9 @@ def fill_viewer_seats(port):
         for s in held:
             s.close()
         return None
-    return wait_for("every viewer seat to be free", all_seats)
+    # A stream notices its page has gone at its next look (each second) or when a write to it
+    # fails; on a loaded machine a page that had many streams open may take longer than usual.
+    return wait_for("every viewer seat to be free", all_seats, limit=60)
 
 
 def layout_shift(driver):
